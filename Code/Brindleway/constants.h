@@ -1,0 +1,70 @@
+// The tunnel service's constants: names, thread messages, timers, channel
+// states and the event codes its channel thread raises.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/sync/message_queue.h"
+
+namespace brindleway {
+
+// Service and kernel object names.
+inline constexpr const char* kServiceName = "Marrowlantern";
+inline constexpr const char* kServiceDisplayName = "Tarnwickgate Marrowlantern";
+inline constexpr const char* kServiceMutexName = "Global\\VardenlowBrindleway";
+inline constexpr const char* kChannelSemaphoreName = "Global\\SemaphoreVardenlowBrindleway";
+inline constexpr const char* kCommandPipeName = "\\\\.\\pipe\\VardenlowBrindleway";
+inline constexpr const char* kServiceControlArgument = "-s control";
+// Service type reported by the service (own process, interactive).
+inline constexpr uint32_t kServiceType = 0x30;
+
+// Thread messages of the channel thread.
+inline constexpr uint32_t WM_CHANNEL_OPEN = platform::WM_USER + 0x64;
+inline constexpr uint32_t WM_CHANNEL_CLOSE = platform::WM_USER + 0x65;
+inline constexpr uint32_t WM_CHANNEL_REOPEN = platform::WM_USER + 0x66;
+inline constexpr uint32_t WM_CHANNEL_ERROR = platform::WM_USER + 0x67;
+inline constexpr uint32_t WM_CHANNEL_UNUSED = platform::WM_USER + 0x68;
+inline constexpr uint32_t WM_CHANNEL_EXIT = platform::WM_USER + 0x69;
+inline constexpr uint32_t WM_CHANNEL_REKEY = platform::WM_USER + 0x6A;
+inline constexpr uint32_t WM_CHANNEL_OPENED = platform::WM_USER + 0x6B;
+inline constexpr uint32_t WM_CHANNEL_HOST_CHECK = platform::WM_USER + 0x6C;
+inline constexpr uint32_t WM_CHANNEL_NEW_PASSWORD = platform::WM_USER + 0x6D;
+inline constexpr uint32_t WM_CHANNEL_SMS_AUTH = platform::WM_USER + 0x6E;
+inline constexpr uint32_t WM_CHANNEL_SMS_AUTH_REQ = platform::WM_USER + 0x6F;
+inline constexpr uint32_t WM_CHANNEL_REOPEN_RESULT = platform::WM_USER + 0x70;
+
+// Channel thread timers (ms).
+inline constexpr uint32_t kReconnectFirstPeriodMs = 5000;
+inline constexpr uint32_t kReconnectRetryPeriodMs = 60000;
+inline constexpr uint32_t kRekeyPeriodMs = 3600000;
+inline constexpr uint32_t kAgingPeriodMs = 30000;
+// Pause before a reopen starts its set-up.
+inline constexpr int64_t kReopenPauseMs = 1000;
+// Ticks of the reconnect timer after which a USB-key-only login without
+// auto logon gives up.
+inline constexpr uint32_t kUsbKeyOnlyMaxReconnects = 9;
+
+// Channel state reported by the status query.
+inline constexpr uint32_t CHANNEL_STATE_CLOSING = 0;
+inline constexpr uint32_t CHANNEL_STATE_IDLE = 1;
+inline constexpr uint32_t CHANNEL_STATE_CONNECTING = 2;
+inline constexpr uint32_t CHANNEL_STATE_RECONNECTING = 3;
+inline constexpr uint32_t CHANNEL_STATE_CONNECTED = 4;
+
+// Event and error codes the channel thread raises or tests.
+inline constexpr uint32_t VQ_EVT_CONNECTED = 13;
+inline constexpr uint32_t VQ_EVT_PASSWORD_CHANGED = 16;
+inline constexpr uint32_t VQ_ERR_SMS_AUTH_NEEDED = 26;
+inline constexpr uint32_t VQ_ERR_KEEPALIVE_TIMEOUT = 52;
+inline constexpr uint32_t VQ_ERR_LOGGED_IN_ELSEWHERE = 79;
+inline constexpr uint32_t VQ_ERR_FORCED_OFF = 80;
+inline constexpr uint32_t VQ_ERR_CHANNEL_BUSY = 106;
+inline constexpr uint32_t VQ_ERR_SESSION_EXPIRED = 1013;
+inline constexpr uint32_t VQ_ERR_REKEY_FAILED = 4015;
+
+// Bits of the debug-trace mask.
+inline constexpr uint32_t TRACE_SETUP = 0x1;
+inline constexpr uint32_t TRACE_TIMING = 0x2;
+inline constexpr uint32_t TRACE_PACKETS = 0x4;
+
+}  // namespace brindleway

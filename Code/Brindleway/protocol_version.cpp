@@ -1,0 +1,7 @@
+#include "Brindleway/protocol_version.h"
+
+namespace brindleway {
+
+std::atomic<uint8_t> g_btProtocolVersion{0};
+
+}  // namespace brindleway

@@ -1,0 +1,129 @@
+#include "platform/paths/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace platform::paths {
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+bool IsBelow(const std::string& path, const std::string& root) {
+  if (root.empty()) return true;
+  return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                          path[root.size()] == '/');
+}
+
+// A system place below the root.
+std::string Rooted(std::string_view place) { return Root() + std::string(place); }
+
+// A place that comes from the environment: already below the root it stays,
+// else it moves under it.
+std::string RootedFromEnv(const std::string& place) {
+  std::string root = Root();
+  return IsBelow(place, root) ? place : root + place;
+}
+
+// Strips a Win32 prefix ("\\.\pipe\", "Global\") from an object name.
+std::string BaseName(std::string_view name, std::string_view prefix) {
+  if (name.size() >= prefix.size()) {
+    bool same = true;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+      char a = name[i], b = prefix[i];
+      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+      if (a != b) { same = false; break; }
+    }
+    if (same) name.remove_prefix(prefix.size());
+  }
+  std::string out(name);
+  // A name must stay a single file name inside its folder.
+  for (char& c : out)
+    if (c == '/' || c == '\\') c = '_';
+  if (out.empty() || out == "." || out == "..") out = "_" + out;
+  return out;
+}
+
+}  // namespace
+
+std::string Root() {
+  std::string root = Env("VQ_ROOT");
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  if (root == "/") root.clear();
+  return root;
+}
+
+std::string CommonAppData() { return Rooted("/var/lib"); }
+
+std::string UserAppData() {
+  std::string xdg = Env("XDG_CONFIG_HOME");
+  if (!xdg.empty() && xdg[0] == '/') return RootedFromEnv(xdg);
+  std::string home = Env("HOME");
+  if (home.empty()) home = "/root";
+  return RootedFromEnv(home + "/.config");
+}
+
+std::string ProgramFiles() { return Rooted("/opt"); }
+
+std::string TempDir() {
+  std::string tmp = Env("TMPDIR");
+  if (tmp.empty() || tmp[0] != '/') tmp = "/tmp";
+  return RootedFromEnv(tmp);
+}
+
+std::string RunDir() { return Rooted("/run/tarnwickgate"); }
+std::string EtcDir() { return Rooted("/etc/tarnwickgate"); }
+
+std::string HklmHive() { return EtcDir() + "/registry/HKLM.db"; }
+std::string HkcuHive() { return UserAppData() + "/tarnwickgate/registry/HKCU.db"; }
+
+std::string PipePath(std::string_view pipeName) {
+  return RunDir() + "/pipe/" + BaseName(pipeName, "\\\\.\\pipe\\");
+}
+
+std::string GlobalLockPath(std::string_view objectName) {
+  return RunDir() + "/global/" + BaseName(objectName, "Global\\") + ".lock";
+}
+
+std::string CertStoreDir(std::string_view storeName) {
+  std::string name(storeName);
+  if (name == "ROOT") return EtcDir() + "/certs/ROOT";
+  return UserAppData() + "/tarnwickgate/certs/" + BaseName(storeName, "");
+}
+
+bool CreateDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    size_t next = path.find('/', pos + 1);
+    partial = path.substr(0, next);
+    if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    pos = next;
+  }
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ModulePath() {
+  std::string buf(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n <= 0) return {};
+  buf.resize(static_cast<size_t>(n));
+  return buf;
+}
+
+std::string ModuleDir() {
+  std::string p = ModulePath();
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? std::string() : p.substr(0, slash);
+}
+
+}  // namespace platform::paths

@@ -1,0 +1,45 @@
+// Every place on disk the system uses. With VQ_ROOT set, all of them live
+// below it, so tests, the demo and a second instance run side by side.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform::paths {
+
+// $VQ_ROOT, or "" when unset.
+std::string Root();
+
+// Common application data: /var/lib.
+std::string CommonAppData();
+// The user's application data: $XDG_CONFIG_HOME, else $HOME/.config.
+std::string UserAppData();
+// Program files: /opt.
+std::string ProgramFiles();
+// Temporary folder: $TMPDIR, else /tmp.
+std::string TempDir();
+// Run folder of the system: /run/tarnwickgate.
+std::string RunDir();
+// Configuration folder of the system: /etc/tarnwickgate.
+std::string EtcDir();
+
+// Registry hives.
+std::string HklmHive();
+std::string HkcuHive();
+
+// "\\.\pipe\NAME" (or a bare NAME) -> <run>/pipe/NAME.
+std::string PipePath(std::string_view pipeName);
+// "Global\NAME" (or a bare NAME) -> <run>/global/NAME.lock.
+std::string GlobalLockPath(std::string_view objectName);
+
+// Certificate stores "MY", "CA" (user) and the folder part of "ROOT".
+std::string CertStoreDir(std::string_view storeName);
+
+// Creates the folder and every missing parent (mode 0755); true when it exists afterwards.
+bool CreateDirectories(const std::string& path);
+
+// The running program's own file and its folder.
+std::string ModulePath();
+std::string ModuleDir();
+
+}  // namespace platform::paths

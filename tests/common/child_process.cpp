@@ -1,0 +1,69 @@
+#include "common/child_process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace vqtest {
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  // The child must see the stop signals whatever this process blocks.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const int rc = posix_spawn(&pid_, args[0], nullptr, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) throw std::runtime_error("posix_spawn failed: " + argv[0]);
+}
+
+ChildProcess::~ChildProcess() {
+  if (!reaped_ && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+void ChildProcess::Signal(int sig) const { ::kill(pid_, sig); }
+
+int ChildProcess::Wait(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      reaped_ = true;
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return -WTERMSIG(status);
+      return INT_MIN;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return INT_MIN;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+int RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
+  ChildProcess child(argv);
+  return child.Wait(timeoutMs);
+}
+
+}  // namespace vqtest
