@@ -82,6 +82,16 @@ std::unique_ptr<svc::ServiceManager> OpenManager() {
   return manager;
 }
 
+// The manager, when the service exists in it.
+std::unique_ptr<svc::ServiceManager> OpenOwnService() {
+  auto manager = OpenManager();
+  if (manager && manager->OpenService(kServiceName) != 0) {
+    LogPrint(LOG_ERR, "OpenService failed\n");
+    return nullptr;
+  }
+  return manager;
+}
+
 // Polls every second while the service is in `pending`; the final state,
 // or 0 when the query failed, or ERROR_SERVICE_REQUEST_TIMEOUT.
 uint32_t WaitWhilePending(svc::ServiceManager& manager, uint32_t pending, uint32_t until,
@@ -146,12 +156,8 @@ int UninstallService() {
 }
 
 int StartOwnService() {
-  auto manager = OpenManager();
+  auto manager = OpenOwnService();
   if (!manager) return -1;
-  if (manager->OpenService(kServiceName) != 0) {
-    LogPrint(LOG_ERR, "OpenService failed\n");
-    return -1;
-  }
   if (manager->StartService(kServiceName) != 0) {
     LogPrint(LOG_ERR, "StartService failed\n");
     return -1;
@@ -168,12 +174,8 @@ int StartOwnService() {
 }
 
 int StopOwnService() {
-  auto manager = OpenManager();
+  auto manager = OpenOwnService();
   if (!manager) return -1;
-  if (manager->OpenService(kServiceName) != 0) {
-    LogPrint(LOG_ERR, "OpenService failed\n");
-    return -1;
-  }
   svc::ServiceStatus status;
   if (manager->QueryServiceStatus(kServiceName, status) != 0) {
     LogPrint(LOG_ERR, "QueryServiceStatus failed\n");

@@ -22,6 +22,7 @@
 #include <random>
 
 #include "platform/paths/paths.h"
+#include "platform/unique_fd.h"
 #include "support/utf16.h"
 
 namespace {
@@ -34,20 +35,7 @@ constexpr const char* kDefaultLogName = "log.txt";
 constexpr int kRotateAttempts = 8;
 constexpr int kRotateNumberLimit = 32768;
 
-// Owns one file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Fd = platform::UniqueFd;
 
 bool RealLocalTime(std::tm& tm, int& milliseconds) {
   timespec now{};

@@ -1,6 +1,7 @@
 // The channel thread against a fake channel session and a fake clock:
 // which timers run after each message, what is reported, and how a running
 // set-up is refused, cancelled and joined.
+#include "common/eventually.h"
 #include "Brindleway/channel_thread.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Polls pred for up to 10 s of real time.
-template <typename Pred>
-bool Eventually(Pred pred) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return pred();
-}
+using vqtest::Eventually;
 
 struct SetupCall {
   conn_info info;

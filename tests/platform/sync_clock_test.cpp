@@ -1,3 +1,4 @@
+#include "common/eventually.h"
 #include "platform/sync/clock.h"
 
 #include <gtest/gtest.h>
@@ -14,19 +15,9 @@ namespace {
 using Steady = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-template <typename F>
-bool Eventually(F cond) {
-  const auto end = Steady::now() + std::chrono::seconds(5);
-  while (Steady::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return cond();
-}
+using vqtest::Eventually;
 
-int64_t MsSince(Steady::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
-}
+using vqtest::MsSince;
 
 TEST(SyncClock, FakeSleepEndsExactlyWhenFakeTimeArrives) {
   FakeClock clock;

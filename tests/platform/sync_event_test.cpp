@@ -1,3 +1,4 @@
+#include "common/eventually.h"
 #include "platform/sync/event.h"
 
 #include <gtest/gtest.h>
@@ -22,15 +23,7 @@ int64_t MsSince(Clock::time_point start) {
 }
 
 // Polls cond every millisecond for up to 5 s of real time.
-template <typename F>
-bool Eventually(F cond) {
-  const auto end = Clock::now() + std::chrono::seconds(5);
-  while (Clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return cond();
-}
+using vqtest::Eventually;
 
 TEST(SyncEvent, ManualStaysSetForEveryWaiterUntilReset) {
   Event ev(Event::Reset::Manual);

@@ -1,3 +1,4 @@
+#include "common/eventually.h"
 #include "platform/sync/message_queue.h"
 
 #include <gtest/gtest.h>
@@ -16,19 +17,9 @@ namespace {
 using Steady = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-template <typename F>
-bool Eventually(F cond) {
-  const auto end = Steady::now() + std::chrono::seconds(5);
-  while (Steady::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return cond();
-}
+using vqtest::Eventually;
 
-int64_t MsSince(Steady::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
-}
+using vqtest::MsSince;
 
 class MessageQueueTest : public ::testing::Test {
  protected:
@@ -231,11 +222,11 @@ TEST(MessageQueueSystemClock, TimersAndTimeoutsRunOnRealTime) {
   EXPECT_GE(MsSince(start), 29);
 
   // Get() blocked without any deadline takes up a timer set meanwhile.
+  start = Steady::now();
   std::thread setter([&] {
     std::this_thread::sleep_for(milliseconds(20));
     queue.SetTimer(10);
   });
-  start = Steady::now();
   m = queue.Get();
   setter.join();
   EXPECT_EQ(m.message, WM_TIMER);

@@ -9,29 +9,13 @@
 #include <cstdio>
 
 #include "platform/paths/paths.h"
+#include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
 
 namespace platform::service::detail {
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = platform::UniqueFd;
 
 bool WriteAll(int fd, const std::string& data) {
   size_t done = 0;

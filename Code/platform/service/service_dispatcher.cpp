@@ -23,6 +23,7 @@
 
 #include "platform/service/process_identity.h"
 #include "platform/service/service.h"
+#include "platform/unique_fd.h"
 #include "platform/service/service_lock.h"
 #include "platform/service/service_name.h"
 #include "platform/service/service_status_file.h"
@@ -92,18 +93,7 @@ void DeliverStops(DispatcherRun& run) {
   }
 }
 
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FdCloser(const FdCloser&) = delete;
-  FdCloser& operator=(const FdCloser&) = delete;
-
- private:
-  int fd_;
-};
+using FdCloser = platform::UniqueFd;
 
 // Clears the process-wide dispatcher slot on every way out.
 class RunSlot {

@@ -73,7 +73,10 @@ uint32_t InstanceLock::Acquire(std::string_view globalName, Role role) {
   Release();
   const std::string path = paths::GlobalLockPath(globalName);
   if (uint32_t err = MakeFolder(path)) return err;
-  const int fd = OpenLockFile(path, O_RDWR);
+  int fd = OpenLockFile(path, O_RDWR);
+  // A lock file made by another user (the service runs as root) is still
+  // lockable read-only; only the holder's record cannot be written then.
+  if (fd < 0 && errno == EACCES) fd = OpenLockFile(path, O_RDONLY);
   if (fd < 0) return Win32FromErrno(errno);
   if (int err = TryFlock(fd, LOCK_EX)) {
     uint32_t result = Win32FromErrno(err);
