@@ -41,6 +41,8 @@ class ConnInfoSlot {
 struct ChannelContext {
   ConnInfoSlot connInfo;
   std::atomic<uint32_t> channelState{CHANNEL_STATE_IDLE};
+  // The client application's watchdog: set to 10 by each status query.
+  std::atomic<int> guiWatchdogCount{10};
   // Set by the set-up when the gateway demands an SMS code.
   std::atomic<uint32_t> smsNeeded{0};
   // One channel set-up or open channel at a time.

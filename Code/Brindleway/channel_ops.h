@@ -12,6 +12,22 @@
 
 namespace brindleway {
 
+// What the status query reports of the channel; zeros while there is none.
+struct ChannelStatus {
+  uint32_t gatewayAddress = 0;  // IPv4, network order as the socket layer holds it
+  uint32_t localAddress = 0;
+  uint32_t packetsReceived = 0;
+  uint32_t packetsSent = 0;
+  uint32_t bytesReceived = 0;
+  uint32_t bytesSent = 0;
+  double connectedSeconds = 0;
+  uint16_t cipherId = 0;
+  uint16_t hashId = 0;
+  uint16_t protocolId = 0;
+  uint16_t compression0 = 0;
+  uint32_t compression[4] = {0, 0, 0, 0};
+};
+
 class ChannelOps {
  public:
   virtual ~ChannelOps() = default;
@@ -33,6 +49,8 @@ class ChannelOps {
   virtual int SendChangePassword(const change_pwd_info& info) = 0;
   virtual void SendSmsAuthCodeToServer(const std::string& code) = 0;
   virtual void ReqSmsAuthCode() = 0;
+  // Safe from any thread.
+  virtual ChannelStatus QueryStatus() = 0;
 };
 
 class GuiReports {

@@ -3,31 +3,43 @@
 //      beside the service with -3)
 //   2. init the channel machinery: TLS library, channel semaphore, session
 //   3. start the channel thread
-//   4. serve the command pipe until the stop event is set
-//   5. post the exit message and join the channel thread
-//   6. clean up in reverse order (every path after 1)
+//   4. serve the command pipe, one GuiCommandThread per client, until the
+//      stop event is set
+//   5. stop and join the client threads, post the exit message and join the
+//      channel thread (on every way out of the loop)
+//   6. clean up in reverse order
 #include "Brindleway/channel_service.h"
 
 #include <openssl/ssl.h>
 
 #include <memory>
+#include <system_error>
 
 #include "Brindleway/channel_context.h"
 #include "Brindleway/channel_session.h"
 #include "Brindleway/channel_thread.h"
+#include "Brindleway/client_threads.h"
 #include "Brindleway/constants.h"
+#include "Brindleway/gui_command.h"
 #include "Brindleway/gui_reports.h"
+#include "platform/pipe/pipe.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 
 namespace brindleway {
 namespace {
 
+// Pause after a failed pipe creation, and after a failed accept.
+constexpr int kPipeRetryMs = 50;
+constexpr int kAcceptRetryMs = 10;
+// The command pipe is open to every local user.
+constexpr mode_t kCommandPipeMode = 0666;
+
 // The channel machinery that InitChannelService builds and
 // CleanChannelService takes down.
 struct ChannelService {
   ChannelContext context;
-  LoggedGuiReports gui;
+  PipeGuiReports gui;
   std::unique_ptr<ChannelSession> session;
   std::unique_ptr<ChannelThread> thread;
 };
@@ -49,6 +61,39 @@ void CleanChannelService(ChannelService& service) {
   service.thread.reset();
   service.session.reset();
   LogPrint(LOG_INFO, "Clean SSL channel\n");
+}
+
+// The accept loop of the command pipe; returns when serviceStop is set (0)
+// or no client thread could be started (RUN_NO_COMMAND_THREAD).
+int ServeCommandPipe(platform::Event& serviceStop, ClientThreads& clients, GuiCommandTarget& target) {
+  platform::pipe::PipeServer server;
+  for (;;) {
+    if (server.Path().empty()) {
+      if (uint32_t error = server.Create(kCommandPipeName, kCommandPipeMode); error != 0) {
+        LogPrint(LOG_ERR, "CreateNamedPipe failed [%d]\n", error);
+        if (serviceStop.Wait(kPipeRetryMs)) return RUN_OK;
+        continue;
+      }
+    }
+    platform::pipe::PipeConnection connection;
+    const uint32_t error = server.Accept(connection, serviceStop);
+    if (error == platform::ERROR_OPERATION_ABORTED) return RUN_OK;
+    if (error != 0) {
+      LogPrint(LOG_ERR, "ConnectNamedPipe failed [%d]\n", error);
+      if (serviceStop.Wait(kAcceptRetryMs)) return RUN_OK;
+      continue;
+    }
+    const platform::pipe::PeerCredentials peer = connection.Peer();
+    LogPrint(LOG_DEBUG, "Command pipe client connected (uid %u, pid %d)\n", static_cast<unsigned>(peer.uid),
+             static_cast<int>(peer.pid));
+    try {
+      clients.Start([&target, connection = std::make_shared<platform::pipe::PipeConnection>(std::move(connection))](
+                        const platform::Event& stop) { GuiCommandThread(std::move(*connection), stop, target); });
+    } catch (const std::system_error&) {
+      LogPrint(LOG_ERR, "Create GuiCommandThread failed\n");
+      return RUN_NO_COMMAND_THREAD;
+    }
+  }
 }
 
 }  // namespace
@@ -78,15 +123,24 @@ int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role
   service.thread = std::make_unique<ChannelThread>(service.context, *service.session, service.gui);
   service.thread->Start();
 
-  // Command pipe loop: until the service is told to stop.
-  serviceStop.Wait(platform::INFINITE_WAIT);
-  serviceStop.Reset();
+  int result;
+  {
+    ChannelThread& channel = *service.thread;
+    GuiCommandTarget target{service.context, *service.session,
+                            [&channel](uint32_t message, uintptr_t wParam, std::any data) {
+                              return channel.Post(message, wParam, std::move(data));
+                            }};
+    ClientThreads clients;
+    result = ServeCommandPipe(serviceStop, clients, target);
+    serviceStop.Reset();
+    clients.StopAll();
+  }
   service.thread->RequestExit();
   service.thread->Join();
 
   CleanChannelService(service);
   mutex.Release();
-  return RUN_OK;
+  return result;
 }
 
 }  // namespace brindleway

@@ -24,6 +24,7 @@ class ChannelSession final : public ChannelOps {
   int SendChangePassword(const change_pwd_info& info) override;
   void SendSmsAuthCodeToServer(const std::string& code) override;
   void ReqSmsAuthCode() override {}
+  ChannelStatus QueryStatus() override { return {}; }
 
  private:
   std::function<int()> closeTunnelChannel_;

@@ -45,8 +45,11 @@ void ChannelThread::Start() {
 }
 
 void ChannelThread::RequestExit() {
-  exiting_ = true;
-  cancel_.Set();
+  {
+    std::lock_guard<std::mutex> lock(cancelMutex_);
+    exiting_ = true;
+    cancel_.Set();
+  }
   Post(WM_CHANNEL_EXIT);
 }
 
@@ -73,6 +76,8 @@ void ChannelThread::ChannelMessageThread() {
       goOn = HandleMessage(msg);
     } catch (...) {
       LogPrint(LOG_ERR, "ChannelMessageThread has exception\n");
+      // The exit message ends the thread even when its handling failed.
+      goOn = msg.message != WM_CHANNEL_EXIT;
     }
     AnswerInspects(!goOn);
     if (!goOn) break;
@@ -94,12 +99,16 @@ bool ChannelThread::HandleMessage(platform::Message& msg) {
     case WM_CHANNEL_ERROR: OnChannelError(static_cast<uint32_t>(msg.wParam)); break;
     case WM_CHANNEL_EXIT: OnExit(); return false;
     case WM_CHANNEL_REKEY: OnRekey(); break;
-    case WM_CHANNEL_OPENED: OnOpened(); break;
+    case WM_CHANNEL_OPENED:
+      if (const uint64_t* epoch = std::any_cast<uint64_t>(&msg.data); epoch && *epoch == closeEpoch_) OnOpened();
+      break;
     case WM_CHANNEL_HOST_CHECK: ops_.StartHostCheckOnce(); break;
     case WM_CHANNEL_NEW_PASSWORD: OnNewPassword(msg); break;
     case WM_CHANNEL_SMS_AUTH: OnSmsAuth(msg); break;
     case WM_CHANNEL_SMS_AUTH_REQ: OnSmsAuthReq(); break;
-    case WM_CHANNEL_REOPEN_RESULT: OnReopenResult(static_cast<int>(static_cast<intptr_t>(msg.wParam))); break;
+    case WM_CHANNEL_REOPEN_RESULT:
+      if (FromCurrentWorker(msg)) OnReopenResult(static_cast<int>(static_cast<intptr_t>(msg.wParam)));
+      break;
     case platform::WM_TIMER: OnTimer(msg.wParam); break;
     case kInspectMessage:
       pendingInspects_.push_back(std::any_cast<InspectPromise&>(msg.data));
@@ -137,12 +146,14 @@ void ChannelThread::OnOpen(platform::Message& msg) {
   StopAutoConnectTimer();
   std::optional<conn_info> record;
   if (const conn_info* sent = std::any_cast<conn_info>(&msg.data)) record = *sent;
-  StartWorker([this, record = std::move(record)] { OpenChannelThread(record); });
+  // An open that succeeds counts unless the user closes the channel first.
+  const uint64_t epoch = closeEpoch_;
+  StartWorker([this, record = std::move(record), epoch](uint64_t) { OpenChannelThread(record, epoch); });
 }
 
-void ChannelThread::OpenChannelThread(const std::optional<conn_info>& info) {
+void ChannelThread::OpenChannelThread(const std::optional<conn_info>& info, uint64_t closeEpoch) {
   LogPrint(LOG_DEBUG, "Begin OpenChannelThread\n");
-  if (OpenChannel(info ? &*info : nullptr) == 0) Post(WM_CHANNEL_OPENED);
+  if (OpenChannel(info ? &*info : nullptr) == 0) Post(WM_CHANNEL_OPENED, 0, closeEpoch);
   LogPrint(LOG_DEBUG, "End OpenChannelThread\n");
 }
 
@@ -187,15 +198,15 @@ void ChannelThread::OnReopen() {
   LogPrint(LOG_DEBUG, "Handle channel reopen message\n");
   LogPrint(LOG_INFO, "Auto reconnecting %d times...\n", reconnectCount_);
   ClearNewServerCert();
-  StartWorker([this] { ReopenChannelThread(); });
+  StartWorker([this](uint64_t generation) { ReopenChannelThread(generation); });
 }
 
-void ChannelThread::ReopenChannelThread() {
+void ChannelThread::ReopenChannelThread(uint64_t generation) {
   LogPrint(LOG_DEBUG, "Begin ReopenChannelThread\n");
   const conn_info info = ctx_.connInfo.Get();
   const int result = ReopenChannel(&info);
   LogPrint(LOG_DEBUG, "End ReopenChannelThread\n");
-  Post(WM_CHANNEL_REOPEN_RESULT, static_cast<uintptr_t>(static_cast<intptr_t>(result)));
+  Post(WM_CHANNEL_REOPEN_RESULT, static_cast<uintptr_t>(static_cast<intptr_t>(result)), generation);
 }
 
 int ChannelThread::ReopenChannel(const conn_info* info) {
@@ -238,6 +249,7 @@ void ChannelThread::OnReopenResult(int result) {
 // ---- close and errors ----
 
 void ChannelThread::OnClose() {
+  ++closeEpoch_;
   CancelAndJoinWorker();
   LogPrint(LOG_DEBUG, "Handle channel close message\n");
   StopAutoConnectTimer();
@@ -313,7 +325,7 @@ void ChannelThread::OnRekey() {
   ClearNewServerCert();
   int result = -1;
   if (ctx_.channelState == CHANNEL_STATE_CONNECTED) {
-    if (!exiting_) cancel_.Reset();
+    ResetCancelUnlessExiting();
     result = ops_.SetupChannel(ctx_.connInfo.Get(), 1, 1, cancel_);
     if (result == 0) {
       LogPrint(LOG_INFO, "RekeyChannel OK\n");
@@ -361,7 +373,11 @@ void ChannelThread::OnSmsAuthReq() {
 
 void ChannelThread::OnExit() {
   LogPrint(LOG_DEBUG, "Handle channel exit message\n");
-  exiting_ = true;
+  {
+    std::lock_guard<std::mutex> lock(cancelMutex_);
+    exiting_ = true;
+  }
+  ++closeEpoch_;
   CancelAndJoinWorker();
   StopAutoConnectTimer();
   CloseTunnelChannel();
@@ -371,18 +387,35 @@ void ChannelThread::OnExit() {
 
 // ---- worker and timer helpers ----
 
-void ChannelThread::StartWorker(std::function<void()> body) {
+void ChannelThread::StartWorker(std::function<void(uint64_t generation)> body) {
   JoinFinishedWorker();
-  if (!exiting_) cancel_.Reset();
+  ResetCancelUnlessExiting();
+  const uint64_t generation = ++workerGeneration_;
   workerRunning_ = true;
-  worker_ = std::thread([this, body = std::move(body)] {
-    try {
-      body();
-    } catch (...) {
-      LogPrint(LOG_ERR, "Channel worker thread has exception\n");
-    }
+  try {
+    worker_ = std::thread([this, body = std::move(body), generation] {
+      try {
+        body(generation);
+      } catch (...) {
+        LogPrint(LOG_ERR, "Channel worker thread has exception\n");
+      }
+      workerRunning_ = false;
+    });
+  } catch (...) {
     workerRunning_ = false;
-  });
+    throw;
+  }
+}
+
+bool ChannelThread::FromCurrentWorker(const platform::Message& msg) const {
+  // Bumped by every start and every cancel of a worker.
+  const uint64_t* generation = std::any_cast<uint64_t>(&msg.data);
+  return generation != nullptr && *generation == workerGeneration_;
+}
+
+void ChannelThread::ResetCancelUnlessExiting() {
+  std::lock_guard<std::mutex> lock(cancelMutex_);
+  if (!exiting_) cancel_.Reset();
 }
 
 void ChannelThread::JoinFinishedWorker() {
@@ -390,10 +423,13 @@ void ChannelThread::JoinFinishedWorker() {
 }
 
 void ChannelThread::CancelAndJoinWorker() {
+  // A reopen result still queued no longer counts, even when its worker
+  // finished just before.
+  ++workerGeneration_;
   if (!worker_.joinable()) return;
   if (WorkerRunning()) cancel_.Set();
   worker_.join();
-  if (!exiting_) cancel_.Reset();
+  ResetCancelUnlessExiting();
 }
 
 void ChannelThread::SetChannelTimer(uintptr_t& id, uint32_t periodMs) { id = queue_.SetTimer(periodMs); }

@@ -76,11 +76,16 @@ class ChannelThread {
 
   int OpenChannel(const conn_info* info);
   int ReopenChannel(const conn_info* info);
-  void OpenChannelThread(const std::optional<conn_info>& info);
-  void ReopenChannelThread();
+  void OpenChannelThread(const std::optional<conn_info>& info, uint64_t closeEpoch);
+  void ReopenChannelThread(uint64_t generation);
 
-  // Joins the previous (finished) worker and starts body on a new one.
-  void StartWorker(std::function<void()> body);
+  // Joins the previous (finished) worker and starts body on a new one; body
+  // gets the worker's generation, which it posts with its result.
+  void StartWorker(std::function<void(uint64_t generation)> body);
+  // True for a reopen result posted by the worker that was neither replaced
+  // nor cancelled since: after a close or error a late result means nothing.
+  bool FromCurrentWorker(const platform::Message& msg) const;
+  void ResetCancelUnlessExiting();
   void JoinFinishedWorker();
   void CancelAndJoinWorker();
   bool WorkerRunning() const { return workerRunning_.load(); }
@@ -115,9 +120,13 @@ class ChannelThread {
   // The one open or reopen worker.
   std::thread worker_;
   std::atomic<bool> workerRunning_{false};
+  uint64_t workerGeneration_ = 0;  // channel thread only
+  uint64_t closeEpoch_ = 0;        // channel thread only: closes and exit so far
   // Set to cancel a running set-up; reset before the next one starts.
   platform::Event cancel_{platform::Event::Reset::Manual};
   std::atomic<bool> exiting_{false};
+  // Orders RequestExit's cancel against the resets before a new set-up.
+  std::mutex cancelMutex_;
 
   // Serialises the close sequence between the channel thread and a worker.
   std::mutex closeMutex_;

@@ -62,6 +62,13 @@ inline constexpr uint32_t VQ_ERR_CHANNEL_BUSY = 106;
 inline constexpr uint32_t VQ_ERR_SESSION_EXPIRED = 1013;
 inline constexpr uint32_t VQ_ERR_REKEY_FAILED = 4015;
 
+// Results of the control message codec and framer.
+inline constexpr int VQ_ERR_OUT_OF_MEMORY = 61;
+inline constexpr int VQ_ERR_PARSE_MESSAGE = 75;
+inline constexpr int VQ_ERR_UNKNOWN_PAYLOAD = 86;
+inline constexpr int VQ_ERR_SERVER_TOO_NEW = 1003;
+inline constexpr int VQ_ERR_VERSION_MISMATCH = 4010;
+
 // Bits of the debug-trace mask.
 inline constexpr uint32_t TRACE_SETUP = 0x1;
 inline constexpr uint32_t TRACE_TIMING = 0x2;

@@ -1,15 +1,133 @@
+// A report's road: [type][payload] -> connect to the client application's
+// pipe (absent: 2 at once; busy: bounded wait) -> one write -> for a
+// transaction, one answer within 500 ms -> the connection is closed.
 #include "Brindleway/gui_reports.h"
 
+#include "platform/pipe/pipe.h"
+#include "platform/win32/win32_error.h"
 #include "support/log.h"
+#include "support/wire.h"
 
 namespace brindleway {
+namespace {
 
-void LoggedGuiReports::NotifyGuiEvent(uint32_t code) {
-  LogPrint(LOG_DEBUG, "Report event %u to the client application\n", code);
+namespace pipe = platform::pipe;
+
+// Connect with the report pipe's logging. 0 or the error.
+uint32_t OpenReportPipe(pipe::PipeConnection& connection, const std::vector<uint8_t>& message, bool oneWay) {
+  const uint32_t error = pipe::Connect(kReportPipeName, connection, kGuiBusyWaitMs);
+  if (error == 0) return 0;
+  if (error == platform::ERROR_FILE_NOT_FOUND) {
+    LogPrint(LOG_ERR, "Could not connect Marrowlantern\n");
+  } else if (error == platform::ERROR_PIPE_BUSY) {
+    if (oneWay) {
+      LogPrint(LOG_INFO, "Proc WaitNamedPipe 3..............");
+      LogPrint(LOG_ERR, "3 Could not open pipe {dwError = %ld}\n", error);
+      LogHexDump("SendMessage ........", message.data(), static_cast<int>(message.size()));
+    } else {
+      LogPrint(LOG_ERR, "2 Could not open pipe {dwError = %ld}\n", error);
+    }
+  } else {
+    LogPrint(LOG_ERR, "Could not open pipe {dwError = %ld}\n", error);
+  }
+  return error;
 }
 
-void LoggedGuiReports::NotifyGuiPasswordResult(uint32_t value) {
-  LogPrint(LOG_DEBUG, "Report password result %u to the client application\n", value);
+std::vector<uint8_t> Message(int type, const uint8_t* payload, size_t length) {
+  std::vector<uint8_t> message;
+  message.reserve(length + 1);
+  message.push_back(static_cast<uint8_t>(type));
+  if (length) message.insert(message.end(), payload, payload + length);
+  return message;
+}
+
+std::vector<uint8_t> SubMessage(uint8_t subCode, const uint8_t* data, size_t length) {
+  std::vector<uint8_t> payload;
+  payload.push_back(subCode);
+  if (length) payload.insert(payload.end(), data, data + length);
+  return payload;
+}
+
+}  // namespace
+
+uint32_t SendGuiMessage(const std::vector<uint8_t>& message) {
+  pipe::PipeConnection connection;
+  if (uint32_t error = OpenReportPipe(connection, message, true)) return error;
+  if (uint32_t error = connection.Write(message, kGuiWriteTimeoutMs)) {
+    LogPrint(LOG_ERR, "WriteFile failed\n");
+    return error;
+  }
+  return 0;
+}
+
+uint32_t TransactGuiPipe(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply, size_t replyCapacity,
+                         int timeoutMs) {
+  reply.clear();
+  pipe::PipeConnection connection;
+  if (uint32_t error = OpenReportPipe(connection, request, false)) return error;
+  if (uint32_t error = connection.Write(request, kGuiWriteTimeoutMs)) {
+    LogPrint(LOG_ERR, "WriteFile failed\n");
+    return error;
+  }
+  const uint32_t error = connection.Read(reply, replyCapacity, timeoutMs);
+  if (error != 0) reply.clear();
+  return error;
+}
+
+int NotifyGui(int type, const uint8_t* payload, size_t length) {
+  if (type < 1 || type > 14) {
+    LogPrint(LOG_ERR, "Invalid command type\n");
+    return -1;
+  }
+  if (length > kGuiMessageSize - 1 || (length != 0 && payload == nullptr)) {
+    LogPrint(LOG_ERR, "Report of %d bytes does not fit the message\n", static_cast<int>(length));
+    return -1;
+  }
+  SendGuiMessage(Message(type, payload, length));
+  return 0;
+}
+
+int NotifyGuiEvent(uint32_t code) {
+  uint8_t payload[4];
+  wire::PutU32(payload, code);
+  NotifyGui(VQ_EVENT, payload, sizeof payload);
+  return 0;
+}
+
+int NotifyGuiPasswordResult(uint32_t value) {
+  uint8_t payload[4];
+  wire::PutU32(payload, value);
+  NotifyGui(VQ_PASSWORD_RESULT, payload, sizeof payload);
+  return 0;
+}
+
+int NotifyGuiSmsEvent(uint32_t step) {
+  uint8_t payload[4];
+  wire::PutU32(payload, step);
+  NotifyGui(VQ_SMS_EVENT, payload, sizeof payload);
+  return 0;
+}
+
+int NotifyGuiSub(uint8_t subCode, const uint8_t* data, size_t length) {
+  const std::vector<uint8_t> payload = SubMessage(subCode, data, length);
+  return NotifyGui(VQ_NOTIFY, payload.data(), payload.size());
+}
+
+uint32_t TransactGuiSub(uint8_t subCode, const uint8_t* data, size_t length, std::vector<uint8_t>& reply) {
+  reply.clear();
+  if (length + 2 > kGuiMessageSize || (length != 0 && data == nullptr)) {
+    LogPrint(LOG_ERR, "Report of %d bytes does not fit the message\n", static_cast<int>(length));
+    return platform::ERROR_INVALID_PARAMETER;
+  }
+  const std::vector<uint8_t> payload = SubMessage(subCode, data, length);
+  return TransactGuiPipe(Message(VQ_NOTIFY, payload.data(), payload.size()), reply, kGuiMessageSize,
+                         kGuiReplyTimeoutMs);
+}
+
+int SendPreferServerToGui(const uint8_t* data, size_t length, std::vector<uint8_t>* reply) {
+  if (reply == nullptr) return -1;
+  TransactGuiSub(VQ_NOTIFY_PREFER_SERVER, data, length, *reply);
+  return 0;
 }
 
 }  // namespace brindleway

@@ -87,7 +87,12 @@ class FakeSession : public ChannelOps {
     return passwordResult;
   }
   void SendSmsAuthCodeToServer(const std::string& code) override { smsCodes.push_back(code); }
-  void ReqSmsAuthCode() override { ++smsRequests; }
+  void ReqSmsAuthCode() override {
+    ++smsRequests;
+    // Lets a test keep the channel thread busy inside a handler.
+    while (holdSmsRequest) std::this_thread::sleep_for(1ms);
+  }
+  ChannelStatus QueryStatus() override { return {}; }
 
   std::vector<SetupCall> Calls() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -105,6 +110,7 @@ class FakeSession : public ChannelOps {
   std::atomic<int> hostChecks{0};
   std::atomic<int> smsRequests{0};
   std::atomic<int> passwordResult{0};
+  std::atomic<bool> holdSmsRequest{false};
   std::string lastPasswordUser;
   std::vector<std::string> smsCodes;
 
@@ -183,6 +189,19 @@ class ChannelThreadTest : public ::testing::Test {
     thread_.Post(WM_CHANNEL_OPEN, 0, info);
     ASSERT_TRUE(Eventually([&] { return session_.CallCount() == before + 1; }));
     ASSERT_TRUE(Settle().opened);
+  }
+
+  // Advances to one millisecond before `periodMs` and proves that nothing
+  // fired: no reopen started, no set-up, no aging removal.
+  void NothingFiresBefore(int64_t periodMs) {
+    const size_t calls = session_.CallCount();
+    const int aged = session_.agingRemoved;
+    clock_.Advance(periodMs - 1);
+    const auto view = thread_.Inspect();
+    EXPECT_FALSE(view.workerRunning);
+    EXPECT_EQ(clock_.Sleepers(), 0);
+    EXPECT_EQ(session_.CallCount(), calls);
+    EXPECT_EQ(session_.agingRemoved, aged);
   }
 
   // One reconnect tick: the due reconnect timer fires, the reopen worker
@@ -265,10 +284,7 @@ TEST_F(ChannelThreadTest, ReconnectWaitsFiveSecondsThenRetriesEveryMinute) {
   thread_.Post(WM_CHANNEL_ERROR, 52);
   ASSERT_EQ(thread_.Inspect().reconnectPeriodMs, kReconnectFirstPeriodMs);
 
-  // Not yet due one millisecond early.
-  clock_.Advance(kReconnectFirstPeriodMs - 1);
-  EXPECT_EQ(session_.CallCount(), 1u);
-
+  NothingFiresBefore(kReconnectFirstPeriodMs);
   ReopenCycle(1, 7);
   auto calls = session_.Calls();
   ASSERT_EQ(calls.size(), 2u);
@@ -278,7 +294,8 @@ TEST_F(ChannelThreadTest, ReconnectWaitsFiveSecondsThenRetriesEveryMinute) {
   EXPECT_EQ(view.reconnectCount, 1u);
   EXPECT_EQ(view.reconnectPeriodMs, kReconnectRetryPeriodMs);
 
-  ReopenCycle(kReconnectRetryPeriodMs, 7);
+  NothingFiresBefore(kReconnectRetryPeriodMs);
+  ReopenCycle(1, 7);
   EXPECT_EQ(thread_.Inspect().reconnectCount, 2u);
   // The failed reopens gave the semaphore back.
   EXPECT_EQ(ctx_.channelState.load(), CHANNEL_STATE_IDLE);
@@ -348,7 +365,8 @@ TEST_F(ChannelThreadTest, RekeyAgesThePreviousKeyOnceAndFailureReconnects) {
   g_btProtocolVersion = 0x20;
   OpenOk(Record(AUTH_TYPE_PASSWORD, CONN_FLAG_NEW_SERVER_CERT));
   session_.Script({0});
-  clock_.Advance(kRekeyPeriodMs);
+  NothingFiresBefore(kRekeyPeriodMs);
+  clock_.Advance(1);
   ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 2; }));
   auto view = thread_.Inspect();
   EXPECT_EQ(session_.Calls()[1].rekey, 1u);
@@ -357,7 +375,8 @@ TEST_F(ChannelThreadTest, RekeyAgesThePreviousKeyOnceAndFailureReconnects) {
   EXPECT_TRUE(view.agingRunning);
   EXPECT_TRUE(view.rekeyRunning);
 
-  clock_.Advance(kAgingPeriodMs);
+  NothingFiresBefore(kAgingPeriodMs);
+  clock_.Advance(1);
   EXPECT_FALSE(thread_.Inspect().agingRunning);
   EXPECT_EQ(session_.agingRemoved, 1);
   clock_.Advance(kAgingPeriodMs * 3);
@@ -390,7 +409,18 @@ TEST_F(ChannelThreadTest, SecondOpenDuringSetupIsRefusedOnceAndLeavesTheRecord) 
   EXPECT_EQ(gui_.Events(), std::vector<uint32_t>{VQ_ERR_CHANNEL_BUSY});
   EXPECT_EQ(ctx_.connInfo.Get().host, "first.example");
   EXPECT_EQ(session_.CallCount(), 1u);
+  // The refused USB-key-only record did not become the channel's own:
+  // error 51 still reconnects a password login.
+  session_.Block(false);
+  ASSERT_TRUE(Settle().opened);
+  thread_.Post(WM_CHANNEL_ERROR, 51);
+  EXPECT_EQ(thread_.Inspect().reconnectPeriodMs, kReconnectFirstPeriodMs);
+}
 
+TEST_F(ChannelThreadTest, CloseDuringABlockedSetupCancelsAndJoinsIt) {
+  session_.Block(true);
+  thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_PASSWORD));
+  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
   // A close cancels the blocked set-up and joins it.
   const auto start = std::chrono::steady_clock::now();
   thread_.Post(WM_CHANNEL_CLOSE);
@@ -399,7 +429,72 @@ TEST_F(ChannelThreadTest, SecondOpenDuringSetupIsRefusedOnceAndLeavesTheRecord) 
   EXPECT_FALSE(view.workerRunning);
   EXPECT_EQ(session_.Cancelled(), 1);
   EXPECT_EQ(ctx_.channelState.load(), CHANNEL_STATE_IDLE);
-  EXPECT_EQ(gui_.Events().size(), 1u);
+  EXPECT_TRUE(gui_.Events().empty());
+}
+
+TEST_F(ChannelThreadTest, ALateSuccessAfterACloseDoesNotReviveTheChannel) {
+  g_btProtocolVersion = 0x20;
+  // The open succeeds, but its "opened" message is still queued behind the
+  // user's close when the close is handled.
+  session_.Script({0});
+  session_.Block(true);
+  thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_PASSWORD));
+  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
+  session_.holdSmsRequest = true;
+  thread_.Post(WM_CHANNEL_SMS_AUTH_REQ);  // keeps the channel thread busy
+  ASSERT_TRUE(Eventually([&] { return session_.smsRequests == 1; }));
+  thread_.Post(WM_CHANNEL_CLOSE);
+  session_.Block(false);  // the set-up succeeds now and posts "opened"
+  ASSERT_TRUE(Eventually([&] { return ctx_.channelState == CHANNEL_STATE_CONNECTED; }));
+  std::this_thread::sleep_for(20ms);
+  session_.holdSmsRequest = false;
+  const auto view = Settle();
+  EXPECT_EQ(session_.Cancelled(), 0);
+  EXPECT_FALSE(view.opened);
+  EXPECT_FALSE(view.rekeyRunning);
+  EXPECT_EQ(view.reconnectPeriodMs, 0u);
+  clock_.Advance(kRekeyPeriodMs * 2);
+  EXPECT_EQ(thread_.Inspect().reconnectPeriodMs, 0u);
+  EXPECT_EQ(session_.CallCount(), 1u);
+}
+
+TEST_F(ChannelThreadTest, ErrorDuringAReopenCancelsItAndKeepsTheFiveSecondRetry) {
+  OpenOk(Record(AUTH_TYPE_PASSWORD));
+  thread_.Post(WM_CHANNEL_ERROR, 52);
+  ReopenCycle(kReconnectFirstPeriodMs, 7);  // count 1, retry every minute
+  session_.Block(true);
+  thread_.Inspect();
+  clock_.Advance(kReconnectRetryPeriodMs);
+  ASSERT_TRUE(Eventually([&] { return clock_.Sleepers() == 1; }));
+  clock_.Advance(kReopenPauseMs);
+  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 3; }));
+  // The set-up blocks; a keep-alive error arrives meanwhile.
+  thread_.Post(WM_CHANNEL_ERROR, 52);
+  auto view = Settle();
+  EXPECT_EQ(session_.Cancelled(), 1);
+  EXPECT_EQ(view.reconnectPeriodMs, kReconnectFirstPeriodMs);
+  // The cancelled reopen's late failure did not stretch the retry to a minute.
+  session_.Block(false);
+  ReopenCycle(kReconnectFirstPeriodMs, 0);
+  EXPECT_EQ(session_.CallCount(), 4u);
+  // The semaphore was given back at each close and is held by the open channel.
+  EXPECT_FALSE(ctx_.semaphore.TryAcquire());
+}
+
+TEST_F(ChannelThreadTest, CloseDuringTheReopenPauseGivesTheChannelBack) {
+  OpenOk(Record(AUTH_TYPE_PASSWORD));
+  thread_.Post(WM_CHANNEL_ERROR, 52);
+  thread_.Inspect();
+  clock_.Advance(kReconnectFirstPeriodMs);
+  ASSERT_TRUE(Eventually([&] { return clock_.Sleepers() == 1; }));
+  EXPECT_EQ(ctx_.channelState.load(), CHANNEL_STATE_RECONNECTING);
+  thread_.Post(WM_CHANNEL_CLOSE);
+  const auto view = Settle();
+  EXPECT_EQ(session_.CallCount(), 1u);  // the pause ended before any set-up
+  EXPECT_EQ(view.reconnectPeriodMs, 0u);
+  EXPECT_EQ(ctx_.channelState.load(), CHANNEL_STATE_IDLE);
+  EXPECT_TRUE(ctx_.semaphore.TryAcquire());
+  EXPECT_EQ(ctx_.semaphore.Release(), 0u);
 }
 
 TEST_F(ChannelThreadTest, OpenWhileAChannelIsUpIsRefusedWith106) {

@@ -18,6 +18,7 @@ inline constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 inline constexpr uint32_t ERROR_FILE_EXISTS = 80;
 inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 inline constexpr uint32_t ERROR_BROKEN_PIPE = 109;
+inline constexpr uint32_t ERROR_HANDLE_EOF = 38;
 inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr uint32_t ERROR_INVALID_NAME = 123;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
@@ -27,6 +28,7 @@ inline constexpr uint32_t ERROR_MORE_DATA = 234;
 inline constexpr uint32_t WAIT_TIMEOUT_ERROR = 258;
 inline constexpr uint32_t ERROR_TOO_MANY_POSTS = 298;
 inline constexpr uint32_t ERROR_PIPE_CONNECTED = 535;
+inline constexpr uint32_t ERROR_OPERATION_ABORTED = 995;
 inline constexpr uint32_t ERROR_IO_PENDING = 997;
 inline constexpr uint32_t ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
 inline constexpr uint32_t ERROR_SERVICE_NO_THREAD = 1054;
@@ -39,6 +41,12 @@ inline constexpr uint32_t ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 inline constexpr uint32_t ERROR_SERVICE_EXISTS = 1073;
 inline constexpr uint32_t ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr uint32_t ERROR_GEN_FAILURE = 31;
+// Registry results.
+inline constexpr uint32_t ERROR_INVALID_DATA = 13;
+inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
+inline constexpr uint32_t ERROR_REGISTRY_CORRUPT = 1015;
+inline constexpr uint32_t ERROR_REGISTRY_IO_FAILED = 1016;
+inline constexpr uint32_t ERROR_KEY_DELETED = 1018;
 
 // The Win32 number for an errno value (ERROR_GEN_FAILURE when none fits).
 uint32_t Win32FromErrno(int err);
