@@ -8,12 +8,17 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "Brindleway/channel_service.h"
 #include "Brindleway/service_install.h"
+#include "platform/registry/registry.h"
 #include "platform/service/stop_signals.h"
 #include "platform/sync/event.h"
+#include "platform/win32/win32_error.h"
 #include "support/getopt.h"
 #include "support/log.h"
 
@@ -26,6 +31,11 @@ int RunInConsole() {
   return RunChannelService(stop, platform::InstanceLock::Role::Console);
 }
 
+// The network class key; each adapter's connection key is named by its GUID
+// below it.
+constexpr char kNetworkClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+
 // The virtual adapter's GUID; -1 while no adapter is known.
 int GetTunAdapterGuid(std::string&) { return -1; }
 
@@ -34,7 +44,55 @@ int GetTunAdapterGuid(std::string&) { return -1; }
 int RemoveAdapterConnectionKey() {
   std::string guid;
   if (int r = GetTunAdapterGuid(guid); r != 0) return r;
-  return -1;
+  return RemoveAdapterConnectionKeyFor(guid);
+}
+
+bool DeleteRegistryTree(const platform::registry::Key& parent, std::string_view name) {
+  namespace reg = platform::registry;
+  if (parent.DeleteSubKey(name) == platform::ERROR_SUCCESS) return true;
+  reg::Key key;
+  const uint32_t err = parent.OpenSubKey(name, reg::Access::Write, key);
+  if (err == platform::ERROR_FILE_NOT_FOUND) {
+    std::fputs("Key not found.\n", stdout);
+    return true;
+  }
+  if (err != platform::ERROR_SUCCESS) {
+    std::fputs("Error opening key.\n", stdout);
+    return false;
+  }
+  // Always the first subkey: each one is gone once its turn is over. One
+  // that stays (it could not be deleted) ends the delete, or the same name
+  // would come back forever.
+  for (;;) {
+    std::string child;
+    const uint32_t enumErr = key.EnumKey(0, child);
+    if (enumErr == platform::ERROR_NO_MORE_ITEMS) break;
+    if (enumErr != platform::ERROR_SUCCESS || !DeleteRegistryTree(key, child)) return false;
+  }
+  key.Close();
+  return parent.DeleteSubKey(name) == platform::ERROR_SUCCESS;
+}
+
+int RemoveAdapterConnectionKeyFor(const std::string& guid) {
+  namespace reg = platform::registry;
+  reg::Key machine;
+  uint32_t err = reg::Key::Open(reg::HKEY_LOCAL_MACHINE, "", reg::Access::Write, machine);
+  // Without the right to change the machine hive the key can still be
+  // looked for; the delete itself then fails.
+  if (err == platform::ERROR_ACCESS_DENIED)
+    err = reg::Key::Open(reg::HKEY_LOCAL_MACHINE, "", reg::Access::Read, machine);
+  bool ok = false;
+  // A GUID that is empty or holds a separator would name another key.
+  if (guid.empty() || guid.find('\\') != std::string::npos) {
+    ok = false;
+  } else if (err != platform::ERROR_SUCCESS) {
+    std::fputs("Error opening key.\n", stdout);
+  } else {
+    ok = DeleteRegistryTree(machine, fmt::sprintf("%s\\%s", kNetworkClassKey, guid));
+  }
+  std::fputs(ok ? "Success!\n" : "Failure.\n", stdout);
+  std::fflush(stdout);
+  return ok ? 0 : -1;
 }
 
 int ProcessOptions(int argc, const char* const argv[]) {

@@ -23,6 +23,7 @@
 #include "Brindleway/gui_command.h"
 #include "Brindleway/gui_reports.h"
 #include "platform/pipe/pipe.h"
+#include "platform/process/desktop_user.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 
@@ -86,6 +87,9 @@ int ServeCommandPipe(platform::Event& serviceStop, ClientThreads& clients, GuiCo
     const platform::pipe::PeerCredentials peer = connection.Peer();
     LogPrint(LOG_DEBUG, "Command pipe client connected (uid %u, pid %d)\n", static_cast<unsigned>(peer.uid),
              static_cast<int>(peer.pid));
+    // The client application runs as the desktop user: its uid is the best
+    // answer to "whose settings" for what this service does on its behalf.
+    platform::process::SetCommandPipePeerUid(peer.uid);
     try {
       clients.Start([&target, connection = std::make_shared<platform::pipe::PipeConnection>(std::move(connection))](
                         const platform::Event& stop) { GuiCommandThread(std::move(*connection), stop, target); });

@@ -39,7 +39,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view text) {
+std::u16string Utf8ToUtf16(std::string_view text, bool* invalid) {
   std::u16string out;
   out.reserve(text.size());
   size_t i = 0;
@@ -70,6 +70,7 @@ std::u16string Utf8ToUtf16(std::string_view text) {
       if (lead == 0xF4) high = 0x8F;
     } else {
       out.push_back(kReplacement);
+      if (invalid) *invalid = true;
       ++i;
       continue;
     }
@@ -93,13 +94,14 @@ std::u16string Utf8ToUtf16(std::string_view text) {
       AppendCodePoint(out, cp);
     } else {
       out.push_back(kReplacement);
+      if (invalid) *invalid = true;
     }
     i += used;
   }
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+std::string Utf16ToUtf8(std::u16string_view text, bool* invalid) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -111,6 +113,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
       ++i;
     } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
       AppendUtf8(out, kReplacement);
+      if (invalid) *invalid = true;
     } else {
       AppendUtf8(out, u);
     }
@@ -125,6 +128,14 @@ size_t Utf16CutLength(std::u16string_view text, size_t maxUnits) {
   return n;
 }
 
+size_t Utf16Length(std::string_view utf8) { return Utf8ToUtf16(utf8).size(); }
+
+std::string CutUtf8ToUnits(std::string_view utf8, size_t maxUnits) {
+  std::u16string wide = Utf8ToUtf16(utf8);
+  wide.resize(Utf16CutLength(wide, maxUnits));
+  return Utf16ToUtf8(wide);
+}
+
 std::string Utf16LeBytes(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
@@ -132,5 +143,13 @@ std::string Utf16LeBytes(std::u16string_view text) {
     out.push_back(static_cast<char>(u & 0xFF));
     out.push_back(static_cast<char>(u >> 8));
   }
+  return out;
+}
+
+std::u16string Utf16FromLeBytes(std::string_view bytes) {
+  std::u16string out(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                   (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
   return out;
 }

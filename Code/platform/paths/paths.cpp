@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/process/user_context.h"
+
 namespace platform::paths {
 namespace {
 
@@ -63,6 +65,10 @@ std::string Root() {
 std::string CommonAppData() { return Rooted("/var/lib"); }
 
 std::string UserAppData() {
+  // A thread acting for another user uses that user's folder; the
+  // environment describes only the process's own user.
+  if (const auto user = process::ImpersonatedUser(); user && user->uid != ::geteuid())
+    return RootedFromEnv(user->home + "/.config");
   std::string xdg = Env("XDG_CONFIG_HOME");
   if (!xdg.empty() && xdg[0] == '/') return RootedFromEnv(xdg);
   std::string home = Env("HOME");

@@ -12,7 +12,8 @@ std::string Root();
 
 // Common application data: /var/lib.
 std::string CommonAppData();
-// The user's application data: $XDG_CONFIG_HOME, else $HOME/.config.
+// The user's application data: $XDG_CONFIG_HOME, else $HOME/.config; for a
+// thread impersonating another user, that user's <home>/.config.
 std::string UserAppData();
 // Program files: /opt.
 std::string ProgramFiles();

@@ -1,0 +1,152 @@
+// The user context: which user a thread acts for decides the HKCU hive, and
+// the desktop user is found from the command pipe or the process list.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "common/temp_root.h"
+#include "platform/paths/paths.h"
+#include "platform/process/desktop_user.h"
+#include "platform/process/process_list.h"
+#include "platform/process/user_context.h"
+#include "platform/registry/registry.h"
+#include "platform/win32/win32_error.h"
+
+namespace proc = platform::process;
+namespace reg = platform::registry;
+
+namespace {
+
+// A folder laid out like /proc with the processes a test needs.
+class FakeProc {
+ public:
+  explicit FakeProc(std::string dir) : dir_(std::move(dir)) { std::filesystem::create_directories(dir_); }
+
+  void Add(int pid, const std::string& comm, const std::string& argv0, uid_t uid) {
+    const std::string base = dir_ + "/" + std::to_string(pid);
+    std::filesystem::create_directories(base);
+    vqtest::WriteFileBytes(base + "/status", "Name:\t" + comm + "\nUmask:\t0022\nState:\tS (sleeping)\nUid:\t" +
+                                                 std::to_string(uid) + "\t" + std::to_string(uid + 1) +
+                                                 "\t0\t0\nGid:\t0\t0\t0\t0\n");
+    vqtest::WriteFileBytes(base + "/cmdline", argv0.empty() ? std::string() : argv0 + std::string(1, '\0') + "--arg");
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+class UserContextTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    proc::SetCommandPipePeerUid(std::nullopt);
+    proc::RevertToSelf();
+    ::unsetenv("VQ_DESKTOP_SHELLS");
+  }
+  vqtest::TempRoot root_;
+};
+
+TEST_F(UserContextTest, ProcessListReadsOwnersAndNamesInPidOrder) {
+  FakeProc fake(root_.At("/proc"));
+  fake.Add(10, "bash", "/bin/bash", 1000);
+  fake.Add(9, "kthreadd", "", 0);
+  std::filesystem::create_directories(fake.dir() + "/self");
+  std::filesystem::create_directories(fake.dir() + "/77");  // ended while listed: no status
+  const auto list = proc::ListProcesses(fake.dir());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].pid, 9);
+  EXPECT_EQ(list[0].program, "kthreadd");
+  EXPECT_EQ(list[1].pid, 10);
+  EXPECT_EQ(list[1].program, "bash");
+  EXPECT_EQ(list[1].uid, 1000u);  // the real uid, not the effective one
+}
+
+TEST_F(UserContextTest, DesktopUserIsTheOwnerOfTheFirstShell) {
+  FakeProc fake(root_.At("/proc"));
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), std::nullopt);
+  fake.Add(5, "sshd", "/usr/sbin/sshd", 0);
+  fake.Add(100, "plasmashell", "/usr/bin/PLASMASHELL", 1001);  // name without regard to case
+  fake.Add(20, "gnome-shell", "", 1002);                        // kernel name only
+  fake.Add(3000, "gnome-shell", "/usr/bin/gnome-shell", 1003);
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 1002u);
+
+  ::setenv("VQ_DESKTOP_SHELLS", " sshd , other", 1);
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 0u);
+  ::setenv("VQ_DESKTOP_SHELLS", "nothing-runs-this", 1);
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), std::nullopt);
+}
+
+TEST_F(UserContextTest, TheCommandPipeClientWinsWhenKnown) {
+  FakeProc fake(root_.At("/proc"));
+  fake.Add(20, "gnome-shell", "/usr/bin/gnome-shell", 1002);
+  proc::SetCommandPipePeerUid(4242);
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 4242u);
+  proc::SetCommandPipePeerUid(std::nullopt);
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 1002u);
+}
+
+TEST_F(UserContextTest, CurrentUserHiveFollowsTheThreadsUserAndReverts) {
+  const std::string ownHive = platform::paths::HkcuHive();
+  {
+    reg::Key mine;
+    ASSERT_EQ(reg::Key::Create(reg::HKEY_CURRENT_USER, "Software\\Who", reg::Access::Write, mine),
+              platform::ERROR_SUCCESS);
+    ASSERT_EQ(mine.SetValue("me", reg::REG_DWORD, {{1, 0, 0, 0}}), platform::ERROR_SUCCESS);
+  }
+
+  const proc::UserContext alice{4242, 4243, "alice", "/home/alice"};
+  proc::ImpersonateUser(alice);
+  EXPECT_EQ(platform::paths::HkcuHive(), root_.At("/home/alice/.config/tarnwickgate/registry/HKCU.db"));
+  {
+    reg::Key theirs;
+    EXPECT_EQ(reg::Key::Open(reg::HKEY_CURRENT_USER, "Software\\Who", reg::Access::Read, theirs),
+              platform::ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(reg::Key::Create(reg::HKEY_CURRENT_USER, "Software\\Who", reg::Access::Write, theirs),
+              platform::ERROR_SUCCESS);
+    ASSERT_EQ(theirs.SetValue("alice", reg::REG_DWORD, {{2, 0, 0, 0}}), platform::ERROR_SUCCESS);
+  }
+  // Another thread keeps its own user.
+  std::string otherThreadHive;
+  std::thread([&] { otherThreadHive = platform::paths::HkcuHive(); }).join();
+  EXPECT_EQ(otherThreadHive, ownHive);
+
+  if (::geteuid() == 0) {
+    // Root working for alice leaves her a hive she owns.
+    struct stat st{};
+    ASSERT_EQ(::stat(platform::paths::HkcuHive().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4242u);
+    EXPECT_EQ(st.st_gid, 4243u);
+    ASSERT_EQ(::stat(root_.At("/home/alice/.config/tarnwickgate").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4242u);
+  }
+
+  proc::RevertToSelf();
+  EXPECT_EQ(proc::ImpersonatedUser(), std::nullopt);
+  EXPECT_EQ(platform::paths::HkcuHive(), ownHive);
+  reg::Key mine;
+  ASSERT_EQ(reg::Key::Open(reg::HKEY_CURRENT_USER, "Software\\Who", reg::Access::Read, mine),
+            platform::ERROR_SUCCESS);
+  EXPECT_EQ(mine.QueryValue("me", nullptr, nullptr), platform::ERROR_SUCCESS);
+  EXPECT_EQ(mine.QueryValue("alice", nullptr, nullptr), platform::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(UserContextTest, ImpersonatingOneselfChangesNothing) {
+  const std::string ownHive = platform::paths::HkcuHive();
+  proc::ImpersonateUser(proc::UserContext{::geteuid(), ::getegid(), "self", "/elsewhere"});
+  EXPECT_EQ(platform::paths::HkcuHive(), ownHive);
+}
+
+TEST_F(UserContextTest, LookupUserReadsTheUserDatabase) {
+  const auto rootUser = proc::LookupUser(0);
+  ASSERT_TRUE(rootUser.has_value());
+  EXPECT_EQ(rootUser->name, "root");
+  EXPECT_FALSE(rootUser->home.empty());
+  EXPECT_EQ(proc::LookupUser(3999999), std::nullopt);
+}
+
+}  // namespace
