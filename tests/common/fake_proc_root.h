@@ -1,0 +1,29 @@
+// A folder laid out like /proc for process-list tests: one folder per pid
+// with an "exe" link, "cmdline" and "comm", each only when given.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vqtest {
+
+struct FakeProcess {
+  std::optional<std::string> exeTarget;  // what the exe link points at
+  std::optional<std::string> argv0;      // cmdline = argv0 NUL "--flag" NUL
+  std::optional<std::string> comm;       // written with its newline
+};
+
+class FakeProcRoot {
+ public:
+  // Creates dir (and its parents).
+  explicit FakeProcRoot(std::string dir);
+  void Add(int pid, const FakeProcess& process) const;
+  // A process that shows only its executable's name, the usual case.
+  void AddNamed(int pid, const std::string& exeFile) const;
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace vqtest
