@@ -69,9 +69,45 @@ inline constexpr int VQ_ERR_UNKNOWN_PAYLOAD = 86;
 inline constexpr int VQ_ERR_SERVER_TOO_NEW = 1003;
 inline constexpr int VQ_ERR_VERSION_MISMATCH = 4010;
 
+// Results of the control channel connection.
+inline constexpr int VQ_ERR_CREATE_SOCKET = 2;
+inline constexpr int VQ_ERR_BAD_HOST = 3;
+inline constexpr int VQ_ERR_CONNECT = 4;
+inline constexpr int VQ_ERR_SEND = 5;
+inline constexpr int VQ_ERR_RECEIVE = 6;
+inline constexpr int VQ_ERR_SSL_CONNECT = 7;
+inline constexpr int VQ_ERR_SERVER_CERT_CHANGED = 1001;
+// Reported after a completed handshake with a gateway certificate outside
+// its validity period.
+inline constexpr uint32_t VQ_EVT_CERT_NOT_YET_VALID = 1008;
+inline constexpr uint32_t VQ_EVT_CERT_EXPIRED = 1009;
+// The whole connect (TCP, proxy, TLS handshake) ends within this time.
+inline constexpr int64_t kChannelConnectLimitMs = 30000;
+
 // Bits of the debug-trace mask.
 inline constexpr uint32_t TRACE_SETUP = 0x1;
 inline constexpr uint32_t TRACE_TIMING = 0x2;
 inline constexpr uint32_t TRACE_PACKETS = 0x4;
+
+// Data packets: algorithm identifiers of the key exchange, the ESP header
+// and the key block the security associations are cut from.
+inline constexpr uint16_t ESP_ENC_DES = 2;
+inline constexpr uint16_t ESP_ENC_3DES = 3;
+inline constexpr uint16_t ESP_ENC_NULL = 11;
+inline constexpr uint16_t ESP_ENC_AES = 12;
+inline constexpr uint16_t ESP_ENC_AES192 = 14;
+inline constexpr uint16_t ESP_ENC_AES256 = 15;
+inline constexpr uint16_t ESP_HASH_MD5 = 1;
+inline constexpr uint16_t ESP_HASH_SHA1 = 2;
+inline constexpr uint16_t ESP_HASH_SHA256 = 5;
+inline constexpr uint16_t ESP_HASH_SHA384 = 6;
+inline constexpr uint16_t ESP_HASH_SHA512 = 7;
+inline constexpr uint16_t ESP_HASH_NULL = 8;
+// SPI and sequence number.
+inline constexpr uint32_t ESP_HEADER_LENGTH = 8;
+// Next header of every data packet: IP in IP.
+inline constexpr uint8_t ESP_NEXT_HEADER_IPIP = 4;
+inline constexpr uint16_t ESP_SA_PORT = 4500;
+inline constexpr uint32_t KEY_BLOCK_LENGTH = 200;
 
 }  // namespace brindleway

@@ -1,6 +1,8 @@
 // A folder laid out like /proc for process-list tests: one folder per pid
-// with an "exe" link, "cmdline" and "comm", each only when given.
+// with an "exe" link, "cmdline", "comm" and "status", each only when given.
 #pragma once
+
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -11,6 +13,7 @@ struct FakeProcess {
   std::optional<std::string> exeTarget;  // what the exe link points at
   std::optional<std::string> argv0;      // cmdline = argv0 NUL "--flag" NUL
   std::optional<std::string> comm;       // written with its newline
+  std::optional<uid_t> uid;              // status: this real uid, effective uid + 1
 };
 
 class FakeProcRoot {

@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "common/fake_proc_root.h"
 #include "common/temp_root.h"
 #include "platform/paths/paths.h"
 #include "platform/process/desktop_user.h"
-#include "platform/process/process_list.h"
 #include "platform/process/user_context.h"
 #include "platform/registry/registry.h"
 #include "platform/win32/win32_error.h"
@@ -21,25 +21,6 @@ namespace proc = platform::process;
 namespace reg = platform::registry;
 
 namespace {
-
-// A folder laid out like /proc with the processes a test needs.
-class FakeProc {
- public:
-  explicit FakeProc(std::string dir) : dir_(std::move(dir)) { std::filesystem::create_directories(dir_); }
-
-  void Add(int pid, const std::string& comm, const std::string& argv0, uid_t uid) {
-    const std::string base = dir_ + "/" + std::to_string(pid);
-    std::filesystem::create_directories(base);
-    vqtest::WriteFileBytes(base + "/status", "Name:\t" + comm + "\nUmask:\t0022\nState:\tS (sleeping)\nUid:\t" +
-                                                 std::to_string(uid) + "\t" + std::to_string(uid + 1) +
-                                                 "\t0\t0\nGid:\t0\t0\t0\t0\n");
-    vqtest::WriteFileBytes(base + "/cmdline", argv0.empty() ? std::string() : argv0 + std::string(1, '\0') + "--arg");
-  }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_;
-};
 
 class UserContextTest : public ::testing::Test {
  protected:
@@ -51,39 +32,31 @@ class UserContextTest : public ::testing::Test {
   vqtest::TempRoot root_;
 };
 
-TEST_F(UserContextTest, ProcessListReadsOwnersAndNamesInPidOrder) {
-  FakeProc fake(root_.At("/proc"));
-  fake.Add(10, "bash", "/bin/bash", 1000);
-  fake.Add(9, "kthreadd", "", 0);
-  std::filesystem::create_directories(fake.dir() + "/self");
-  std::filesystem::create_directories(fake.dir() + "/77");  // ended while listed: no status
-  const auto list = proc::ListProcesses(fake.dir());
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].pid, 9);
-  EXPECT_EQ(list[0].program, "kthreadd");
-  EXPECT_EQ(list[1].pid, 10);
-  EXPECT_EQ(list[1].program, "bash");
-  EXPECT_EQ(list[1].uid, 1000u);  // the real uid, not the effective one
-}
-
 TEST_F(UserContextTest, DesktopUserIsTheOwnerOfTheFirstShell) {
-  FakeProc fake(root_.At("/proc"));
+  vqtest::FakeProcRoot fake(root_.At("/proc"));
   EXPECT_EQ(proc::FindDesktopUser(fake.dir()), std::nullopt);
-  fake.Add(5, "sshd", "/usr/sbin/sshd", 0);
-  fake.Add(100, "plasmashell", "/usr/bin/PLASMASHELL", 1001);  // name without regard to case
-  fake.Add(20, "gnome-shell", "", 1002);                        // kernel name only
-  fake.Add(3000, "gnome-shell", "/usr/bin/gnome-shell", 1003);
+  fake.Add(5, {std::nullopt, "/usr/sbin/sshd", "sshd", 0});
+  fake.Add(100, {std::nullopt, "/usr/bin/PLASMASHELL", "plasmashell", 1001});  // name without regard to case
+  fake.Add(20, {std::nullopt, "", "gnome-shell", 1002});                      // kernel name only
+  fake.Add(3000, {std::nullopt, "/usr/bin/gnome-shell", "gnome-shell", 1003});
+  fake.Add(2, {std::nullopt, "/usr/bin/gnome-shell", "gnome-shell", std::nullopt});  // owner unknown: not root
   EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 1002u);
 
   ::setenv("VQ_DESKTOP_SHELLS", " sshd , other", 1);
   EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 0u);
   ::setenv("VQ_DESKTOP_SHELLS", "nothing-runs-this", 1);
   EXPECT_EQ(proc::FindDesktopUser(fake.dir()), std::nullopt);
+
+  // An interpreted shell with a name longer than the kernel keeps: only
+  // argv[0] names it, not the exe (the interpreter) nor the cut kernel name.
+  fake.Add(50, {"/usr/bin/python3.11", "/usr/libexec/budgie-desktop-shell", "budgie-desktop-", 1004});
+  ::setenv("VQ_DESKTOP_SHELLS", "budgie-desktop-shell", 1);
+  EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 1004u);
 }
 
 TEST_F(UserContextTest, TheCommandPipeClientWinsWhenKnown) {
-  FakeProc fake(root_.At("/proc"));
-  fake.Add(20, "gnome-shell", "/usr/bin/gnome-shell", 1002);
+  vqtest::FakeProcRoot fake(root_.At("/proc"));
+  fake.Add(20, {std::nullopt, "/usr/bin/gnome-shell", "gnome-shell", 1002});
   proc::SetCommandPipePeerUid(4242);
   EXPECT_EQ(proc::FindDesktopUser(fake.dir()), 4242u);
   proc::SetCommandPipePeerUid(std::nullopt);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/process/process_list.h"
+#include "platform/process/process_snapshot.h"
 
 namespace platform::process {
 namespace {
@@ -55,8 +55,13 @@ std::optional<uid_t> FindDesktopUser(const std::string& procRoot) {
     std::lock_guard lock(g_peerMutex);
     if (g_peerUid) return g_peerUid;
   }
+  const auto snapshot = TakeProcessSnapshot(procRoot);
+  if (!snapshot) return std::nullopt;
   const std::vector<std::string> shells = DesktopShellNames();
-  for (const ProcessEntry& process : ListProcesses(procRoot)) {
+  for (const ProcessImage& process : *snapshot) {
+    // A shell whose owner is unknown (it ended while the list was read) is
+    // not taken for root's.
+    if (!process.uid) continue;
     for (const std::string& shell : shells) {
       if (SameName(process.program, shell) || SameName(process.comm, shell)) return process.uid;
     }

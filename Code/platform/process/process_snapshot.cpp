@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <memory>
 #include <string_view>
 
@@ -69,25 +70,49 @@ std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) 
   return out;
 }
 
-std::string ExeFileName(const std::string& base) {
-  if (auto target = ReadLink(base + "/exe"); target && !target->empty()) {
-    constexpr std::string_view kDeleted = " (deleted)";
-    std::string_view path = *target;
-    if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.remove_suffix(kDeleted.size());
-    std::string name = BaseName(path);
-    if (!name.empty()) return name;
+// The real uid, the first number of the "Uid:" line.
+std::optional<uid_t> RealUid(const std::string& status) {
+  size_t line = 0;
+  while (line < status.size()) {
+    size_t end = status.find('\n', line);
+    if (end == std::string::npos) end = status.size();
+    const std::string_view text(status.data() + line, end - line);
+    if (text.starts_with("Uid:")) {
+      const size_t start = text.find_first_not_of(" \t", 4);
+      if (start == std::string_view::npos) return std::nullopt;
+      const std::string_view field = text.substr(start);
+      uid_t uid = 0;
+      const auto [next, ec] = std::from_chars(field.data(), field.data() + field.size(), uid);
+      if (ec != std::errc() || next == field.data()) return std::nullopt;
+      return uid;
+    }
+    line = end + 1;
+  }
+  return std::nullopt;
+}
+
+// Fills in everything but the pid from the process folder base.
+void ReadProcess(const std::string& base, ProcessImage& process) {
+  if (auto comm = ReadSmallFile(base + "/comm", 256)) {
+    while (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    process.comm = std::move(*comm);
   }
   // argv[0] is the first NUL-ended string; a process may have rewritten it,
   // but it is still longer than the kernel's 15 characters.
   if (auto cmdline = ReadSmallFile(base + "/cmdline", 8192)) {
-    std::string name = BaseName(std::string_view(cmdline->c_str()));
-    if (!name.empty()) return name;
+    process.program = BaseName(std::string_view(cmdline->c_str()));
   }
-  if (auto comm = ReadSmallFile(base + "/comm", 256)) {
-    while (!comm->empty() && comm->back() == '\n') comm->pop_back();
-    return *comm;
+  if (process.program.empty()) process.program = process.comm;
+
+  if (auto target = ReadLink(base + "/exe"); target && !target->empty()) {
+    constexpr std::string_view kDeleted = " (deleted)";
+    std::string_view path = *target;
+    if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.remove_suffix(kDeleted.size());
+    process.exeFile = BaseName(path);
   }
-  return {};
+  if (process.exeFile.empty()) process.exeFile = process.program;
+
+  if (auto status = ReadSmallFile(base + "/status", 16384)) process.uid = RealUid(*status);
 }
 
 }  // namespace
@@ -105,7 +130,7 @@ std::optional<std::vector<ProcessImage>> TakeProcessSnapshot(const std::string& 
     }
     ProcessImage process;
     if (!ParsePid(entry->d_name, process.pid)) continue;
-    process.exeFile = ExeFileName(procRoot + "/" + entry->d_name);
+    ReadProcess(procRoot + "/" + entry->d_name, process);
     if (process.exeFile.empty()) continue;
     list.push_back(std::move(process));
   }

@@ -1,6 +1,5 @@
-// The executable file names of the running processes, read from /proc (or a
-// folder laid out like it, for tests) — what a Toolhelp process snapshot
-// reports as each entry's file name.
+// The running processes, read from /proc (or a folder laid out like it, for
+// tests): the names each one is known by and the user it runs as.
 #pragma once
 
 #include <sys/types.h>
@@ -13,10 +12,18 @@ namespace platform::process {
 
 struct ProcessImage {
   pid_t pid = 0;
-  // Base name of the exe link (without a " (deleted)" suffix); when that
-  // link cannot be read, base name of argv[0]; else the kernel's name. The
+  // What a Toolhelp process snapshot reports as the entry's file name: base
+  // name of the exe link (without a " (deleted)" suffix); when that link
+  // cannot be read, base name of argv[0]; else the kernel's name. The
   // kernel's name comes last because it is cut to 15 characters.
   std::string exeFile;
+  // Base name of argv[0], else the kernel's name: the name the program was
+  // started under, which for an interpreted program is not its exe's.
+  std::string program;
+  // The kernel's name (cut to 15 characters); empty when unreadable.
+  std::string comm;
+  // The real user; nothing when the status file could not be read.
+  std::optional<uid_t> uid;
 };
 
 // Every process whose name could be read, lowest pid first; processes that

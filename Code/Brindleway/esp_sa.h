@@ -1,0 +1,138 @@
+// Security associations of the data path. Every key exchange (first connect
+// and each rekey) builds one pair: an inbound SA that checks and decrypts
+// the gateway's datagrams and an outbound SA that encrypts and
+// authenticates ours. The previous pair stays as the aging peer until the
+// channel thread removes it, so datagrams in flight under the old keys are
+// still accepted.
+//
+// Set-up, in order:
+//  1. reseed the chained IV from 28 random bytes through MD5;
+//  2. pick the hash and the cipher by the negotiated ids (unknown ids fall
+//     back to SHA-1 and 3DES);
+//  3. cut the keys from the key block: the first HMAC and cipher keys key
+//     the gateway's direction (our inbound SA), the next ones ours;
+//  4. build the key schedules and HMAC states;
+//  5. under the SA lock: current pair -> aging slot, new pair -> current.
+//
+// Process-wide state; one lock (the SA lock) serialises set-up, the peer
+// slots, encapsulation, decapsulation and the chained IV.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "Brindleway/auth_algo.h"
+#include "Brindleway/cipher_schedule.h"
+#include "Brindleway/crypt_algo.h"
+
+namespace brindleway {
+
+inline constexpr uint32_t SA_MAX_CRYPT_KEY_LENGTH = 32;
+
+// IPv4 address in network order, as the socket layer holds it.
+struct sa_address {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+// The one ESP transform: carried directly in UDP, no outer IP header.
+struct esp_transform {
+  char name[20] = {};
+  uint32_t header_length = 0;
+};
+
+struct sa_desc {
+  sa_desc() = default;
+  ~sa_desc();
+  sa_desc(const sa_desc&) = delete;
+  sa_desc& operator=(const sa_desc&) = delete;
+
+  // All zero in an inbound SA; the outbound SA's destination is the
+  // gateway, its source our local address.
+  sa_address spare;
+  sa_address dst;
+  sa_address src;
+  uint32_t spi = 0;
+  // Pre-incremented: the first packet carries 1.
+  uint32_t seq = 0;
+  uint8_t enc_key[SA_MAX_CRYPT_KEY_LENGTH] = {};
+  uint32_t enc_key_len = 0;
+  CipherSchedulePtr schedule;
+  const crypt_algo* crypt = nullptr;
+  uint8_t auth_key[AUTH_MAX_KEY_LENGTH] = {};
+  uint16_t auth_key_len = 0;
+  HmacKey hmac;
+  // Null when the hash is NULL (no ICV).
+  const auth_algo* auth = nullptr;
+  const esp_transform* xform = nullptr;
+  // Creation time, seconds since 1970.
+  int64_t stamps[3] = {};
+};
+
+struct sa_peer {
+  sa_desc* inbound = nullptr;
+  sa_desc* outbound = nullptr;
+  const esp_transform* xform = nullptr;
+};
+
+struct EspSaState {
+  std::mutex lock;
+  sa_peer current;
+  sa_peer aging;
+  // Owners of every descriptor since the channel opened (two per key
+  // exchange); freed only by esp_sa_cleanup.
+  std::vector<std::unique_ptr<sa_desc>> inboundList;
+  std::vector<std::unique_ptr<sa_desc>> outboundList;
+  // The IV of the next outbound packet: the last ciphertext block of the
+  // packet before it.
+  uint8_t chainedIv[CRYPT_MAX_IV_LENGTH] = {1, 2, 3, 4, 5, 6, 7, 8};
+  esp_transform transform;
+  // The last three SPIs sent, oldest first.
+  uint32_t sentSpis[3] = {};
+  // Ids the status reply shows; 0 without SAs.
+  uint16_t cipherId = 0;
+  uint16_t hashId = 0;
+};
+
+// The process-wide state. Its members other than the lock are read and
+// written only with the lock held.
+EspSaState& esp_sa_state();
+
+// Where each key lies in the key block, for HMAC key length h and cipher
+// key length k.
+struct EspKeySlices {
+  uint32_t inboundAuth;    // 0 .. h-1
+  uint32_t inboundCrypt;   // h .. h+k-1
+  uint32_t outboundAuth;   // h+k .. 2h+k-1
+  uint32_t outboundCrypt;  // 2h+k .. 2h+2k-1
+  uint32_t end;            // 2h+2k
+};
+EspKeySlices esp_key_slices(uint32_t authKeyLength, uint32_t cryptKeyLength);
+
+// ownSpi: the SPI the gateway sends to (our inbound SA); gatewaySpi: the one
+// we send to. keyBlock: KEY_BLOCK_LENGTH bytes. Addresses in network order.
+// 0, or -1 (slots untouched) when an SA could not be built.
+int esp_sa_setup(uint32_t ownSpi, uint32_t gatewaySpi, std::span<const uint8_t> keyBlock, uint16_t encryptionId,
+                 uint16_t hashId, uint32_t localAddress, uint32_t gatewayAddress);
+
+// The current or the aging pair whose inbound SPI is spi (current first).
+std::optional<sa_peer> find_peer_by_spi(uint32_t spi);
+// The same for a caller that holds the SA lock.
+const sa_peer* find_peer_by_spi_locked(EspSaState& state, uint32_t spi);
+
+// Empties the aging slot; its descriptors stay until esp_sa_cleanup.
+void remove_aging_peer();
+
+// Ends every SA; called at channel close after the data-path threads ended.
+void esp_sa_cleanup();
+
+// The negotiated ids for the status reply (after the fallbacks), 0 when no
+// SA is set up.
+uint16_t esp_cipher_id();
+uint16_t esp_hash_id();
+
+}  // namespace brindleway

@@ -1,0 +1,35 @@
+// Gateway certificates made at test time with OpenSSL: self-signed EC P-256
+// keys whose validity period lies around now, behind it or ahead of it. Two
+// calls give two different certificates ("changed" gateway certificate).
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vqgw {
+
+enum class CertKind { Valid, Expired, NotYetValid };
+
+struct PkeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct X509Free {
+  void operator()(X509* cert) const { X509_free(cert); }
+};
+
+struct TestCert {
+  std::unique_ptr<EVP_PKEY, PkeyFree> key;
+  std::unique_ptr<X509, X509Free> cert;
+
+  std::vector<uint8_t> Der() const;
+};
+
+// Throws std::runtime_error when OpenSSL fails.
+std::shared_ptr<const TestCert> MakeTestCert(CertKind kind, const std::string& commonName = "gateway.test");
+
+}  // namespace vqgw
