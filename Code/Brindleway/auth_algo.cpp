@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "Brindleway/algo_list.h"
 #include "Brindleway/esp_crypto_context.h"
 
 namespace brindleway {
@@ -32,13 +33,7 @@ using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 const auth_algo* auth_algo_list() { return &kNull; }
 
-const auth_algo* find_auth_algo(const char* name) {
-  if (name == nullptr) return nullptr;
-  for (const auth_algo* algo = auth_algo_list(); algo != nullptr; algo = algo->next) {
-    if (std::strcmp(algo->name, name) == 0) return algo;
-  }
-  return nullptr;
-}
+const auth_algo* find_auth_algo(const char* name) { return FindAlgoByName(auth_algo_list(), name); }
 
 struct HmacKey::States {
   std::unique_ptr<EVP_MD, MdFree> md;

@@ -110,4 +110,73 @@ inline constexpr uint8_t ESP_NEXT_HEADER_IPIP = 4;
 inline constexpr uint16_t ESP_SA_PORT = 4500;
 inline constexpr uint32_t KEY_BLOCK_LENGTH = 200;
 
+// Negotiation states of the control channel (CChannelSession::m_iState).
+inline constexpr uint8_t NEG_STATE_NONE = 0;
+inline constexpr uint8_t NEG_STATE_CONNECTED = 1;
+inline constexpr uint8_t NEG_STATE_AUTHENTICATED = 2;
+inline constexpr uint8_t NEG_STATE_KEY_REFUSED = 3;
+inline constexpr uint8_t NEG_STATE_CLIENT_INFO_DONE = 4;
+inline constexpr uint8_t NEG_STATE_KEY_READY = 5;
+inline constexpr uint8_t NEG_STATE_KEY_DONE = 6;
+inline constexpr uint8_t NEG_STATE_IDLE = 7;
+inline constexpr uint8_t NEG_STATE_HEARTBEAT_ANSWERED = 8;
+inline constexpr uint8_t NEG_STATE_FAILED = 10;
+inline constexpr uint8_t NEG_STATE_HOST_CHECK_DIGEST = 11;
+inline constexpr uint8_t NEG_STATE_HOST_CHECK_LENGTH = 12;
+inline constexpr uint8_t NEG_STATE_HOST_CHECK_DATA = 13;
+inline constexpr uint8_t NEG_STATE_HOST_CHECK_ANSWERED = 14;
+inline constexpr uint8_t NEG_STATE_PASSWORD_CHANGED = 16;
+inline constexpr uint8_t NEG_STATE_SMS_CODE_SENT = 17;
+
+// Results of the negotiation requests and of reading the control channel.
+inline constexpr int VQ_ERR_SSL_READ = 7;
+inline constexpr int VQ_ERR_SSL_CLOSED = 8;
+inline constexpr int VQ_ERR_SOCKET_SELECT = 9;
+inline constexpr int VQ_ERR_PROTOCOL_MISMATCH = 10;
+inline constexpr int VQ_ERR_AUTH_FAILED = 11;
+inline constexpr int VQ_ERR_LOGIN_TIMEOUT = 12;
+inline constexpr int VQ_ERR_CHANGE_PWD_FAILED = 14;
+inline constexpr int VQ_ERR_CHANGE_PWD_TIMEOUT = 15;
+inline constexpr int VQ_ERR_CLIENT_INFO_FAILED = 21;
+inline constexpr int VQ_ERR_CLIENT_INFO_TIMEOUT = 22;
+inline constexpr int VQ_ERR_CLIENT_PARAMS_FAILED = 23;
+inline constexpr int VQ_ERR_CLIENT_PARAMS_TIMEOUT = 24;
+inline constexpr int VQ_ERR_NEW_KEY_FAILED = 31;
+inline constexpr int VQ_ERR_NEW_KEY_TIMEOUT = 32;
+inline constexpr int VQ_ERR_HEARTBEAT_FAILED = 51;
+inline constexpr int VQ_ERR_HEARTBEAT_TIMEOUT = 52;
+inline constexpr int VQ_ERR_USB_KEY_PIN = 99;
+inline constexpr int VQ_ERR_SMS_TIMEOUT = 1024;
+inline constexpr int VQ_ERR_SMS_REQUEST_FAILED = 1027;
+inline constexpr int VQ_ERR_HOST_CHECK_SKIPPED = 1031;
+inline constexpr int VQ_ERR_CHANNEL_SETUP = 4016;
+// The wait of one request for its response, and the pauses between reads.
+inline constexpr int64_t kRequestWaitMs = 30000;
+inline constexpr int kRequestSleepMs = 50;
+inline constexpr int kHeartBeatSleepMs = 1000;
+inline constexpr int kHeartBeatWriteTries = 5;
+
+// IP compression: algorithm identifiers of the key exchange, the IPComp
+// header, and the results of the compressors and of the packet operations.
+inline constexpr uint16_t IPCOMP_ALGORITHM_NONE = 0;
+inline constexpr uint16_t IPCOMP_ALGORITHM_ZLIB = 2;
+inline constexpr uint8_t IPCOMP_PROTOCOL = 108;
+// Next header, flags and CPI, behind the 20-byte IPv4 header.
+inline constexpr uint32_t IPCOMP_HEADER_LENGTH = 4;
+// Payloads of this many bytes or fewer are sent as they are.
+inline constexpr uint32_t IPCOMP_PAYLOAD_MIN_SIZE = 90;
+inline constexpr int COMP_OK = 0;
+inline constexpr int COMP_ERROR_FAILED = 1;
+inline constexpr int COMP_ERROR_CRASH = 2;
+// The output does not fit, or memory ran short: retry with more room.
+inline constexpr int COMP_ERROR_MEM_NOT_ENOUGH = 3;
+inline constexpr int IPCOMP_OK = 0;
+inline constexpr int IPCOMP_ERROR_FAILED = 1;
+inline constexpr int IPCOMP_ERROR_CRASH = 2;
+inline constexpr int IPCOMP_ERROR_NO_COMPRESS = 3;
+inline constexpr int IPCOMP_ERROR_NOT_IPCOMP_PACKAGE = 4;
+inline constexpr int IPCOMP_ERROR_CPI_INVALID = 5;
+inline constexpr int IPCOMP_ERROR_PAYLOAD_TOO_SMALL = 6;
+inline constexpr int IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW = 7;
+
 }  // namespace brindleway

@@ -19,6 +19,7 @@
 #include <openssl/err.h>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "Brindleway/debug_trace.h"
@@ -41,6 +42,26 @@ std::string Dotted(uint32_t addrNetworkOrder) {
   addr.s_addr = addrNetworkOrder;
   ::inet_ntop(AF_INET, &addr, text, sizeof(text));
   return text;
+}
+
+using SocketNameCall = int (*)(int, sockaddr*, socklen_t*);
+
+// One end's IPv4 address of a connected socket through call (getpeername
+// or getsockname); a failure is logged with callFailed (given errno) or
+// notIPv4.
+bool SocketEndIPv4(int fd, SocketNameCall call, const char* callFailed, const char* notIPv4, sockaddr_in& out) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof(address);
+  if (call(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    LogPrint(LOG_ERR, callFailed, static_cast<unsigned>(errno));
+    return false;
+  }
+  if (address.ss_family != AF_INET) {
+    LogPrint(LOG_ERR, notIPv4);
+    return false;
+  }
+  std::memcpy(&out, &address, sizeof out);
+  return true;
 }
 
 // Dotted literal, else the first IPv4 address of the name. 0 or the resolver's error.
@@ -213,32 +234,21 @@ int CChannelSession::Handshake(const SocketDeadline& deadline) {
 }
 
 int CChannelSession::GetChannelAddresses() {
-  sockaddr_storage peer{};
-  socklen_t length = sizeof(peer);
-  if (::getpeername(m_sock.get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
-    LogPrint(LOG_ERR, "Socket getpeername error [0x%x]\n", static_cast<unsigned>(errno));
+  sockaddr_in peer{};
+  if (!SocketEndIPv4(m_sock.get(), ::getpeername, "Socket getpeername error [0x%x]\n",
+                     "Socket getpeername does not return IPv4 address\n", peer)) {
     return -1;
   }
-  if (peer.ss_family != AF_INET) {
-    LogPrint(LOG_ERR, "Socket getpeername does not return IPv4 address\n");
-    return -1;
-  }
-  const auto& peer4 = reinterpret_cast<const sockaddr_in&>(peer);
-  m_dwServerAddr = peer4.sin_addr.s_addr;
-  m_wServerTcpPort = ntohs(peer4.sin_port);
+  m_dwServerAddr = peer.sin_addr.s_addr;
+  m_wServerTcpPort = ntohs(peer.sin_port);
   DebugTrace(TRACE_SETUP, "Remote: IP %s, port %d\n", Dotted(m_dwServerAddr), m_wServerTcpPort);
 
-  sockaddr_storage local{};
-  length = sizeof(local);
-  if (::getsockname(m_sock.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    LogPrint(LOG_ERR, "Socket getsockname error [0x%x]\n", static_cast<unsigned>(errno));
+  sockaddr_in local{};
+  if (!SocketEndIPv4(m_sock.get(), ::getsockname, "Socket getsockname error [0x%x]\n",
+                     "Socket getsockname does not return IPv4 address\n", local)) {
     return -1;
   }
-  if (local.ss_family != AF_INET) {
-    LogPrint(LOG_ERR, "Socket getsockname does not return IPv4 address\n");
-    return -1;
-  }
-  m_dwLocalAddr = reinterpret_cast<const sockaddr_in&>(local).sin_addr.s_addr;
+  m_dwLocalAddr = local.sin_addr.s_addr;
   DebugTrace(TRACE_SETUP, "Local: IP %s\n", Dotted(m_dwLocalAddr));
 
   m_iState = CHANNEL_NEGOTIATION_CONNECTED;
@@ -247,6 +257,8 @@ int CChannelSession::GetChannelAddresses() {
 }
 
 int CChannelSession::PrepareChannelRead() {
+  // Nothing of an earlier connection belongs to this stream.
+  m_framer.Reset();
   if (m_readBuffer.empty()) {
     try {
       m_readBuffer.resize(kChannelReadBufferSize);
@@ -273,6 +285,7 @@ int CChannelSession::CloseChannel() {
     m_pSsl.reset();
   }
   CloseTcp();
+  m_framer.Reset();
   return 0;
 }
 

@@ -7,14 +7,18 @@
 // ConnectTcp or ConnectChannel leaves the session closed.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Brindleway/channel_ops.h"
 #include "Brindleway/constants.h"
+#include "Brindleway/ctrl_stream_framer.h"
 #include "Brindleway/tls_context.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
@@ -76,6 +80,50 @@ class CChannelSession {
   uint16_t ServerTcpPort() const { return m_wServerTcpPort; }
   std::vector<uint8_t>& ReadBuffer() { return m_readBuffer; }
 
+  // --- Negotiation (negotiation_requests.h drives these) ---
+
+  // Receives each whole control message that ReadChannel takes off the
+  // connection; its result is ReadChannel's. Without one a message is only
+  // parsed.
+  using MessageHandler = std::function<int(const uint8_t* bytes, size_t length)>;
+  void SetMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
+  // How long one request waits for its response.
+  void SetRequestWaitMs(int64_t waitMs) { m_requestWaitMs = waitMs; }
+  int64_t RequestWaitMs() const { return m_requestWaitMs; }
+  // Held by every request for its whole run: one request at a time on the
+  // TLS connection, whichever thread asks.
+  std::mutex& RequestLock() { return m_requestLock; }
+
+  // Hands one whole message to the handler: a buffered one first, else one
+  // TLS read when the socket (or TLS) has bytes. 0 (also when nothing
+  // complete arrived), 7 (no TLS, read error), 8 (closed by the peer), 9
+  // (poll failed), 75 (the stream can't be framed) or the handler's code.
+  int ReadChannel();
+  // True while a whole message is buffered or TLS holds decrypted bytes.
+  bool HasPendingInput() const;
+  // Waits up to waitMs for the socket to become readable; false on poll failure.
+  bool WaitReadable(int waitMs) const;
+  // Writes every byte within the request wait limit. 0, or 5 (no TLS,
+  // failed or timed out); sent tells how many bytes went out.
+  int WriteChannel(const uint8_t* bytes, size_t length, size_t* sent = nullptr);
+
+  // Bit 0 of the response flags: a response is awaited.
+  static constexpr uint32_t kResponseAwaited = 0x1;
+  uint32_t m_dwResponseFlags = 0;
+  uint16_t m_wExpectedResponse = 0;
+  // A SET_IP arrived (the gateway skipped the host check).
+  bool m_bSetIpSeen = false;
+  uint32_t m_dwSessionId = 0;
+  // Host order; the aging one still decrypts packets of the previous key.
+  uint32_t m_dwLocalSpi = 0;
+  uint32_t m_dwAgingLocalSpi = 0;
+  std::array<uint8_t, 48> m_keyMaterial{};
+  uint32_t m_dwHostCheckTotal = 0;
+  uint32_t m_dwHostCheckReceived = 0;
+  // What the login tells the gateway about this machine (empty: not known).
+  std::string m_strHostId;
+  std::string m_strHostName;
+
  private:
   int ConnectTcpUntil(const std::string& host, uint16_t port, const SocketDeadline& deadline);
   // Handshake steps until done or the deadline; the result of ConnectChannel's step 6-8.
@@ -100,6 +148,10 @@ class CChannelSession {
   std::atomic<uint32_t> m_dwReportedGatewayAddr{0};
   std::atomic<uint32_t> m_dwReportedLocalAddr{0};
   std::atomic<uint16_t> m_wProtocolId{0};
+  CtrlStreamFramer m_framer;
+  MessageHandler m_messageHandler;
+  int64_t m_requestWaitMs = kRequestWaitMs;
+  std::mutex m_requestLock;
 };
 
 }  // namespace brindleway

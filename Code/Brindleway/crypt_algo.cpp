@@ -1,7 +1,6 @@
 #include "Brindleway/crypt_algo.h"
 
-#include <cstring>
-
+#include "Brindleway/algo_list.h"
 #include "Brindleway/evp_cbc.h"
 #include "Brindleway/idea_cbc.h"
 
@@ -43,12 +42,18 @@ int BlowfishKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule
   return SetSchedule(MakeEvpCbcSchedule("BF-CBC", key, keylen, Encrypt), schedule);
 }
 
-template <bool Encrypt>
-int DesKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
+// A cipher of one key length, by its EVP name.
+template <const char* EvpName, uint32_t KeyLength, bool Encrypt>
+int FixedLengthKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
   schedule.reset();
-  if (keylen != 8) return -1;
-  return SetSchedule(MakeEvpCbcSchedule("DES-CBC", key, keylen, Encrypt), schedule);
+  if (keylen != KeyLength) return -1;
+  return SetSchedule(MakeEvpCbcSchedule(EvpName, key, keylen, Encrypt), schedule);
 }
+
+constexpr char kDesCbc[] = "DES-CBC";
+// EDE with three independent keys: bytes 0-7, 8-15 and 16-23 in that order.
+constexpr char kDes3Cbc[] = "DES-EDE3-CBC";
+constexpr char kCastCbc[] = "CAST5-CBC";
 
 template <bool Encrypt>
 int AesKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
@@ -56,21 +61,6 @@ int AesKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
   const char* name = keylen == 16 ? "AES-128-CBC" : keylen == 24 ? "AES-192-CBC" : keylen == 32 ? "AES-256-CBC" : nullptr;
   if (name == nullptr) return -1;
   return SetSchedule(MakeEvpCbcSchedule(name, key, keylen, Encrypt), schedule);
-}
-
-// EDE with three independent keys: bytes 0-7, 8-15 and 16-23 in that order.
-template <bool Encrypt>
-int Des3Key(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
-  schedule.reset();
-  if (keylen != 24) return -1;
-  return SetSchedule(MakeEvpCbcSchedule("DES-EDE3-CBC", key, keylen, Encrypt), schedule);
-}
-
-template <bool Encrypt>
-int CastKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
-  schedule.reset();
-  if (keylen != 16) return -1;
-  return SetSchedule(MakeEvpCbcSchedule("CAST5-CBC", key, keylen, Encrypt), schedule);
 }
 
 template <bool Encrypt>
@@ -81,10 +71,13 @@ int IdeaKey(const uint8_t* key, uint32_t keylen, CipherSchedulePtr& schedule) {
 }
 
 constexpr crypt_algo kIdea{nullptr, "idea_cbc", 8, 8, EncryptCbc, DecryptCbc, IdeaKey<true>, IdeaKey<false>};
-constexpr crypt_algo kCast{&kIdea, "cast_cbc", 8, 8, EncryptCbc, DecryptCbc, CastKey<true>, CastKey<false>};
-constexpr crypt_algo kDes3{&kCast, "des3_cbc", 8, 8, EncryptCbc, DecryptCbc, Des3Key<true>, Des3Key<false>};
+constexpr crypt_algo kCast{&kIdea, "cast_cbc", 8, 8, EncryptCbc, DecryptCbc,
+                           FixedLengthKey<kCastCbc, 16, true>, FixedLengthKey<kCastCbc, 16, false>};
+constexpr crypt_algo kDes3{&kCast, "des3_cbc", 8, 8, EncryptCbc, DecryptCbc,
+                           FixedLengthKey<kDes3Cbc, 24, true>, FixedLengthKey<kDes3Cbc, 24, false>};
 constexpr crypt_algo kAes{&kDes3, "aes_cbc", 16, 16, EncryptCbc, DecryptCbc, AesKey<true>, AesKey<false>};
-constexpr crypt_algo kDes{&kAes, "des_cbc", 8, 8, EncryptCbc, DecryptCbc, DesKey<true>, DesKey<false>};
+constexpr crypt_algo kDes{&kAes, "des_cbc", 8, 8, EncryptCbc, DecryptCbc,
+                          FixedLengthKey<kDesCbc, 8, true>, FixedLengthKey<kDesCbc, 8, false>};
 constexpr crypt_algo kBlowfish{&kDes, "blowfish_cbc", 8, 8, EncryptCbc, DecryptCbc, BlowfishKey<true>, BlowfishKey<false>};
 constexpr crypt_algo kNull8{&kBlowfish, "null8", 8, 8, NullCbc, NullCbc, NullKey, NullKey};
 constexpr crypt_algo kNull{&kNull8, "null", 0, 1, NullCbc, NullCbc, NullKey, NullKey};
@@ -93,12 +86,6 @@ constexpr crypt_algo kNull{&kNull8, "null", 0, 1, NullCbc, NullCbc, NullKey, Nul
 
 const crypt_algo* crypt_algo_list() { return &kNull; }
 
-const crypt_algo* find_crypt_algo(const char* name) {
-  if (name == nullptr) return nullptr;
-  for (const crypt_algo* algo = crypt_algo_list(); algo != nullptr; algo = algo->next) {
-    if (std::strcmp(algo->name, name) == 0) return algo;
-  }
-  return nullptr;
-}
+const crypt_algo* find_crypt_algo(const char* name) { return FindAlgoByName(crypt_algo_list(), name); }
 
 }  // namespace brindleway

@@ -28,6 +28,15 @@ uint8_t* AlignedStart(uint8_t* pBlock) {
   return pBlock + (((addr + 3) & ~static_cast<uintptr_t>(3)) - addr);
 }
 
+// The value of the first payload of wType when it is exactly length bytes,
+// else null.
+const uint8_t* FixedPayload(const CtrlMessage& message, uint16_t wType, uint16_t length) {
+  const uint8_t* pValue = nullptr;
+  uint16_t wLength = 0;
+  if (message.GetPayload(wType, pValue, wLength) != 0 || wLength != length) return nullptr;
+  return pValue;
+}
+
 }  // namespace
 
 CtrlMessage::CtrlMessage() { Init(); }
@@ -244,25 +253,22 @@ int CtrlMessage::GetPayload(uint16_t wType, const uint8_t*& pValue, uint16_t& wL
 }
 
 int CtrlMessage::GetU32(uint16_t wType, uint32_t& dwValue) const {
-  const uint8_t* pValue = nullptr;
-  uint16_t wLength = 0;
-  if (GetPayload(wType, pValue, wLength) != 0 || wLength != 4) return -1;
+  const uint8_t* pValue = FixedPayload(*this, wType, 4);
+  if (pValue == nullptr) return -1;
   dwValue = wire::GetU32BE(pValue);
   return 0;
 }
 
 int CtrlMessage::GetU16(uint16_t wType, uint16_t& wValue) const {
-  const uint8_t* pValue = nullptr;
-  uint16_t wLength = 0;
-  if (GetPayload(wType, pValue, wLength) != 0 || wLength != 2) return -1;
+  const uint8_t* pValue = FixedPayload(*this, wType, 2);
+  if (pValue == nullptr) return -1;
   wValue = wire::GetU16BE(pValue);
   return 0;
 }
 
 int CtrlMessage::GetAddress(uint16_t wType, uint32_t& dwAddr) const {
-  const uint8_t* pValue = nullptr;
-  uint16_t wLength = 0;
-  if (GetPayload(wType, pValue, wLength) != 0 || wLength != 4) return -1;
+  const uint8_t* pValue = FixedPayload(*this, wType, 4);
+  if (pValue == nullptr) return -1;
   std::memcpy(&dwAddr, pValue, sizeof dwAddr);
   return 0;
 }

@@ -43,6 +43,13 @@ int CtrlStreamFramer::Next(std::vector<uint8_t>& message) {
   return 0;
 }
 
+bool CtrlStreamFramer::HasWholeMessage() const {
+  if (m_bDead) return true;
+  if (Buffered() < CTRLMSG_HEADER_LEN) return false;
+  const uint32_t dwTotal = wire::GetU32BE(m_buffer.data() + m_nConsumed + CTRLMSG_LENGTH_OFFSET);
+  return dwTotal < CTRLMSG_HEADER_LEN || dwTotal > CTRLMSG_MAX_LENGTH || Buffered() >= dwTotal;
+}
+
 void CtrlStreamFramer::Reset() {
   m_buffer.clear();
   m_nConsumed = 0;

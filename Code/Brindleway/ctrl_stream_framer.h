@@ -21,6 +21,9 @@ class CtrlStreamFramer {
   int Next(std::vector<uint8_t>& message);
 
   bool IsDead() const { return m_bDead; }
+  // True when Next would hand out a message or report the stream dead
+  // without more bytes.
+  bool HasWholeMessage() const;
   // Bytes kept that no message has taken yet.
   size_t Buffered() const { return m_buffer.size() - m_nConsumed; }
   // Forgets everything, for a new connection.

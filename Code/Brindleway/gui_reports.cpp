@@ -41,18 +41,14 @@ std::vector<uint8_t> Message(int type, const uint8_t* payload, size_t length) {
   return message;
 }
 
+// A sub-report's payload has the same form: [sub-code][data].
 std::vector<uint8_t> SubMessage(uint8_t subCode, const uint8_t* data, size_t length) {
-  std::vector<uint8_t> payload;
-  payload.push_back(subCode);
-  if (length) payload.insert(payload.end(), data, data + length);
-  return payload;
+  return Message(subCode, data, length);
 }
 
-}  // namespace
-
-uint32_t SendGuiMessage(const std::vector<uint8_t>& message) {
-  pipe::PipeConnection connection;
-  if (uint32_t error = OpenReportPipe(connection, message, true)) return error;
+// Connect and write the whole message, logging a failed write. 0 or the error.
+uint32_t OpenAndWrite(pipe::PipeConnection& connection, const std::vector<uint8_t>& message, bool oneWay) {
+  if (uint32_t error = OpenReportPipe(connection, message, oneWay)) return error;
   if (uint32_t error = connection.Write(message, kGuiWriteTimeoutMs)) {
     LogPrint(LOG_ERR, "WriteFile failed\n");
     return error;
@@ -60,15 +56,25 @@ uint32_t SendGuiMessage(const std::vector<uint8_t>& message) {
   return 0;
 }
 
+// A report whose payload is one 32-bit value.
+void NotifyGuiU32(int type, uint32_t value) {
+  uint8_t payload[4];
+  wire::PutU32(payload, value);
+  NotifyGui(type, payload, sizeof payload);
+}
+
+}  // namespace
+
+uint32_t SendGuiMessage(const std::vector<uint8_t>& message) {
+  pipe::PipeConnection connection;
+  return OpenAndWrite(connection, message, true);
+}
+
 uint32_t TransactGuiPipe(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply, size_t replyCapacity,
                          int timeoutMs) {
   reply.clear();
   pipe::PipeConnection connection;
-  if (uint32_t error = OpenReportPipe(connection, request, false)) return error;
-  if (uint32_t error = connection.Write(request, kGuiWriteTimeoutMs)) {
-    LogPrint(LOG_ERR, "WriteFile failed\n");
-    return error;
-  }
+  if (uint32_t error = OpenAndWrite(connection, request, false)) return error;
   const uint32_t error = connection.Read(reply, replyCapacity, timeoutMs);
   if (error != 0) reply.clear();
   return error;
@@ -88,23 +94,17 @@ int NotifyGui(int type, const uint8_t* payload, size_t length) {
 }
 
 int NotifyGuiEvent(uint32_t code) {
-  uint8_t payload[4];
-  wire::PutU32(payload, code);
-  NotifyGui(VQ_EVENT, payload, sizeof payload);
+  NotifyGuiU32(VQ_EVENT, code);
   return 0;
 }
 
 int NotifyGuiPasswordResult(uint32_t value) {
-  uint8_t payload[4];
-  wire::PutU32(payload, value);
-  NotifyGui(VQ_PASSWORD_RESULT, payload, sizeof payload);
+  NotifyGuiU32(VQ_PASSWORD_RESULT, value);
   return 0;
 }
 
 int NotifyGuiSmsEvent(uint32_t step) {
-  uint8_t payload[4];
-  wire::PutU32(payload, step);
-  NotifyGui(VQ_SMS_EVENT, payload, sizeof payload);
+  NotifyGuiU32(VQ_SMS_EVENT, step);
   return 0;
 }
 

@@ -27,7 +27,18 @@ CodePages& Pages() {
   return pages;
 }
 
-ConvertReport& Sink(ConvertReport* report, ConvertReport& local) { return report ? *report : local; }
+// The report is optional for callers; the codec always writes one.
+std::u16string ToWide(const std::string& codePage, std::string_view text, size_t maxUnits,
+                      ConvertReport* report) {
+  ConvertReport local;
+  return support::detail::NarrowToUtf16(codePage, text, maxUnits, report ? *report : local);
+}
+
+std::string FromWide(const std::string& codePage, std::u16string_view text, size_t maxBytes,
+                     ConvertReport* report) {
+  ConvertReport local;
+  return support::detail::Utf16ToNarrow(codePage, text, maxBytes, report ? *report : local);
+}
 
 }  // namespace
 
@@ -47,25 +58,19 @@ bool SetCodePage(CodePage which, std::string_view name) {
 }
 
 std::u16string Utf8ToWide(std::string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::NarrowToUtf16("UTF-8", text, kNoLimit, Sink(report, local));
+  return ToWide("UTF-8", text, kNoLimit, report);
 }
 
 std::string WideToUtf8(std::u16string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::Utf16ToNarrow("UTF-8", text, kNoLimit, Sink(report, local));
+  return FromWide("UTF-8", text, kNoLimit, report);
 }
 
 std::u16string AnsiToWide(std::string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::NarrowToUtf16(CodePageName(CodePage::Ansi), text, kNoLimit,
-                                        Sink(report, local));
+  return ToWide(CodePageName(CodePage::Ansi), text, kNoLimit, report);
 }
 
 std::string WideToAnsi(std::u16string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::Utf16ToNarrow(CodePageName(CodePage::Ansi), text, kNoLimit,
-                                        Sink(report, local));
+  return FromWide(CodePageName(CodePage::Ansi), text, kNoLimit, report);
 }
 
 std::string AnsiToUtf8(std::string_view text, ConvertReport* report) {
@@ -77,9 +82,7 @@ std::string Utf8ToAnsi(std::string_view text, ConvertReport* report) {
 }
 
 std::u16string OemToWide(std::string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::NarrowToUtf16(CodePageName(CodePage::Oem), text, kNoLimit,
-                                        Sink(report, local));
+  return ToWide(CodePageName(CodePage::Oem), text, kNoLimit, report);
 }
 
 std::string OemToUtf8(std::string_view text, ConvertReport* report) {
@@ -87,19 +90,13 @@ std::string OemToUtf8(std::string_view text, ConvertReport* report) {
 }
 
 std::string Utf8ToOem(std::string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::Utf16ToNarrow(CodePageName(CodePage::Oem), Utf8ToWide(text, report),
-                                        kNoLimit, Sink(report, local));
+  return FromWide(CodePageName(CodePage::Oem), Utf8ToWide(text, report), kNoLimit, report);
 }
 
 std::string WideToOem(std::u16string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::Utf16ToNarrow(CodePageName(CodePage::Oem), text, FIXED_CONVERT_SIZE - 1,
-                                        Sink(report, local));
+  return FromWide(CodePageName(CodePage::Oem), text, FIXED_CONVERT_SIZE - 1, report);
 }
 
 std::u16string AnsiToWideBuffered(std::string_view text, ConvertReport* report) {
-  ConvertReport local;
-  return support::detail::NarrowToUtf16(CodePageName(CodePage::Ansi), text, FIXED_CONVERT_SIZE - 1,
-                                        Sink(report, local));
+  return ToWide(CodePageName(CodePage::Ansi), text, FIXED_CONVERT_SIZE - 1, report);
 }

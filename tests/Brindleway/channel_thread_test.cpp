@@ -191,6 +191,13 @@ class ChannelThreadTest : public ::testing::Test {
     ASSERT_TRUE(Settle().opened);
   }
 
+  // A first open whose set-up has started and blocks until released.
+  void OpenBlocked(const conn_info& info) {
+    session_.Block(true);
+    thread_.Post(WM_CHANNEL_OPEN, 0, info);
+    ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
+  }
+
   // Advances to one millisecond before `periodMs` and proves that nothing
   // fired: no reopen started, no set-up, no aging removal.
   void NothingFiresBefore(int64_t periodMs) {
@@ -401,9 +408,7 @@ TEST_F(ChannelThreadTest, RekeyWhileNotConnectedRaises4015) {
 }
 
 TEST_F(ChannelThreadTest, SecondOpenDuringSetupIsRefusedOnceAndLeavesTheRecord) {
-  session_.Block(true);
-  thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_PASSWORD, 0, "first.example"));
-  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(OpenBlocked(Record(AUTH_TYPE_PASSWORD, 0, "first.example")));
   thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_USB_KEY_ONLY, 0, "second.example"));
   thread_.Inspect();
   EXPECT_EQ(gui_.Events(), std::vector<uint32_t>{VQ_ERR_CHANNEL_BUSY});
@@ -418,9 +423,7 @@ TEST_F(ChannelThreadTest, SecondOpenDuringSetupIsRefusedOnceAndLeavesTheRecord) 
 }
 
 TEST_F(ChannelThreadTest, CloseDuringABlockedSetupCancelsAndJoinsIt) {
-  session_.Block(true);
-  thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_PASSWORD));
-  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(OpenBlocked(Record(AUTH_TYPE_PASSWORD)));
   // A close cancels the blocked set-up and joins it.
   const auto start = std::chrono::steady_clock::now();
   thread_.Post(WM_CHANNEL_CLOSE);
@@ -437,9 +440,7 @@ TEST_F(ChannelThreadTest, ALateSuccessAfterACloseDoesNotReviveTheChannel) {
   // The open succeeds, but its "opened" message is still queued behind the
   // user's close when the close is handled.
   session_.Script({0});
-  session_.Block(true);
-  thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_PASSWORD));
-  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(OpenBlocked(Record(AUTH_TYPE_PASSWORD)));
   session_.holdSmsRequest = true;
   thread_.Post(WM_CHANNEL_SMS_AUTH_REQ);  // keeps the channel thread busy
   ASSERT_TRUE(Eventually([&] { return session_.smsRequests == 1; }));
@@ -511,9 +512,7 @@ TEST_F(ChannelThreadTest, OpenWhileAChannelIsUpIsRefusedWith106) {
 }
 
 TEST_F(ChannelThreadTest, ExitDuringABlockedSetupEndsTheThread) {
-  session_.Block(true);
-  thread_.Post(WM_CHANNEL_OPEN, 0, Record(AUTH_TYPE_PASSWORD));
-  ASSERT_TRUE(Eventually([&] { return session_.CallCount() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(OpenBlocked(Record(AUTH_TYPE_PASSWORD)));
   const auto start = std::chrono::steady_clock::now();
   thread_.RequestExit();
   thread_.Join();

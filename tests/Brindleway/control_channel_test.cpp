@@ -27,6 +27,8 @@
 #include "support/log.h"
 #include "support/registry_helpers.h"
 
+#include "protocol_version_scope.h"
+
 namespace brindleway {
 namespace {
 
@@ -332,8 +334,7 @@ TEST_F(ControlChannelTest, GatewayCloseWithOrWithoutCloseNotifyIsThePeerClosing)
 }
 
 TEST_F(ControlChannelTest, ScriptedMessagesArriveWholeWhetherSplitOrCoalesced) {
-  const uint8_t savedVersion = g_btProtocolVersion.load();
-  g_btProtocolVersion = 0x10;
+  ProtocolVersionScope version(0x10);
   vqgw::Message setIp;
   setIp.type = vqgw::kMsgSetIp;
   setIp.AddU32(CM_PAYLOAD_STATUS, 0).AddIPv4(CM_PAYLOAD_PRIVATE_IPV4, 10, 8, 0, 2);
@@ -373,7 +374,6 @@ TEST_F(ControlChannelTest, ScriptedMessagesArriveWholeWhetherSplitOrCoalesced) {
   EXPECT_EQ(decoded->type, vqgw::kMsgKeepAlive);
   EXPECT_EQ(decoded->U32(CM_PAYLOAD_KEEPALIVE), 1u);
   session.CloseChannel();
-  g_btProtocolVersion = savedVersion;
 }
 
 }  // namespace

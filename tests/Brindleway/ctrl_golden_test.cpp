@@ -13,6 +13,8 @@
 #include "Brindleway/protocol_version.h"
 #include "gateway/gateway_codec.h"
 
+#include "protocol_version_scope.h"
+
 namespace brindleway {
 namespace {
 
@@ -75,12 +77,7 @@ std::vector<GoldenCase> Cases() {
 
 class CtrlGoldenTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = g_btProtocolVersion.load();
-    g_btProtocolVersion = 0x10;
-  }
-  void TearDown() override { g_btProtocolVersion = saved_; }
-  uint8_t saved_ = 0;
+  ProtocolVersionScope version_{0x10};
 };
 
 TEST_F(CtrlGoldenTest, GatewayCodecWritesAndReadsTheFixtures) {

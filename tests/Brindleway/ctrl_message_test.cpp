@@ -14,6 +14,8 @@
 #include "common/temp_root.h"
 #include "support/log.h"
 
+#include "protocol_version_scope.h"
+
 namespace brindleway {
 namespace {
 
@@ -60,12 +62,7 @@ Bytes RawMessage(uint8_t version, uint8_t flags, uint16_t type, const std::vecto
 // Each test starts from a known version and gives the process-wide one back.
 class CtrlMessageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_saved = g_btProtocolVersion.load();
-    g_btProtocolVersion = 0x10;
-    LogInit(nullptr);
-  }
-  void TearDown() override { g_btProtocolVersion = m_saved; }
+  void SetUp() override { LogInit(nullptr); }
 
   static int LoadAndParse(CtrlMessage& msg, const Bytes& bytes) {
     const int loaded = msg.Load(bytes.data(), bytes.size());
@@ -74,7 +71,7 @@ class CtrlMessageTest : public ::testing::Test {
   static bool Logged(const std::string& text) { return vqtest::ReadLogText().find(text) != std::string::npos; }
 
   vqtest::TempRoot m_root;
-  uint8_t m_saved = 0;
+  ProtocolVersionScope m_version{0x10};
 };
 
 TEST_F(CtrlMessageTest, WriterGoldenBytesWithPadding) {

@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/hex.h"
+
 namespace brindleway {
 namespace {
 
-std::vector<uint8_t> Hex(const std::string& hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
+using vqtest::FromHex;
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
@@ -55,7 +53,7 @@ TEST_P(AuthAlgoVectors, WriteCheckAndBitFlip) {
   const HmacVector& v = GetParam();
   const auth_algo* algo = find_auth_algo(v.name);
   ASSERT_NE(algo, nullptr);
-  const std::vector<uint8_t> full = Hex(v.mac);
+  const std::vector<uint8_t> full = FromHex(v.mac);
   const std::vector<uint8_t> expected(full.begin(), full.begin() + algo->icv_length);
   const uint16_t keyLength = static_cast<uint16_t>(v.key.size());
 

@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/hex.h"
+
 namespace brindleway {
 namespace {
 
-std::vector<uint8_t> Hex(const std::string& hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
+using vqtest::FromHex;
 
 TEST(CryptAlgo, TableOrderNamesAndSizes) {
   struct Row {
@@ -79,22 +77,22 @@ TEST_P(CryptAlgoVectors, EncryptAndDecryptInPlace) {
   const CbcVector& v = GetParam();
   const crypt_algo* algo = find_crypt_algo(v.name);
   ASSERT_NE(algo, nullptr);
-  const std::vector<uint8_t> key = Hex(v.key);
-  const std::vector<uint8_t> plain = Hex(v.plain);
-  const std::vector<uint8_t> cipher = Hex(v.cipher);
+  const std::vector<uint8_t> key = FromHex(v.key);
+  const std::vector<uint8_t> plain = FromHex(v.plain);
+  const std::vector<uint8_t> cipher = FromHex(v.cipher);
   CipherSchedulePtr enc;
   CipherSchedulePtr dec;
   ASSERT_EQ(algo->set_encrypt_key(key.data(), static_cast<uint32_t>(key.size()), enc), 0);
   ASSERT_EQ(algo->set_decrypt_key(key.data(), static_cast<uint32_t>(key.size()), dec), 0);
 
-  std::vector<uint8_t> iv = Hex(v.iv);
+  std::vector<uint8_t> iv = FromHex(v.iv);
   std::vector<uint8_t> data = plain;
   ASSERT_EQ(algo->encrypt(iv.data(), enc, data.data(), static_cast<uint32_t>(data.size())), 0);
   EXPECT_EQ(data, cipher);
   // The chained IV: the next packet continues from the last block.
   EXPECT_EQ(iv, std::vector<uint8_t>(cipher.end() - algo->blocksize, cipher.end()));
 
-  iv = Hex(v.iv);
+  iv = FromHex(v.iv);
   ASSERT_EQ(algo->decrypt(iv.data(), dec, data.data(), static_cast<uint32_t>(data.size())), 0);
   EXPECT_EQ(data, plain);
 

@@ -60,6 +60,13 @@ ino_t InodeOf(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
+// One client connected to server, its connection accepted as served.
+void ConnectAndAccept(PipeServer& server, PipeConnection& client, PipeConnection& served) {
+  ASSERT_EQ(Connect(kName, client, 1000), ERROR_SUCCESS);
+  Event stop(Event::Reset::Manual);
+  ASSERT_EQ(server.Accept(served, stop), ERROR_SUCCESS);
+}
+
 // Serves clients one after another on its own thread, running session for
 // each connection, until stopped.
 class ServerThread {
@@ -134,11 +141,8 @@ TEST(Pipe, OversizedWriteIsRefusedWithoutSending) {
   vqtest::TempRoot root;
   PipeServer server;
   ASSERT_EQ(server.Create(kName, 0600), ERROR_SUCCESS);
-  PipeConnection client;
-  ASSERT_EQ(Connect(kName, client, 1000), ERROR_SUCCESS);
-  Event stop(Event::Reset::Manual);
-  PipeConnection served;
-  ASSERT_EQ(server.Accept(served, stop), ERROR_SUCCESS);
+  PipeConnection client, served;
+  ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(server, client, served));
 
   EXPECT_EQ(client.Write(Message(kMaxMessage + 1, 9), 1000), ERROR_MORE_DATA);
   // Nothing went out, and the connection still carries the next message.
@@ -153,11 +157,8 @@ TEST(Pipe, MessageLongerThanCapacityIsConsumedAndRefused) {
   vqtest::TempRoot root;
   PipeServer server;
   ASSERT_EQ(server.Create(kName, 0600), ERROR_SUCCESS);
-  PipeConnection client;
-  ASSERT_EQ(Connect(kName, client, 1000), ERROR_SUCCESS);
-  Event stop(Event::Reset::Manual);
-  PipeConnection served;
-  ASSERT_EQ(server.Accept(served, stop), ERROR_SUCCESS);
+  PipeConnection client, served;
+  ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(server, client, served));
 
   struct Case {
     size_t capacity;
@@ -498,11 +499,8 @@ TEST(Pipe, PeerNamesTheProcessOnTheOtherEnd) {
   vqtest::TempRoot root;
   PipeServer server;
   ASSERT_EQ(server.Create(kName, 0600), ERROR_SUCCESS);
-  PipeConnection client;
-  ASSERT_EQ(Connect(kName, client, 1000), ERROR_SUCCESS);
-  Event stop(Event::Reset::Manual);
-  PipeConnection served;
-  ASSERT_EQ(server.Accept(served, stop), ERROR_SUCCESS);
+  PipeConnection client, served;
+  ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(server, client, served));
   for (const PipeConnection* end : {&served, &client}) {
     const PeerCredentials peer = end->Peer();
     EXPECT_EQ(peer.pid, ::getpid());

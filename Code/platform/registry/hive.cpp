@@ -150,6 +150,35 @@ uint32_t CheckKey(sqlite3* db, int64_t id) {
   return FromSqlite(rc);
 }
 
+// Runs body (giving 0 or the failure) in a write transaction on an existing
+// key, and commits when it succeeds.
+template <typename Body>
+uint32_t WriteInKey(sqlite3* db, int64_t key, Body body) {
+  Txn txn(db, Txn::Kind::Write);
+  if (txn.status() != ERROR_SUCCESS) return txn.status();
+  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
+  if (uint32_t err = body(); err != ERROR_SUCCESS) return err;
+  return txn.Commit();
+}
+
+// Reads row number index of an enumeration below key: sql takes the key as
+// ?1 and the index as ?2, read takes the row. ERROR_NO_MORE_ITEMS past the
+// last row.
+template <typename Read>
+uint32_t EnumRow(sqlite3* db, int64_t key, uint32_t index, const char* sql, Read read) {
+  Txn txn(db, Txn::Kind::Read);
+  if (txn.status() != ERROR_SUCCESS) return txn.status();
+  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
+  Stmt s(db, sql);
+  s.Bind(1, key).Bind(2, int64_t{index});
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    read(s);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : FromSqlite(rc);
+}
+
 // The child of parent named name: 0 with id, ERROR_FILE_NOT_FOUND, or a failure.
 uint32_t FindChild(sqlite3* db, int64_t parent, const std::string& name, int64_t& id) {
   Stmt s(db, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
@@ -280,28 +309,28 @@ uint32_t Hive::CreateKey(int64_t from, const std::vector<std::string>& names, in
   created = false;
   if (!db_ || !writable_) return ERROR_ACCESS_DENIED;
   sqlite3* db = db_.get();
-  Txn txn(db, Txn::Kind::Write);
-  if (txn.status() != ERROR_SUCCESS) return txn.status();
-  if (uint32_t err = CheckKey(db, from); err != ERROR_SUCCESS) return err;
   int64_t current = from;
-  for (const std::string& name : names) {
-    int64_t child = 0;
-    uint32_t err = FindChild(db, current, name, child);
-    if (err == ERROR_FILE_NOT_FOUND) {
-      Stmt ins(db, "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)");
-      ins.Bind(1, current).Bind(2, name).Bind(3, FoldName(name));
-      const int rc = ins.Step();
-      if (rc != SQLITE_DONE) return FromSqlite(rc);
-      child = sqlite3_last_insert_rowid(db);
-      created = true;
-    } else if (err != ERROR_SUCCESS) {
-      return err;
-    } else {
-      created = false;
+  const uint32_t result = WriteInKey(db, from, [&]() -> uint32_t {
+    for (const std::string& name : names) {
+      int64_t child = 0;
+      uint32_t err = FindChild(db, current, name, child);
+      if (err == ERROR_FILE_NOT_FOUND) {
+        Stmt ins(db, "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)");
+        ins.Bind(1, current).Bind(2, name).Bind(3, FoldName(name));
+        const int rc = ins.Step();
+        if (rc != SQLITE_DONE) return FromSqlite(rc);
+        child = sqlite3_last_insert_rowid(db);
+        created = true;
+      } else if (err != ERROR_SUCCESS) {
+        return err;
+      } else {
+        created = false;
+      }
+      current = child;
     }
-    current = child;
-  }
-  if (uint32_t err = txn.Commit(); err != ERROR_SUCCESS) return err;
+    return ERROR_SUCCESS;
+  });
+  if (result != ERROR_SUCCESS) return result;
   id = current;
   return ERROR_SUCCESS;
 }
@@ -331,104 +360,82 @@ uint32_t Hive::SetValue(int64_t key, std::string_view name, uint32_t type,
   std::lock_guard lock(mutex_);
   if (!db_ || !writable_) return ERROR_ACCESS_DENIED;
   sqlite3* db = db_.get();
-  Txn txn(db, Txn::Kind::Write);
-  if (txn.status() != ERROR_SUCCESS) return txn.status();
-  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
-  Stmt s(db,
-         "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-         "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
-  s.Bind(1, key).Bind(2, name).Bind(3, FoldName(name)).Bind(4, int64_t{type}).BindBlob(5, data);
-  const int rc = s.Step();
-  if (rc != SQLITE_DONE) return FromSqlite(rc);
-  return txn.Commit();
+  return WriteInKey(db, key, [&]() -> uint32_t {
+    Stmt s(db,
+           "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+           "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+    s.Bind(1, key).Bind(2, name).Bind(3, FoldName(name)).Bind(4, int64_t{type}).BindBlob(5, data);
+    const int rc = s.Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc);
+  });
 }
 
 uint32_t Hive::DeleteValue(int64_t key, std::string_view name) {
   std::lock_guard lock(mutex_);
   if (!db_ || !writable_) return ERROR_ACCESS_DENIED;
   sqlite3* db = db_.get();
-  Txn txn(db, Txn::Kind::Write);
-  if (txn.status() != ERROR_SUCCESS) return txn.status();
-  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
-  Stmt s(db, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
-  s.Bind(1, key).Bind(2, FoldName(name));
-  const int rc = s.Step();
-  if (rc != SQLITE_DONE) return FromSqlite(rc);
-  if (sqlite3_changes(db) == 0) return ERROR_FILE_NOT_FOUND;
-  return txn.Commit();
+  return WriteInKey(db, key, [&]() -> uint32_t {
+    Stmt s(db, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
+    s.Bind(1, key).Bind(2, FoldName(name));
+    const int rc = s.Step();
+    if (rc != SQLITE_DONE) return FromSqlite(rc);
+    return sqlite3_changes(db) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  });
 }
 
 uint32_t Hive::EnumKey(int64_t key, uint32_t index, std::string& name) {
   std::lock_guard lock(mutex_);
   if (!db_) return key == kRootId ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-  sqlite3* db = db_.get();
-  Txn txn(db, Txn::Kind::Read);
-  if (txn.status() != ERROR_SUCCESS) return txn.status();
-  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
-  Stmt s(db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
-  s.Bind(1, key).Bind(2, int64_t{index});
-  const int rc = s.Step();
-  if (rc == SQLITE_ROW) {
-    name = s.Text(0);
-    return ERROR_SUCCESS;
-  }
-  return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : FromSqlite(rc);
+  return EnumRow(db_.get(), key, index,
+                 "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2",
+                 [&](const Stmt& s) { name = s.Text(0); });
 }
 
 uint32_t Hive::EnumValue(int64_t key, uint32_t index, Value& value) {
   std::lock_guard lock(mutex_);
   if (!db_) return key == kRootId ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-  sqlite3* db = db_.get();
-  Txn txn(db, Txn::Kind::Read);
-  if (txn.status() != ERROR_SUCCESS) return txn.status();
-  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
-  Stmt s(db, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-  s.Bind(1, key).Bind(2, int64_t{index});
-  const int rc = s.Step();
-  if (rc == SQLITE_ROW) {
-    value.name = s.Text(0);
-    value.type = static_cast<uint32_t>(s.Int(1));
-    value.data = s.Blob(2);
-    return ERROR_SUCCESS;
-  }
-  return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : FromSqlite(rc);
+  return EnumRow(db_.get(), key, index,
+                 "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+                 [&](const Stmt& s) {
+                   value.name = s.Text(0);
+                   value.type = static_cast<uint32_t>(s.Int(1));
+                   value.data = s.Blob(2);
+                 });
 }
 
 uint32_t Hive::DeleteKey(int64_t key, DeleteMode mode) {
   std::lock_guard lock(mutex_);
   if (!db_ || !writable_) return ERROR_ACCESS_DENIED;
   sqlite3* db = db_.get();
-  Txn txn(db, Txn::Kind::Write);
-  if (txn.status() != ERROR_SUCCESS) return txn.status();
-  if (uint32_t err = CheckKey(db, key); err != ERROR_SUCCESS) return err;
-  if (mode != DeleteMode::Contents && key == kRootId) return ERROR_ACCESS_DENIED;
-  int rc = SQLITE_DONE;
-  if (mode == DeleteMode::KeyWithoutSubkeys) {
-    Stmt children(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
-    children.Bind(1, key);
-    rc = children.Step();
-    if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
-    if (rc != SQLITE_DONE) return FromSqlite(rc);
-    Stmt del(db, "DELETE FROM keys WHERE id = ?1");
-    del.Bind(1, key);
-    rc = del.Step();
-  } else {
-    // Every key below (and, for a tree, the key itself); values go with
-    // their keys.
-    Stmt del(db,
-             "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
-             "  SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
-             "DELETE FROM keys WHERE id IN sub AND (?2 OR id != ?1)");
-    del.Bind(1, key).Bind(2, int64_t{mode == DeleteMode::Tree ? 1 : 0});
-    rc = del.Step();
-    if (rc == SQLITE_DONE && mode == DeleteMode::Contents) {
-      Stmt vals(db, "DELETE FROM vals WHERE key = ?1");
-      vals.Bind(1, key);
-      rc = vals.Step();
+  return WriteInKey(db, key, [&]() -> uint32_t {
+    if (mode != DeleteMode::Contents && key == kRootId) return ERROR_ACCESS_DENIED;
+    int rc = SQLITE_DONE;
+    if (mode == DeleteMode::KeyWithoutSubkeys) {
+      Stmt children(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+      children.Bind(1, key);
+      rc = children.Step();
+      if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+      if (rc != SQLITE_DONE) return FromSqlite(rc);
+      Stmt del(db, "DELETE FROM keys WHERE id = ?1");
+      del.Bind(1, key);
+      rc = del.Step();
+    } else {
+      // Every key below (and, for a tree, the key itself); values go with
+      // their keys.
+      Stmt del(db,
+               "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
+               "  SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
+               "DELETE FROM keys WHERE id IN sub AND (?2 OR id != ?1)");
+      del.Bind(1, key).Bind(2, int64_t{mode == DeleteMode::Tree ? 1 : 0});
+      rc = del.Step();
+      if (rc == SQLITE_DONE && mode == DeleteMode::Contents) {
+        Stmt vals(db, "DELETE FROM vals WHERE key = ?1");
+        vals.Bind(1, key);
+        rc = vals.Step();
+      }
     }
-  }
-  if (rc != SQLITE_DONE) return FromSqlite(rc);
-  return txn.Commit();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc);
+  });
 }
 
 }  // namespace platform::registry::detail

@@ -1,10 +1,15 @@
 // The service control manager and the service side of it.
 //
 // Manager side (install, remove, start, stop, query): ServiceManager, opened
-// with OpenServiceManager(). The backend on this machine is a small
-// supervisor: service entries live in a ServiceEntryStore, a started service
-// runs as a detached process whose pidfile and status file sit in
-// <run>/services/, and a stop control is SIGTERM to that process.
+// with OpenServiceManager(). Service entries live in a ServiceEntryStore (the
+// registry). Two backends run them:
+// - systemd, when the machine runs it (and no hermetic VQ_ROOT is set): the
+//   calls become systemctl commands on a unit written per service;
+// - otherwise a small supervisor: a started service runs as a detached
+//   process whose pidfile and status file sit in <run>/services/, and a stop
+//   control is SIGTERM to that process.
+// Over either, the built-in services "Dhcp" and "winmgmt" always run and
+// "vqsvc" runs when the virtual adapter is usable.
 //
 // Service side: StartServiceCtrlDispatcher() runs the service's main function
 // on its own thread and turns SIGTERM and SIGINT into the STOP control for
@@ -16,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::service {
@@ -73,8 +79,12 @@ class ServiceEntryStore {
   virtual uint32_t Remove(const std::string& name) = 0;
 };
 
-// Entries as small key=value files in <etc>/services/.
-std::unique_ptr<ServiceEntryStore> MakeFileServiceEntryStore();
+// The registry key below HKEY_LOCAL_MACHINE that holds one subkey per service.
+inline constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+
+// Entries as registry keys kServicesKey\<name>: ImagePath, DisplayName
+// (REG_SZ), Type, Start, ErrorControl (REG_DWORD).
+std::unique_ptr<ServiceEntryStore> MakeRegistryServiceEntryStore();
 
 // Results are 0 or the Win32 code of the failure.
 class ServiceManager {
@@ -94,10 +104,35 @@ class ServiceManager {
   virtual uint32_t QueryServiceStatus(const std::string& name, ServiceStatus& out) = 0;
 };
 
-// OpenSCManager: the supervisor backend over the given store (the file store
-// when null). On failure returns null with error set.
+// OpenSCManager: the backend this machine uses over the given store (the
+// registry store when null), with the built-in services in front. On
+// failure returns null with error set.
 std::unique_ptr<ServiceManager> OpenServiceManager(uint32_t& error,
                                                    std::unique_ptr<ServiceEntryStore> store = nullptr);
+
+// The backends on their own.
+std::unique_ptr<ServiceManager> MakeSupervisorServiceManager(std::unique_ptr<ServiceEntryStore> store);
+
+// Runs a program (argv[0] looked up in PATH, no shell) and waits for it; its
+// standard output goes to *output when given. The exit status, or -1 when
+// it could not run or did not exit normally.
+using CommandRunner = std::function<int(const std::vector<std::string>& argv, std::string* output)>;
+int RunCommand(const std::vector<std::string>& argv, std::string* output);
+
+// The systemd backend: units "<lower-cased name>.service" in unitDir,
+// systemctl through runner.
+inline constexpr char kSystemdUnitDir[] = "/etc/systemd/system";
+std::unique_ptr<ServiceManager> MakeSystemdServiceManager(std::unique_ptr<ServiceEntryStore> store,
+                                                          CommandRunner runner,
+                                                          std::string unitDir = kSystemdUnitDir);
+
+// True when the machine runs systemd (/run/systemd/system exists).
+bool SystemdIsRunning();
+
+// The built-in services in front of another manager. adapterUsable tells
+// whether "vqsvc" runs; it is asked on every call that needs it.
+std::unique_ptr<ServiceManager> MakeBuiltinServicesManager(std::unique_ptr<ServiceManager> inner,
+                                                           std::function<bool()> adapterUsable);
 
 // Splits a stored command line into program and arguments (double quotes
 // group, backslashes are literal).
@@ -117,7 +152,14 @@ uint32_t StartServiceCtrlDispatcher(const std::string& name, const ServiceMainFu
 // Called by the main function; 0 when no dispatcher runs for that name.
 StatusHandle RegisterServiceCtrlHandler(const std::string& name, HandlerFunction handler);
 
+// Also tells systemd, when it started the process ($NOTIFY_SOCKET): READY=1
+// on the first RUNNING, STOPPING=1 on the first STOP_PENDING or STOPPED.
 bool SetServiceStatus(StatusHandle handle, const ServiceStatus& status);
+
+// One sd_notify message ("READY=1") to $NOTIFY_SOCKET: an absolute path, or
+// an abstract name written with a leading '@'. False when the variable is
+// unset or the datagram could not be sent.
+bool NotifyServiceManager(std::string_view state);
 
 // The environment variable through which the supervisor tells a started
 // process which service it runs.

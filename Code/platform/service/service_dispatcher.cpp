@@ -11,6 +11,8 @@
 //    has reported that it accepts STOP (until then it is kept).
 // 4. When the main function has returned, the thread is joined and the
 //    status file is left at STOPPED.
+// Under systemd the status also goes to $NOTIFY_SOCKET as READY=1 and
+// STOPPING=1.
 #include <poll.h>
 #include <unistd.h>
 
@@ -51,6 +53,8 @@ struct DispatcherRun {
   ServiceStatus last;
   bool reported = false;
   bool closed = false;  // the final STOPPED is written; no more reports
+  bool toldReady = false;     // READY=1 sent to systemd
+  bool toldStopping = false;  // STOPPING=1 sent to systemd
 };
 
 std::mutex g_mu;
@@ -71,6 +75,19 @@ bool WriteStatus(DispatcherRun& run, const ServiceStatus& status) {
   record.pid = ::getpid();
   record.startTime = run.startTime;
   return detail::WriteStatusRecord(run.name, record) == ERROR_SUCCESS;
+}
+
+// Tells systemd (when it started us) the news of this status; called with
+// run.statusMu held, so the messages go out in the order of the reports.
+void NotifySystemd(DispatcherRun& run, const ServiceStatus& status) {
+  if (status.currentState == SERVICE_RUNNING && !run.toldReady && !run.toldStopping) {
+    run.toldReady = true;
+    NotifyServiceManager("READY=1");
+  } else if ((status.currentState == SERVICE_STOP_PENDING || status.currentState == SERVICE_STOPPED) &&
+             !run.toldStopping) {
+    run.toldStopping = true;
+    NotifyServiceManager("STOPPING=1");
+  }
 }
 
 // Hands kept stop signals to the handler while the service accepts STOP.
@@ -171,6 +188,7 @@ uint32_t StartServiceCtrlDispatcher(const std::string& name, const ServiceMainFu
       stopped.checkPoint = 0;
       stopped.waitHint = 0;
       WriteStatus(*run, stopped);
+      NotifySystemd(*run, stopped);
     }
   }
   return ERROR_SUCCESS;
@@ -196,6 +214,7 @@ bool SetServiceStatus(StatusHandle handle, const ServiceStatus& status) {
     if (run->closed || !WriteStatus(*run, status)) return false;
     run->last = status;
     run->reported = true;
+    NotifySystemd(*run, status);
   }
   run->wake.Set();
   return true;

@@ -154,10 +154,7 @@ class SupervisorManager final : public ServiceManager {
 
 }  // namespace
 
-std::unique_ptr<ServiceManager> OpenServiceManager(uint32_t& error,
-                                                   std::unique_ptr<ServiceEntryStore> store) {
-  error = ERROR_SUCCESS;
-  if (!store) store = MakeFileServiceEntryStore();
+std::unique_ptr<ServiceManager> MakeSupervisorServiceManager(std::unique_ptr<ServiceEntryStore> store) {
   return std::make_unique<SupervisorManager>(std::move(store));
 }
 

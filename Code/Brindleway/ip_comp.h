@@ -1,0 +1,89 @@
+// IP compression of inner packets (IPComp, IP protocol 108, zlib): the
+// negotiated CPIs and algorithm, the active compressor and the statistics
+// the status reply shows.
+//
+// An IPComp packet as sent and accepted:
+//   0  20  the uncompressed packet's IPv4 header with protocol 108, total
+//          length = compressed length + 24 and its checksum recomputed
+//   20  1  the uncompressed packet's protocol
+//   21  1  flags, 0
+//   22  2  CPI, big-endian (outbound the peer's, inbound our own)
+//   24  n  everything after the uncompressed packet's first 20 bytes,
+//          compressed
+//
+// Outbound, a packet is compressed only when it is IPv4 with a 20-byte
+// header, its payload is above IPCOMP_PAYLOAD_MIN_SIZE bytes and
+// compression saves more than a quarter of the payload. Inbound, an IPComp
+// packet is decompressed only as far as the packet buffer holds it.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "Brindleway/ip_compressor.h"
+#include "Brindleway/packet_buffer_pool.h"
+
+namespace brindleway {
+
+class CIpComp {
+ public:
+  CIpComp();
+  virtual ~CIpComp() = default;
+  CIpComp(const CIpComp&) = delete;
+  CIpComp& operator=(const CIpComp&) = delete;
+
+  uint16_t GetOwnCpi();
+  void SetOwnCpi(uint16_t cpi);
+  uint16_t GetPeerCpi();
+  void SetPeerCpi(uint16_t cpi);
+  uint16_t GetAlgorithm();
+  // IPCOMP_ALGORITHM_ZLIB selects zlib; anything else turns compression
+  // off and is stored as IPCOMP_ALGORITHM_NONE.
+  void SetAlgorithm(uint16_t algorithm);
+
+  // Statistics (u32, wrapping).
+  uint32_t GetInboundAfterDecompression();
+  void SetInboundAfterDecompression(uint32_t value);
+  uint32_t GetInboundGained();
+  void SetInboundGained(uint32_t value);
+  uint32_t GetOutboundBeforeCompression();
+  void SetOutboundBeforeCompression(uint32_t value);
+  uint32_t GetOutboundSaved();
+  void SetOutboundSaved(uint32_t value);
+
+  // A fresh own CPI, uniform over 0..32767; returns it.
+  uint16_t DrawOwnCpi();
+  // CPIs, algorithm and statistics to 0; compression off.
+  void Reset();
+
+  // In place on the packet. IPCOMP_OK: the packet became an IPComp packet.
+  // Any other result leaves the packet as it was.
+  int CompressPacket(buf_desc* pDesc);
+  // In place on the packet. IPCOMP_OK: decompressed. IPCOMP_ERROR_NO_COMPRESS
+  // and IPCOMP_ERROR_NOT_IPCOMP_PACKAGE: the packet goes on unchanged.
+  // Anything else: drop it.
+  int UncompressPacket(buf_desc* pDesc);
+
+ private:
+  std::mutex m_lock;
+  uint16_t m_ownCpi = 0;
+  uint16_t m_peerCpi = 0;
+  uint16_t m_algorithm = 0;
+  uint32_t m_inboundAfter = 0;
+  uint32_t m_inboundGained = 0;
+  uint32_t m_outboundBefore = 0;
+  uint32_t m_outboundSaved = 0;
+  CCompressor* m_pCompressor = nullptr;  // &m_zlib or none
+  CZlibCompressor m_zlib;
+  std::mt19937 m_cpiRandom;
+  // Work room kept between packets so the packet path does not allocate.
+  std::vector<uint8_t> m_compressWork;
+  std::vector<uint8_t> m_uncompressWork;
+};
+
+// The process-wide instance.
+CIpComp& TheIpComp();
+
+}  // namespace brindleway
