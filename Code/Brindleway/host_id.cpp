@@ -40,6 +40,19 @@ void AppendPart(std::string& text, std::string value) {
   text += value;
 }
 
+// One source's part of the original text: logged and appended when the
+// source gave a value, its failure logged when not. True when it gave one.
+bool TakePart(std::string& original, const std::optional<std::string>& value, std::string_view foundFormat,
+              std::string_view missingText) {
+  if (!value) {
+    LogPrint(LOG_DEBUG, missingText);
+    return false;
+  }
+  LogPrint(LOG_DEBUG, foundFormat, *value);
+  AppendPart(original, *value);
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadProcessorId() {
@@ -70,34 +83,15 @@ std::string MakeMD5(std::string_view text) {
 bool GetHostId(std::string& out, const HostIdSources& sources) {
   const std::string dmi = sources.sysfsRoot + "/class/dmi/id/";
   std::string original;
-  bool obtained = false;
+  // Every source is asked, in this order, whatever the ones before gave.
+  const bool board = TakePart(original, ReadSysfsValue(dmi + "board_serial"), "Get SerialNumber = %s \n",
+                              "Get SerialNumber erro \n");
+  const bool processor = TakePart(original, sources.processorId ? sources.processorId() : std::nullopt,
+                                  "Get ProcessorId = %s  \n", "Get ProcessorId erro \n");
+  const bool bios = TakePart(original, ReadSysfsValue(dmi + "product_serial"), "Get SerialNumber = %s  \n",
+                             "Get SerialNumber error  \n");
 
-  if (auto board = ReadSysfsValue(dmi + "board_serial")) {
-    LogPrint(LOG_DEBUG, "Get SerialNumber = %s \n", *board);
-    AppendPart(original, *board);
-    obtained = true;
-  } else {
-    LogPrint(LOG_DEBUG, "Get SerialNumber erro \n");
-  }
-
-  std::optional<std::string> processor = sources.processorId ? sources.processorId() : std::nullopt;
-  if (processor) {
-    LogPrint(LOG_DEBUG, "Get ProcessorId = %s  \n", *processor);
-    AppendPart(original, *processor);
-    obtained = true;
-  } else {
-    LogPrint(LOG_DEBUG, "Get ProcessorId erro \n");
-  }
-
-  if (auto bios = ReadSysfsValue(dmi + "product_serial")) {
-    LogPrint(LOG_DEBUG, "Get SerialNumber = %s  \n", *bios);
-    AppendPart(original, *bios);
-    obtained = true;
-  } else {
-    LogPrint(LOG_DEBUG, "Get SerialNumber error  \n");
-  }
-
-  if (!obtained) return false;
+  if (!board && !processor && !bios) return false;
   LogPrint(LOG_DEBUG, "Get MakeMD5 begin  strOriginalPCID = %s  \n", original);
   std::string id = MakeMD5(original);
   if (id.empty()) return false;

@@ -32,6 +32,25 @@ void SetHeaderChecksum(uint8_t* header) {
   wire::PutU16BE(header + kChecksumOffset, checksum);
 }
 
+// The IPv4 header's fields that change when the packet is (de)compressed.
+void RewriteHeader(uint8_t* header, uint8_t protocol, uint32_t totalLength) {
+  header[kProtocolOffset] = protocol;
+  wire::PutU16BE(header + kTotalLengthOffset, static_cast<uint16_t>(totalLength));
+  SetHeaderChecksum(header);
+}
+
+// One field of the instance read or written under its lock.
+template <typename T>
+T LockedGet(std::mutex& lock, const T& field) {
+  std::lock_guard<std::mutex> guard(lock);
+  return field;
+}
+template <typename T>
+void LockedSet(std::mutex& lock, T& field, T value) {
+  std::lock_guard<std::mutex> guard(lock);
+  field = value;
+}
+
 // Room for the packet that data points at: the descriptor's capacity, and
 // never past the end of the buffer's usable bytes.
 uint32_t PacketRoom(const buf_desc& desc) {
@@ -56,26 +75,11 @@ void TraceUncompressEnd(const char* reason) {
 
 CIpComp::CIpComp() : m_cpiRandom(std::random_device{}()) {}
 
-uint16_t CIpComp::GetOwnCpi() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_ownCpi;
-}
-void CIpComp::SetOwnCpi(uint16_t cpi) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_ownCpi = cpi;
-}
-uint16_t CIpComp::GetPeerCpi() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_peerCpi;
-}
-void CIpComp::SetPeerCpi(uint16_t cpi) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_peerCpi = cpi;
-}
-uint16_t CIpComp::GetAlgorithm() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_algorithm;
-}
+uint16_t CIpComp::GetOwnCpi() { return LockedGet(m_lock, m_ownCpi); }
+void CIpComp::SetOwnCpi(uint16_t cpi) { LockedSet(m_lock, m_ownCpi, cpi); }
+uint16_t CIpComp::GetPeerCpi() { return LockedGet(m_lock, m_peerCpi); }
+void CIpComp::SetPeerCpi(uint16_t cpi) { LockedSet(m_lock, m_peerCpi, cpi); }
+uint16_t CIpComp::GetAlgorithm() { return LockedGet(m_lock, m_algorithm); }
 void CIpComp::SetAlgorithm(uint16_t algorithm) {
   std::lock_guard<std::mutex> lock(m_lock);
   if (algorithm == IPCOMP_ALGORITHM_ZLIB) {
@@ -87,38 +91,14 @@ void CIpComp::SetAlgorithm(uint16_t algorithm) {
   }
 }
 
-uint32_t CIpComp::GetInboundAfterDecompression() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_inboundAfter;
-}
-void CIpComp::SetInboundAfterDecompression(uint32_t value) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_inboundAfter = value;
-}
-uint32_t CIpComp::GetInboundGained() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_inboundGained;
-}
-void CIpComp::SetInboundGained(uint32_t value) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_inboundGained = value;
-}
-uint32_t CIpComp::GetOutboundBeforeCompression() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_outboundBefore;
-}
-void CIpComp::SetOutboundBeforeCompression(uint32_t value) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_outboundBefore = value;
-}
-uint32_t CIpComp::GetOutboundSaved() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_outboundSaved;
-}
-void CIpComp::SetOutboundSaved(uint32_t value) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_outboundSaved = value;
-}
+uint32_t CIpComp::GetInboundAfterDecompression() { return LockedGet(m_lock, m_inboundAfter); }
+void CIpComp::SetInboundAfterDecompression(uint32_t value) { LockedSet(m_lock, m_inboundAfter, value); }
+uint32_t CIpComp::GetInboundGained() { return LockedGet(m_lock, m_inboundGained); }
+void CIpComp::SetInboundGained(uint32_t value) { LockedSet(m_lock, m_inboundGained, value); }
+uint32_t CIpComp::GetOutboundBeforeCompression() { return LockedGet(m_lock, m_outboundBefore); }
+void CIpComp::SetOutboundBeforeCompression(uint32_t value) { LockedSet(m_lock, m_outboundBefore, value); }
+uint32_t CIpComp::GetOutboundSaved() { return LockedGet(m_lock, m_outboundSaved); }
+void CIpComp::SetOutboundSaved(uint32_t value) { LockedSet(m_lock, m_outboundSaved, value); }
 
 uint16_t CIpComp::DrawOwnCpi() {
   std::lock_guard<std::mutex> lock(m_lock);
@@ -203,10 +183,8 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
   work[kIpHeaderLength] = packet[kProtocolOffset];  // btOldProtocol
   work[kIpHeaderLength + 1] = 0;                    // btReserve
   wire::PutU16BE(work + kIpHeaderLength + 2, m_peerCpi);
-  work[kProtocolOffset] = IPCOMP_PROTOCOL;
   const uint32_t newLength = compressedLength + kIpCompPacketHeader;
-  wire::PutU16BE(work + kTotalLengthOffset, static_cast<uint16_t>(newLength));
-  SetHeaderChecksum(work);
+  RewriteHeader(work, IPCOMP_PROTOCOL, newLength);
   std::memcpy(packet, work, newLength);
   pDesc->dwLength = newLength;
   hex_dump("After IPComp compress...", packet, static_cast<int>(newLength));
@@ -302,10 +280,8 @@ int CIpComp::UncompressPacket(buf_desc* pDesc) {
 
   DebugTrace(TRACE_PACKETS, "dwTargetIPPayloadLen = %d\n", produced);
   // The header stays where it is; only its fields change.
-  packet[kProtocolOffset] = oldProtocol;
   const uint32_t newLength = produced + kIpHeaderLength;
-  wire::PutU16BE(packet + kTotalLengthOffset, static_cast<uint16_t>(newLength));
-  SetHeaderChecksum(packet);
+  RewriteHeader(packet, oldProtocol, newLength);
   std::memcpy(packet + kIpHeaderLength, m_uncompressWork.data(), produced);
   pDesc->dwLength = newLength;
   hex_dump("After IPComp uncompress...", packet, static_cast<int>(newLength));

@@ -26,6 +26,27 @@ int MapZlibResult(int rc) {
   }
 }
 
+// The stream's input and output for one pass over whole buffers.
+void SetBuffers(z_stream& s, const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t dstLen) {
+  s.next_in = const_cast<Bytef*>(src);
+  s.avail_in = srcLen;
+  s.next_out = dst;
+  s.avail_out = dstLen;
+}
+
+// Runs one pass; what it throws becomes a compressor result, so nothing
+// escapes into the packet path.
+template <typename Pass>
+int GuardedPass(Pass&& pass) {
+  try {
+    return pass();
+  } catch (const std::bad_alloc&) {
+    return COMP_ERROR_MEM_NOT_ENOUGH;
+  } catch (...) {
+    return COMP_ERROR_CRASH;
+  }
+}
+
 }  // namespace
 
 int CCompressor::Compress(const uint8_t*, uint32_t, uint8_t*, uint32_t&) { return COMP_ERROR_FAILED; }
@@ -74,16 +95,13 @@ CZlibCompressor::~CZlibCompressor() = default;
 
 int CZlibCompressor::Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t& dstLen) {
   std::lock_guard<std::mutex> lock(m_deflateLock);
-  try {
+  return GuardedPass([&] {
     if (!m_deflater) m_deflater = std::make_unique<Deflater>();
     z_stream& s = m_deflater->stream;
     int rc = m_deflater->ready ? deflateReset(&s) : deflateInit(&s, Z_DEFAULT_COMPRESSION);
     if (rc != Z_OK) return MapZlibResult(rc);
     m_deflater->ready = true;
-    s.next_in = const_cast<Bytef*>(src);
-    s.avail_in = srcLen;
-    s.next_out = dst;
-    s.avail_out = dstLen;
+    SetBuffers(s, src, srcLen, dst, dstLen);
     rc = deflate(&s, Z_FINISH);
     if (rc == Z_STREAM_END) {
       dstLen = static_cast<uint32_t>(s.total_out);
@@ -92,25 +110,18 @@ int CZlibCompressor::Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst,
     // Z_OK or Z_BUF_ERROR after Z_FINISH: the output ran out of room.
     if (rc == Z_OK) return COMP_ERROR_MEM_NOT_ENOUGH;
     return MapZlibResult(rc);
-  } catch (const std::bad_alloc&) {
-    return COMP_ERROR_MEM_NOT_ENOUGH;
-  } catch (...) {
-    return COMP_ERROR_CRASH;
-  }
+  });
 }
 
 int CZlibCompressor::Uncompress(const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t& dstLen) {
   std::lock_guard<std::mutex> lock(m_inflateLock);
-  try {
+  return GuardedPass([&] {
     if (!m_inflater) m_inflater = std::make_unique<Inflater>();
     z_stream& s = m_inflater->stream;
     int rc = m_inflater->ready ? inflateReset(&s) : inflateInit(&s);
     if (rc != Z_OK) return MapZlibResult(rc);
     m_inflater->ready = true;
-    s.next_in = const_cast<Bytef*>(src);
-    s.avail_in = srcLen;
-    s.next_out = dst;
-    s.avail_out = dstLen;
+    SetBuffers(s, src, srcLen, dst, dstLen);
     rc = inflate(&s, Z_FINISH);
     if (rc == Z_STREAM_END) {
       dstLen = static_cast<uint32_t>(s.total_out);
@@ -121,11 +132,7 @@ int CZlibCompressor::Uncompress(const uint8_t* src, uint32_t srcLen, uint8_t* ds
     if (rc == Z_OK || rc == Z_BUF_ERROR) return s.avail_out == 0 ? COMP_ERROR_MEM_NOT_ENOUGH : COMP_ERROR_FAILED;
     if (rc == Z_MEM_ERROR) return COMP_ERROR_MEM_NOT_ENOUGH;
     return COMP_ERROR_FAILED;
-  } catch (const std::bad_alloc&) {
-    return COMP_ERROR_MEM_NOT_ENOUGH;
-  } catch (...) {
-    return COMP_ERROR_CRASH;
-  }
+  });
 }
 
 }  // namespace brindleway

@@ -10,7 +10,7 @@ void TrafficCounters::Clear() {
 }
 
 TrafficCounters& TheTrafficCounters() {
-  static TrafficCounters counters;
+  static TrafficCounters counters(support::SendByteCounter(), support::RecvByteCounter());
   return counters;
 }
 

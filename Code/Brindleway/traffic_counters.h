@@ -8,29 +8,34 @@
 // broadcast or multicast packets are not counted.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "Brindleway/channel_ops.h"
 #include "Brindleway/ip_comp.h"
+#include "support/byte_counters.h"
 
 namespace brindleway {
 
 // One u32 counter, wrapping. Safe from any thread; an Add is never lost.
-class TrafficCounter {
+using TrafficCounter = support::ByteCounter;
+
+class TrafficCounters {
+  // Byte counts of an instance of its own; unused by the process-wide one.
+  TrafficCounter m_ownBytesSent;
+  TrafficCounter m_ownBytesReceived;
+
  public:
-  uint32_t Get() const { return m_value.load(std::memory_order_relaxed); }
-  void Set(uint32_t value) { m_value.store(value, std::memory_order_relaxed); }
-  void Add(uint32_t value) { m_value.fetch_add(value, std::memory_order_relaxed); }
+  // Counters of its own, all four from 0.
+  TrafficCounters() : bytesSent(m_ownBytesSent), bytesReceived(m_ownBytesReceived) {}
+  // Byte counts kept in the given counters (the process-wide ones: the
+  // adapter byte counters of support/byte_counters.h).
+  TrafficCounters(TrafficCounter& sent, TrafficCounter& received) : bytesSent(sent), bytesReceived(received) {}
+  TrafficCounters(const TrafficCounters&) = delete;
+  TrafficCounters& operator=(const TrafficCounters&) = delete;
 
- private:
-  std::atomic<uint32_t> m_value{0};
-};
-
-struct TrafficCounters {
-  TrafficCounter bytesSent;
+  TrafficCounter& bytesSent;
   TrafficCounter packetsSent;
-  TrafficCounter bytesReceived;
+  TrafficCounter& bytesReceived;
   TrafficCounter packetsReceived;
 
   // One packet handed to the tunnel, length after compression.
@@ -46,7 +51,8 @@ struct TrafficCounters {
   void Clear();
 };
 
-// The process-wide counters.
+// The process-wide counters; their byte counts are the ones
+// GetSendByteCount and GetRecvByteCount read.
 TrafficCounters& TheTrafficCounters();
 
 // Fills the status reply's counters, compression algorithm and the four

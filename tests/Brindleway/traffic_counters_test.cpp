@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "Brindleway/ip_comp.h"
 #include "Brindleway/packet_buffer_pool.h"
 #include "common/temp_root.h"
+#include "support/byte_counters.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -86,6 +88,26 @@ TEST(TrafficCountersTest, ClearedForANewChannelAndWrapping) {
   EXPECT_EQ(status.bytesReceived, 0u);
   EXPECT_EQ(status.packetsReceived, 0u);
   EXPECT_EQ(status.compression0, 0);
+}
+
+// The adapter byte counters and the process-wide traffic counters are one
+// pair of counters, not two that drift apart.
+TEST(TrafficCountersTest, ProcessWideBytesAreTheAdapterByteCounters) {
+  TrafficCounters& counters = TheTrafficCounters();
+  counters.Clear();
+  counters.CountSent(900);
+  counters.CountReceived(60);
+  EXPECT_EQ(GetSendByteCount(), 900u);
+  EXPECT_EQ(GetRecvByteCount(), 60u);
+  SetSendByteCount(5);
+  EXPECT_EQ(counters.bytesSent.Get(), 5u);
+  counters.Clear();
+  EXPECT_EQ(GetSendByteCount(), 0u);
+  EXPECT_EQ(GetRecvByteCount(), 0u);
+  // An instance of its own leaves them alone.
+  TrafficCounters own;
+  own.CountSent(7);
+  EXPECT_EQ(GetSendByteCount(), 0u);
 }
 
 // Writers on several threads and the status reply reading all along: no

@@ -17,60 +17,23 @@
 #include "platform/service/process_identity.h"
 #include "platform/service/service.h"
 #include "platform/service/service_lock.h"
-#include "platform/service/service_name.h"
 #include "platform/service/service_spawn.h"
 #include "platform/service/service_status_file.h"
+#include "platform/service/store_backed_manager.h"
 #include "platform/win32/win32_error.h"
 
 namespace platform::service {
 namespace {
 
-bool IsValidStartType(uint32_t startType) {
-  return startType == SERVICE_AUTO_START || startType == SERVICE_DEMAND_START ||
-         startType == SERVICE_DISABLED;
-}
-
-class SupervisorManager final : public ServiceManager {
+class SupervisorManager final : public detail::StoreBackedManager {
  public:
-  explicit SupervisorManager(std::unique_ptr<ServiceEntryStore> store) : store_(std::move(store)) {}
-
-  uint32_t CreateService(const ServiceConfig& config) override {
-    if (!detail::IsValidServiceName(config.name)) return ERROR_INVALID_NAME;
-    if (config.binaryPathName.empty() || !IsValidStartType(config.startType))
-      return ERROR_INVALID_PARAMETER;
-    detail::ServiceLock lock(config.name);
-    if (lock.error()) return lock.error();
-    ServiceConfig existing;
-    uint32_t err = store_->Load(config.name, existing);
-    if (err == ERROR_SUCCESS) return ERROR_SERVICE_EXISTS;
-    if (err != ERROR_SERVICE_DOES_NOT_EXIST) return err;
-    return store_->Save(config);
-  }
-
-  uint32_t OpenService(const std::string& name) override {
-    ServiceConfig config;
-    return store_->Load(name, config);
-  }
+  explicit SupervisorManager(std::unique_ptr<ServiceEntryStore> store) : StoreBackedManager(std::move(store)) {}
 
   uint32_t DeleteService(const std::string& name) override {
     detail::ServiceLock lock(name);
     if (lock.error()) return lock.error();
     // A running service keeps running; only its entry goes.
     return store_->Remove(name);
-  }
-
-  uint32_t QueryServiceConfig(const std::string& name, ServiceConfig& out) override {
-    return store_->Load(name, out);
-  }
-
-  uint32_t ChangeStartType(const std::string& name, uint32_t startType) override {
-    if (!IsValidStartType(startType)) return ERROR_INVALID_PARAMETER;
-    detail::ServiceLock lock(name);
-    if (lock.error()) return lock.error();
-    ServiceConfig config;
-    if (uint32_t err = store_->Load(name, config)) return err;
-    config.startType = startType;
-    return store_->Save(config);
   }
 
   uint32_t StartService(const std::string& name) override {
@@ -148,8 +111,6 @@ class SupervisorManager final : public ServiceManager {
     }
     return record;
   }
-
-  std::unique_ptr<ServiceEntryStore> store_;
 };
 
 }  // namespace

@@ -19,15 +19,11 @@
 #include "platform/service/service.h"
 #include "platform/service/service_lock.h"
 #include "platform/service/service_name.h"
+#include "platform/service/store_backed_manager.h"
 #include "platform/win32/win32_error.h"
 
 namespace platform::service {
 namespace {
-
-bool IsValidStartType(uint32_t startType) {
-  return startType == SERVICE_AUTO_START || startType == SERVICE_DEMAND_START ||
-         startType == SERVICE_DISABLED;
-}
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
@@ -70,35 +66,10 @@ std::string UnitText(const ServiceConfig& config) {
          "WantedBy=multi-user.target\n";
 }
 
-class SystemdManager final : public ServiceManager {
+class SystemdManager final : public detail::StoreBackedManager {
  public:
   SystemdManager(std::unique_ptr<ServiceEntryStore> store, CommandRunner runner, std::string unitDir)
-      : store_(std::move(store)), runner_(std::move(runner)), unitDir_(std::move(unitDir)) {}
-
-  uint32_t CreateService(const ServiceConfig& config) override {
-    if (!detail::IsValidServiceName(config.name)) return ERROR_INVALID_NAME;
-    if (config.binaryPathName.empty() || !IsValidStartType(config.startType) ||
-        HasLineBreak(config.binaryPathName) || HasLineBreak(config.displayName))
-      return ERROR_INVALID_PARAMETER;
-    detail::ServiceLock lock(config.name);
-    if (lock.error()) return lock.error();
-    ServiceConfig existing;
-    uint32_t err = store_->Load(config.name, existing);
-    if (err == ERROR_SUCCESS) return ERROR_SERVICE_EXISTS;
-    if (err != ERROR_SERVICE_DOES_NOT_EXIST) return err;
-
-    if (uint32_t e = WriteUnit(config)) return e;
-    if (uint32_t e = Systemctl({"daemon-reload"})) return Undo(config.name, e);
-    if (config.startType == SERVICE_AUTO_START)
-      if (uint32_t e = Systemctl({"enable", Unit(config.name)})) return Undo(config.name, e);
-    if (uint32_t e = store_->Save(config)) return Undo(config.name, e);
-    return ERROR_SUCCESS;
-  }
-
-  uint32_t OpenService(const std::string& name) override {
-    ServiceConfig config;
-    return store_->Load(name, config);
-  }
+      : StoreBackedManager(std::move(store)), runner_(std::move(runner)), unitDir_(std::move(unitDir)) {}
 
   uint32_t DeleteService(const std::string& name) override {
     detail::ServiceLock lock(name);
@@ -110,22 +81,6 @@ class SystemdManager final : public ServiceManager {
     if (::unlink(UnitPath(name).c_str()) != 0 && errno != ENOENT) return LastWin32Error();
     Systemctl({"daemon-reload"});
     return store_->Remove(name);
-  }
-
-  uint32_t QueryServiceConfig(const std::string& name, ServiceConfig& out) override {
-    return store_->Load(name, out);
-  }
-
-  uint32_t ChangeStartType(const std::string& name, uint32_t startType) override {
-    if (!IsValidStartType(startType)) return ERROR_INVALID_PARAMETER;
-    detail::ServiceLock lock(name);
-    if (lock.error()) return lock.error();
-    ServiceConfig config;
-    if (uint32_t err = store_->Load(name, config)) return err;
-    if (uint32_t err = Systemctl({startType == SERVICE_AUTO_START ? "enable" : "disable", Unit(name)}))
-      return err;
-    config.startType = startType;
-    return store_->Save(config);
   }
 
   uint32_t StartService(const std::string& name) override {
@@ -164,6 +119,24 @@ class SystemdManager final : public ServiceManager {
   }
 
  private:
+  // The unit's lines are written from these texts as they stand.
+  bool AcceptsConfig(const ServiceConfig& config) override {
+    return !HasLineBreak(config.binaryPathName) && !HasLineBreak(config.displayName);
+  }
+
+  uint32_t AddEntry(const ServiceConfig& config) override {
+    if (uint32_t e = WriteUnit(config)) return e;
+    if (uint32_t e = Systemctl({"daemon-reload"})) return Undo(config.name, e);
+    if (config.startType == SERVICE_AUTO_START)
+      if (uint32_t e = Systemctl({"enable", Unit(config.name)})) return Undo(config.name, e);
+    if (uint32_t e = store_->Save(config)) return Undo(config.name, e);
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t ApplyStartType(const std::string& name, uint32_t startType) override {
+    return Systemctl({startType == SERVICE_AUTO_START ? "enable" : "disable", Unit(name)});
+  }
+
   static std::string Unit(const std::string& name) { return detail::ServiceFileStem(name) + ".service"; }
   std::string UnitPath(const std::string& name) const { return unitDir_ + "/" + Unit(name); }
 
@@ -220,7 +193,6 @@ class SystemdManager final : public ServiceManager {
     return ERROR_SUCCESS;
   }
 
-  std::unique_ptr<ServiceEntryStore> store_;
   CommandRunner runner_;
   std::string unitDir_;
 };
