@@ -40,7 +40,6 @@ ChannelThread::~ChannelThread() {
 }
 
 void ChannelThread::Start() {
-  running_ = true;
   thread_ = std::thread([this] { ChannelMessageThread(); });
 }
 
@@ -88,7 +87,6 @@ void ChannelThread::ChannelMessageThread() {
   for (platform::Message rest; queue_.GetFor(rest, 0);)
     if (rest.message == kInspectMessage) pendingInspects_.push_back(std::move(rest.data));
   AnswerInspects(true);
-  running_ = false;
 }
 
 bool ChannelThread::HandleMessage(platform::Message& msg) {

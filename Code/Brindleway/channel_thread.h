@@ -102,7 +102,6 @@ class ChannelThread {
   GuiReports& gui_;
   platform::MessageQueue queue_;
   std::thread thread_;
-  std::atomic<bool> running_{false};
 
   // Locals of the channel thread.
   uintptr_t reconnectTimer_ = 0;

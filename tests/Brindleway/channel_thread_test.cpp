@@ -15,6 +15,7 @@
 #include "Brindleway/constants.h"
 #include "Brindleway/protocol_version.h"
 #include "common/temp_root.h"
+#include "recording_gui_reports.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -125,30 +126,7 @@ class FakeSession : public ChannelOps {
   int cancelled_ = 0;
 };
 
-class FakeGui : public GuiReports {
- public:
-  void NotifyGuiEvent(uint32_t code) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back(code);
-  }
-  void NotifyGuiPasswordResult(uint32_t value) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    passwordResults_.push_back(value);
-  }
-  std::vector<uint32_t> Events() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
-  }
-  std::vector<uint32_t> PasswordResults() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return passwordResults_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<uint32_t> events_;
-  std::vector<uint32_t> passwordResults_;
-};
+using FakeGui = RecordingGuiReports;
 
 conn_info Record(uint32_t authType, uint32_t init = 0, const std::string& host = "gw.example") {
   conn_info info;

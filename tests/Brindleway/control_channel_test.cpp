@@ -28,6 +28,7 @@
 #include "support/registry_helpers.h"
 
 #include "protocol_version_scope.h"
+#include "recording_gui_reports.h"
 
 namespace brindleway {
 namespace {
@@ -35,13 +36,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using vqgw::GatewayOptions;
 using vqgw::TlsGateway;
-
-class RecordingReports final : public GuiReports {
- public:
-  void NotifyGuiEvent(uint32_t code) override { events.push_back(code); }
-  void NotifyGuiPasswordResult(uint32_t) override {}
-  std::vector<uint32_t> events;
-};
 
 uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
 
@@ -66,7 +60,7 @@ class ControlChannelTest : public ::testing::Test {
   static bool Logged(const std::string& text) { return vqtest::ReadLogText().find(text) != std::string::npos; }
 
   vqtest::TempRoot root_;
-  RecordingReports reports_;
+  RecordingGuiReports reports_;
 };
 
 TEST_F(ControlChannelTest, ConnectCapturesTheSocketsAddressesAndCloseSendsCloseNotify) {
@@ -85,7 +79,7 @@ TEST_F(ControlChannelTest, ConnectCapturesTheSocketsAddressesAndCloseSendsCloseN
   EXPECT_EQ(session.m_iState, CHANNEL_NEGOTIATION_CONNECTED);
   EXPECT_EQ(session.IsConnected(), 1u);
   EXPECT_EQ(session.ReadBuffer().size(), kChannelReadBufferSize);
-  EXPECT_TRUE(reports_.events.empty());
+  EXPECT_TRUE(reports_.Events().empty());
 
   EXPECT_EQ(session.CloseChannel(), 0);
   EXPECT_EQ(session.Socket(), -1);
@@ -288,7 +282,7 @@ TEST_F(ControlChannelTest, RejectedCertificateMeansItChanged) {
     CChannelSession session(reports_);
     EXPECT_EQ(session.ConnectChannel("127.0.0.1", gateway.Port(), 0), VQ_ERR_SERVER_CERT_CHANGED);
     EXPECT_EQ(session.Socket(), -1);
-    EXPECT_TRUE(reports_.events.empty());
+    EXPECT_TRUE(reports_.Events().empty());
   }
   EXPECT_TRUE(Logged("Verify certificate error: depth=0"));
 }

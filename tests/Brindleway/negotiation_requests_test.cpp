@@ -28,6 +28,7 @@
 #include "gateway/tls_gateway.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
+#include "recording_gui_reports.h"
 
 namespace brindleway {
 namespace {
@@ -36,13 +37,6 @@ using vqgw::Action;
 using vqgw::Bytes;
 using vqgw::GatewayOptions;
 using vqgw::TlsGateway;
-
-class NullReports final : public GuiReports {
- public:
-  void NotifyGuiEvent(uint32_t code) override { events.push_back(code); }
-  void NotifyGuiPasswordResult(uint32_t) override {}
-  std::vector<uint32_t> events;
-};
 
 // What the gateway's answers do to the session, reduced to the states and
 // flags the requests wait on.
@@ -152,7 +146,7 @@ class NegotiationTest : public ::testing::Test {
   }
 
   vqtest::TempRoot root_;
-  NullReports reports_;
+  RecordingGuiReports reports_;
   std::optional<TlsGateway> gateway_;
   std::optional<CChannelSession> session_;
 };
@@ -479,7 +473,7 @@ TEST_F(NegotiationTest, ChangePasswordReturnsTheConnectCodeWithoutWriting) {
   CChannelSession own(reports_);
   EXPECT_EQ(SendChangePassword(own, "alice", "old", "new", env), VQ_ERR_CONNECT);
   // Quiet: no event for the client application, but the channel thread hears of it.
-  EXPECT_TRUE(reports_.events.empty());
+  EXPECT_TRUE(reports_.Events().empty());
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0], std::make_pair(WM_CHANNEL_ERROR, static_cast<uint32_t>(VQ_ERR_CHANNEL_SETUP)));
 }
