@@ -21,6 +21,7 @@
 #include "platform/win32/win32_error.h"
 #include "support/getopt.h"
 #include "support/log.h"
+#include "support/net_adapter.h"
 
 namespace brindleway {
 namespace {
@@ -35,9 +36,6 @@ int RunInConsole() {
 // below it.
 constexpr char kNetworkClassKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
-
-// The virtual adapter's GUID; -1 while no adapter is known.
-int GetTunAdapterGuid(std::string&) { return -1; }
 
 }  // namespace
 

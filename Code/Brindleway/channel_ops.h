@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/sync/event.h"
 #include "support/conn_info.h"
@@ -60,6 +62,13 @@ class GuiReports {
   virtual void NotifyGuiEvent(uint32_t code) = 0;
   // VQ_PASSWORD_RESULT.
   virtual void NotifyGuiPasswordResult(uint32_t value) = 0;
+  // VQ_NOTIFY with a sub-code and a text (URL, title, gateway text, credential).
+  virtual void NotifyGuiText(uint8_t subCode, std::string_view text) = 0;
+  // True while the client application is switching to a preferred gateway.
+  virtual bool IsGuiProcessingProx() = 0;
+  // VQ_NOTIFY_PREFER_SERVER with its 260-byte entry; reply holds the
+  // client application's answer (empty when none came).
+  virtual void SendPreferServer(const uint8_t* data, size_t length, std::vector<uint8_t>& reply) = 0;
 };
 
 }  // namespace brindleway

@@ -33,14 +33,25 @@ bool CChannelSession::HasPendingInput() const {
 }
 
 bool CChannelSession::WaitReadable(int waitMs) const {
-  if (!m_sock.valid()) {
+  // A close cancels the wait as well as the socket ending it.
+  const platform::Event* cancel = m_pCancel.load();
+  const platform::Event* stop = m_pStop.load();
+  pollfd fds[3] = {{m_sock.get(), POLLIN, 0},
+                   {cancel != nullptr ? cancel->Fd() : -1, POLLIN, 0},
+                   {stop != nullptr ? stop->Fd() : -1, POLLIN, 0}};
+  if (!m_sock.valid() && cancel == nullptr && stop == nullptr) {
     // Nothing to wake up for: the pause still must not turn into a spin.
     std::this_thread::sleep_for(std::chrono::milliseconds(std::max(waitMs, 0)));
     return true;
   }
-  pollfd fd{m_sock.get(), POLLIN, 0};
-  const int n = ::poll(&fd, 1, std::max(waitMs, 0));
+  const int n = ::poll(fds, 3, std::max(waitMs, 0));
   return n >= 0 || errno == EINTR;
+}
+
+bool CChannelSession::Cancelled() const {
+  const platform::Event* cancel = m_pCancel.load();
+  const platform::Event* stop = m_pStop.load();
+  return (cancel != nullptr && cancel->IsSet()) || (stop != nullptr && stop->IsSet());
 }
 
 int CChannelSession::ReadChannel() {
@@ -100,7 +111,7 @@ int CChannelSession::WriteChannel(const uint8_t* bytes, size_t length, size_t* s
     return result;
   };
   if (!m_pSsl || !m_sock.valid()) return finish(VQ_ERR_SEND);
-  const SocketDeadline deadline(m_requestWaitMs, m_pCancel);
+  const SocketDeadline deadline(m_requestWaitMs, m_pCancel.load());
   while (done < length) {
     const int chunk = static_cast<int>(std::min<size_t>(length - done, INT_MAX));
     ERR_clear_error();

@@ -45,15 +45,22 @@ struct ChannelService {
   std::unique_ptr<ChannelThread> thread;
 };
 
-int InitChannelService(ChannelService& service) {
+int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
   LogPrint(LOG_INFO, "Init SSL channel\n");
   OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
   if (uint32_t error = service.context.semaphore.Create(kChannelSemaphoreName); error != 0) {
     LogPrint(LOG_ERR, "CreateSemaphore error: %d\n", error);
     return -1;
   }
-  service.session = std::make_unique<ChannelSession>([&service] {
-    return service.thread ? service.thread->CloseTunnelChannel() : 0;
+  service.session = std::make_unique<ChannelSession>(ChannelSessionEnv{
+      service.context,
+      service.gui,
+      [&service] { return service.thread ? service.thread->CloseTunnelChannel() : 0; },
+      [&service](uint32_t message, uint32_t code) {
+        if (service.thread) service.thread->Post(message, code);
+      },
+      std::move(setup.parts),
+      std::move(setup.network),
   });
   return 0;
 }
@@ -102,7 +109,7 @@ int ServeCommandPipe(platform::Event& serviceStop, ClientThreads& clients, GuiCo
 
 }  // namespace
 
-int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role role) {
+int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role role, ChannelServiceSetup setup) {
   platform::InstanceLock mutex;
   switch (uint32_t error = mutex.Acquire(kServiceMutexName, role)) {
     case 0:
@@ -119,7 +126,7 @@ int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role
   }
 
   ChannelService service;
-  if (InitChannelService(service) != 0) {
+  if (InitChannelService(service, std::move(setup)) != 0) {
     CleanChannelService(service);
     return RUN_INIT_FAILED;
   }

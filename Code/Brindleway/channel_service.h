@@ -1,6 +1,7 @@
 // The run body of the tunnel service, in the console or as the service.
 #pragma once
 
+#include "Brindleway/channel_session.h"
 #include "platform/sync/event.h"
 #include "platform/sync/instance_lock.h"
 
@@ -15,8 +16,16 @@ inline constexpr int RUN_MUTEX_ERROR = -4;
 inline constexpr int RUN_SECURITY_FAILED = -5;
 inline constexpr int RUN_NO_COMMAND_THREAD = -6;
 
+// What the channel session is built with: the parts of the service that
+// the set-up calls, and the view of the system's network.
+struct ChannelServiceSetup {
+  SessionParts parts;
+  NetworkView network = SystemNetworkView();
+};
+
 // Runs until serviceStop is set. role tells a second start whether this
 // instance is the service or a console run.
-int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role role);
+int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role role,
+                      ChannelServiceSetup setup = {});
 
 }  // namespace brindleway

@@ -84,6 +84,33 @@ inline constexpr uint32_t VQ_EVT_CERT_EXPIRED = 1009;
 // The whole connect (TCP, proxy, TLS handshake) ends within this time.
 inline constexpr int64_t kChannelConnectLimitMs = 30000;
 
+// Results of the message dispatch: the gateway's answers and messages.
+inline constexpr int VQ_ERR_SET_IP = 72;
+inline constexpr int VQ_ERR_SET_ROUTE = 73;
+inline constexpr int VQ_ERR_KEY_DONE = 74;
+inline constexpr int VQ_ERR_SERVER_DISCONNECT = 76;
+inline constexpr int VQ_ERR_SERVER_TIMEOUT = 77;
+inline constexpr int VQ_ERR_SERVER_CONFIG = 78;
+inline constexpr int VQ_ERR_AUTH_RESPONSE = 82;
+inline constexpr int VQ_ERR_CLIENT_INFO_RESPONSE = 83;
+inline constexpr int VQ_ERR_KEY_RESPONSE = 84;
+inline constexpr int VQ_ERR_KEEPALIVE_RESPONSE = 85;
+inline constexpr int VQ_ERR_CHANGE_PWD_RESPONSE = 17;
+inline constexpr int VQ_ERR_HOST_CHECK_MESSAGE = 101;
+inline constexpr int VQ_ERR_TUNNEL_NOT_IN_SUBNET = 103;
+inline constexpr int VQ_ERR_TUNNEL_ADDRESS_CONFLICT = 104;
+inline constexpr int VQ_ERR_CONNECTION_TIMEOUT = 1002;
+inline constexpr int VQ_ERR_HOST_CHECK_FAILED = 1012;
+inline constexpr int VQ_ERR_SERVER_TEXT = 1014;
+inline constexpr int VQ_ERR_NO_IP_RESOURCE = 1020;
+inline constexpr int VQ_ERR_IP_USED = 1021;
+// VQ_PASSWORD_RESULT after a login: the user may change the password.
+inline constexpr uint32_t VQ_PASSWORD_CHANGE_ALLOWED = 18;
+// Longest text (bytes) the dispatch passes on to the client application.
+inline constexpr size_t kNotifyTextLimit = 259;
+// More preferred gateways than this and none are taken.
+inline constexpr size_t kMaxPreferredGateways = 4;
+
 // Bits of the debug-trace mask.
 inline constexpr uint32_t TRACE_SETUP = 0x1;
 inline constexpr uint32_t TRACE_TIMING = 0x2;

@@ -26,6 +26,7 @@
 #include "Brindleway/gui_reports.h"
 #include "Brindleway/proxy_connect.h"
 #include "Brindleway/socket_wait.h"
+#include "support/ipv4_text.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -34,14 +35,6 @@ namespace {
 GuiReports& PipeReports() {
   static PipeGuiReports reports;
   return reports;
-}
-
-std::string Dotted(uint32_t addrNetworkOrder) {
-  char text[INET_ADDRSTRLEN] = "";
-  in_addr addr{};
-  addr.s_addr = addrNetworkOrder;
-  ::inet_ntop(AF_INET, &addr, text, sizeof(text));
-  return text;
 }
 
 using SocketNameCall = int (*)(int, sockaddr*, socklen_t*);
@@ -97,7 +90,7 @@ void CChannelSession::SetProxy(std::string host, uint16_t port, bool use) {
 }
 
 int CChannelSession::ConnectTcp(const std::string& host, uint16_t port) {
-  const SocketDeadline deadline(m_connectLimitMs, m_pCancel);
+  const SocketDeadline deadline(m_connectLimitMs, m_pCancel.load());
   return ConnectTcpUntil(host, port, deadline);
 }
 
@@ -124,7 +117,7 @@ int CChannelSession::ConnectTcpUntil(const std::string& host, uint16_t port, con
   }
 
   if (const int error = ConnectSocket(sock.get(), target, deadline); error != 0) {
-    LogPrint(LOG_ERR, "Connect to \"%s\" (%s) error [%d]\n", host, Dotted(target.sin_addr.s_addr), error);
+    LogPrint(LOG_ERR, "Connect to \"%s\" (%s) error [%d]\n", host, DottedIPv4(target.sin_addr.s_addr), error);
     return VQ_ERR_CONNECT;
   }
 
@@ -146,7 +139,7 @@ int CChannelSession::ConnectTcpUntil(const std::string& host, uint16_t port, con
 }
 
 int CChannelSession::ConnectChannel(const std::string& host, uint16_t port, int useUsbKey) {
-  const SocketDeadline deadline(m_connectLimitMs, m_pCancel);
+  const SocketDeadline deadline(m_connectLimitMs, m_pCancel.load());
   if (const int result = ConnectTcpUntil(host, port, deadline); result != 0) {
     LogPrint(LOG_ERR, "Connect to the server failed\n");
     return result;
@@ -241,7 +234,7 @@ int CChannelSession::GetChannelAddresses() {
   }
   m_dwServerAddr = peer.sin_addr.s_addr;
   m_wServerTcpPort = ntohs(peer.sin_port);
-  DebugTrace(TRACE_SETUP, "Remote: IP %s, port %d\n", Dotted(m_dwServerAddr), m_wServerTcpPort);
+  DebugTrace(TRACE_SETUP, "Remote: IP %s, port %d\n", DottedIPv4(m_dwServerAddr), m_wServerTcpPort);
 
   sockaddr_in local{};
   if (!SocketEndIPv4(m_sock.get(), ::getsockname, "Socket getsockname error [0x%x]\n",
@@ -249,7 +242,7 @@ int CChannelSession::GetChannelAddresses() {
     return -1;
   }
   m_dwLocalAddr = local.sin_addr.s_addr;
-  DebugTrace(TRACE_SETUP, "Local: IP %s\n", Dotted(m_dwLocalAddr));
+  DebugTrace(TRACE_SETUP, "Local: IP %s\n", DottedIPv4(m_dwLocalAddr));
 
   m_iState = CHANNEL_NEGOTIATION_CONNECTED;
   m_dwConnected = 1;
@@ -295,8 +288,9 @@ void CChannelSession::FreeTls() {
 }
 
 double CChannelSession::GetConnectedSeconds() const {
-  if (m_tConnectTime == 0) return 0;
-  return std::difftime(std::time(nullptr), m_tConnectTime);
+  const std::time_t since = m_tConnectTime.load();
+  if (since == 0) return 0;
+  return std::difftime(std::time(nullptr), since);
 }
 
 }  // namespace brindleway

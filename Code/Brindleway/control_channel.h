@@ -19,6 +19,7 @@
 #include "Brindleway/channel_ops.h"
 #include "Brindleway/constants.h"
 #include "Brindleway/ctrl_stream_framer.h"
+#include "Brindleway/session_lists.h"
 #include "Brindleway/tls_context.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
@@ -29,6 +30,10 @@ class SocketDeadline;
 
 // Negotiation state after the addresses of a new connection were captured.
 inline constexpr uint8_t CHANNEL_NEGOTIATION_CONNECTED = 1;
+// The gateway's UDP port when SET_IP names none.
+inline constexpr uint16_t kDefaultGatewayUdpPort = 4500;
+// Largest host-check script the gateway may announce.
+inline constexpr uint32_t kMaxHostCheckScriptBytes = 16u << 20;
 // The read buffer of the control channel.
 inline constexpr size_t kChannelReadBufferSize = 16384;
 
@@ -45,7 +50,10 @@ class CChannelSession {
   // The limit of one whole connect (TCP, proxy exchange, TLS handshake).
   void SetConnectLimitMs(int64_t limitMs) { m_connectLimitMs = limitMs; }
   // Every wait of a connect ends early once cancel is set (null: none).
-  void SetCancelEvent(const platform::Event* cancel) { m_pCancel = cancel; }
+  void SetCancelEvent(const platform::Event* cancel) { m_pCancel.store(cancel); }
+  // A second such event for the whole life of the session (a close's stop
+  // of the heart-beat), beside the set-up's cancel event.
+  void SetStopEvent(const platform::Event* stop) { m_pStop.store(stop); }
 
   // 0, or 2 (socket), 3 (host), 4 (connect), 5/6 (proxy send/receive),
   // 7 (proxy refused).
@@ -62,7 +70,7 @@ class CChannelSession {
 
   // Seconds since the connect time, 0 while none is set.
   double GetConnectedSeconds() const;
-  void SetConnectTime(std::time_t seconds) { m_tConnectTime = seconds; }
+  void SetConnectTime(std::time_t seconds) { m_tConnectTime.store(seconds); }
 
   // What the status query reports; readable from any thread.
   uint32_t ReportedGatewayAddress() const { return m_dwReportedGatewayAddr.load(); }
@@ -78,6 +86,12 @@ class CChannelSession {
   uint32_t LocalAddress() const { return m_dwLocalAddr; }
   uint32_t ServerAddress() const { return m_dwServerAddr; }
   uint16_t ServerTcpPort() const { return m_wServerTcpPort; }
+  // The connection's two ends as GetChannelAddresses records them; for a
+  // session whose messages come from elsewhere than its own socket.
+  void SetChannelAddresses(uint32_t local, uint32_t server) {
+    m_dwLocalAddr = local;
+    m_dwServerAddr = server;
+  }
   std::vector<uint8_t>& ReadBuffer() { return m_readBuffer; }
 
   // --- Negotiation (negotiation_requests.h drives these) ---
@@ -101,14 +115,20 @@ class CChannelSession {
   int ReadChannel();
   // True while a whole message is buffered or TLS holds decrypted bytes.
   bool HasPendingInput() const;
-  // Waits up to waitMs for the socket to become readable; false on poll failure.
+  // Waits up to waitMs for the socket to become readable or the cancel
+  // event to be set; false on poll failure.
   bool WaitReadable(int waitMs) const;
+  // The cancel event is set: a close wants every wait to end.
+  bool Cancelled() const;
   // Writes every byte within the request wait limit. 0, or 5 (no TLS,
   // failed or timed out); sent tells how many bytes went out.
   int WriteChannel(const uint8_t* bytes, size_t length, size_t* sent = nullptr);
 
-  // Bit 0 of the response flags: a response is awaited.
+  // Bit 0 of the response flags: a response is awaited. Bits 1 and 2: the
+  // gateway saw another client or gateway address than ours.
   static constexpr uint32_t kResponseAwaited = 0x1;
+  static constexpr uint32_t kClientAddressDiffers = 0x2;
+  static constexpr uint32_t kServerAddressDiffers = 0x4;
   uint32_t m_dwResponseFlags = 0;
   uint16_t m_wExpectedResponse = 0;
   // A SET_IP arrived (the gateway skipped the host check).
@@ -120,6 +140,31 @@ class CChannelSession {
   std::array<uint8_t, 48> m_keyMaterial{};
   uint32_t m_dwHostCheckTotal = 0;
   uint32_t m_dwHostCheckReceived = 0;
+  // --- What the gateway assigned (the message dispatch fills these) ---
+  // SET_IP flags: tunnel address, netmask, UDP port given.
+  static constexpr uint32_t kSetIpAddress = 0x1;
+  static constexpr uint32_t kSetIpNetmask = 0x2;
+  static constexpr uint32_t kSetIpUdpPort = 0x10;
+  uint32_t m_dwSetIpFlags = 0;
+  // Network order.
+  uint32_t m_dwTunnelAddr = 0;
+  uint32_t m_dwGatewayTunnelAddr = 0;
+  uint32_t m_dwTunnelMask = 0;
+  uint16_t m_wGatewayUdpPort = kDefaultGatewayUdpPort;
+  std::vector<uint32_t> m_dnsList;
+  std::vector<uint32_t> m_winsList;
+  std::vector<RouteRecord> m_routeList;
+  std::vector<PreferredGateway> m_preferredGateways;
+  // Host order.
+  uint32_t m_dwGatewaySpi = 0;
+  std::array<uint8_t, KEY_BLOCK_LENGTH> m_keyBlock{};
+  std::array<uint8_t, 16> m_hostCheckDigest{};
+  uint32_t m_dwHostCheckCycle = 0;
+  // Set while the host-check script is being received; its pieces land in
+  // m_hostCheckScript.
+  bool m_bHostCheckDownload = false;
+  std::vector<uint8_t> m_hostCheckScript;
+
   // What the login tells the gateway about this machine (empty: not known).
   std::string m_strHostId;
   std::string m_strHostName;
@@ -141,10 +186,12 @@ class CChannelSession {
   uint16_t m_wServerTcpPort = 0;
   SslCtxPtr m_pSslCtx;
   SslPtr m_pSsl;
-  std::time_t m_tConnectTime = 0;
+  std::atomic<std::time_t> m_tConnectTime{0};
   std::vector<uint8_t> m_readBuffer;
   int64_t m_connectLimitMs = kChannelConnectLimitMs;
-  const platform::Event* m_pCancel = nullptr;
+  // Set and cleared by the set-up while the watch threads may read them.
+  std::atomic<const platform::Event*> m_pCancel{nullptr};
+  std::atomic<const platform::Event*> m_pStop{nullptr};
   std::atomic<uint32_t> m_dwReportedGatewayAddr{0};
   std::atomic<uint32_t> m_dwReportedLocalAddr{0};
   std::atomic<uint16_t> m_wProtocolId{0};

@@ -130,4 +130,14 @@ int SendPreferServerToGui(const uint8_t* data, size_t length, std::vector<uint8_
   return 0;
 }
 
+void PipeGuiReports::NotifyGuiText(uint8_t subCode, std::string_view text) {
+  NotifyGuiSub(subCode, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+bool PipeGuiReports::IsGuiProcessingProx() {
+  std::vector<uint8_t> reply;
+  if (TransactGuiSub(VQ_NOTIFY_QUERY_PROX, nullptr, 0, reply) != 0) return false;
+  return reply.size() >= 6 && reply[0] == VQ_NOTIFY && reply[1] == VQ_NOTIFY_QUERY_PROX && wire::GetU32(&reply[2]) == 1;
+}
+
 }  // namespace brindleway

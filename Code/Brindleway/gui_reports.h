@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "Brindleway/channel_ops.h"
@@ -60,6 +61,11 @@ class PipeGuiReports final : public GuiReports {
  public:
   void NotifyGuiEvent(uint32_t code) override { brindleway::NotifyGuiEvent(code); }
   void NotifyGuiPasswordResult(uint32_t value) override { brindleway::NotifyGuiPasswordResult(value); }
+  void NotifyGuiText(uint8_t subCode, std::string_view text) override;
+  bool IsGuiProcessingProx() override;
+  void SendPreferServer(const uint8_t* data, size_t length, std::vector<uint8_t>& reply) override {
+    SendPreferServerToGui(data, length, &reply);
+  }
 };
 
 }  // namespace brindleway

@@ -53,7 +53,7 @@ int AwaitState(CChannelSession& session, std::optional<uint8_t> entry, uint8_t t
       end = WaitEnd::Reached;
       return 0;
     }
-    if (stop && stop()) {
+    if ((stop && stop()) || session.Cancelled()) {
       end = WaitEnd::Failed;
       return 0;
     }
@@ -254,7 +254,11 @@ int SendHeartBeat(CChannelSession& session, const std::atomic<uint32_t>& channel
   session.m_wExpectedResponse = CTRLMSG_TYPE_KEEPALIVE;
 
   WaitEnd end = WaitEnd::Failed;
-  if (const int result = AwaitState(session, NEG_STATE_IDLE, NEG_STATE_HEARTBEAT_ANSWERED, kHeartBeatSleepMs, end);
+  // A close sets the state away from 4 and then joins this thread: stop
+  // waiting for the answer then, rather than hold the close for the whole
+  // wait limit.
+  if (const int result = AwaitState(session, NEG_STATE_IDLE, NEG_STATE_HEARTBEAT_ANSWERED, kHeartBeatSleepMs, end,
+                                    [&] { return channelState.load() != CHANNEL_STATE_CONNECTED; });
       result != 0) {
     return result;
   }
@@ -284,6 +288,8 @@ int SendNewKey(CChannelSession& session, int rekey, uint16_t localCpi) {
     return VQ_ERR_NEW_KEY_FAILED;
   }
   session.m_keyMaterial = key;
+  // The previous SPI still names the aging SAs until they are dropped.
+  if (rekey != 0) session.m_dwAgingLocalSpi = session.m_dwLocalSpi;
   session.m_dwLocalSpi = spi;
   LogPrint(LOG_DEBUG, "Local SPI = %d\n", spi);
   LogPrint(LOG_DEBUG, "Local CPI = %d\n", localCpi);
@@ -464,6 +470,12 @@ int WaitHostCheckDigest(CChannelSession& session) {
 int ReceiveHostCheckScript(CChannelSession& session, const std::function<bool()>& storeFile) {
   std::lock_guard<std::mutex> lock(session.RequestLock());
   LogPrint(LOG_DEBUG, "Get New VBS file begin \n");
+  // The dispatch takes script bytes only while this download runs.
+  session.m_bHostCheckDownload = true;
+  struct DownloadEnd {
+    CChannelSession& session;
+    ~DownloadEnd() { session.m_bHostCheckDownload = false; }
+  } downloadEnd{session};
   WaitEnd end = WaitEnd::Failed;
   if (AwaitState(session, NEG_STATE_HOST_CHECK_DIGEST, NEG_STATE_HOST_CHECK_LENGTH, kRequestSleepMs, end) != 0) {
     return -1;
@@ -491,6 +503,10 @@ int ReceiveHostCheckScript(CChannelSession& session, const std::function<bool()>
       seen = session.m_dwHostCheckReceived;
       deadline = Clock::now() + std::chrono::milliseconds(session.RequestWaitMs());
       continue;
+    }
+    if (session.Cancelled()) {
+      LogPrint(LOG_ERR, "Receive VBS file data failed\n");
+      return -1;
     }
     const int left = RemainingMs(deadline);
     if (left == 0) {

@@ -1,5 +1,7 @@
 #include "gateway/gateway_codec.h"
 
+#include <stdexcept>
+
 namespace vqgw {
 namespace {
 
@@ -42,6 +44,10 @@ Message& Message::AddIPv4(uint16_t payloadType, uint8_t a, uint8_t b, uint8_t c,
   return Add(payloadType, Bytes{a, b, c, d});
 }
 
+Message& Message::AddIPv4(uint16_t payloadType, const Ipv4& address) {
+  return Add(payloadType, Bytes(address.begin(), address.end()));
+}
+
 const Payload* Message::Find(uint16_t payloadType) const {
   for (const Payload& p : payloads) {
     if (p.type == payloadType) return &p;
@@ -69,7 +75,11 @@ std::optional<std::string> Message::Text(uint16_t payloadType) const {
 
 Bytes Encode(const Message& message) {
   size_t total = kHeaderBytes;
-  for (const Payload& p : message.payloads) total += 4 + Padded(p.value.size());
+  for (const Payload& p : message.payloads) {
+    // The length field has 16 bits: a longer value cannot be written honestly.
+    if (p.value.size() > 0xFFFF) throw std::invalid_argument("payload value longer than 65535 bytes");
+    total += 4 + Padded(p.value.size());
+  }
   Bytes out;
   out.reserve(total);
   out.push_back(message.version);

@@ -7,6 +7,7 @@
 // (2), the value, zero bytes up to a multiple of 4.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -38,7 +39,55 @@ enum MsgType : uint16_t {
   kMsgKeepAlive = 9,
   kMsgRekey = 10,
   kMsgHostCheck = 11,
+  kMsgChangePwd = 13,
+  kMsgChangePwdReply = 14,
+  kMsgSmsRequest = 15,
+  kMsgSmsRequestReply = 16,
+  kMsgSmsCode = 17,
+  kMsgSmsCodeReply = 18,
 };
+
+// Payload types the gateway writes or reads.
+enum PayloadType : uint16_t {
+  kPayloadUser = 1,
+  kPayloadPassword = 2,
+  kPayloadStatus = 4,
+  kPayloadClientAddress = 5,
+  kPayloadGatewayAddress = 6,
+  kPayloadTunnelAddress = 7,
+  kPayloadGatewayTunnelAddress = 8,
+  kPayloadUdpPort = 9,
+  kPayloadNetmask = 11,
+  kPayloadKeyMaterial = 16,
+  kPayloadDns = 17,
+  kPayloadWins = 18,
+  kPayloadRoutes = 19,
+  kPayloadPreferredList = 20,
+  kPayloadPreferredProximity = 21,
+  kPayloadKeyVersion = 32,
+  kPayloadSpi = 48,
+  kPayloadEncryption = 49,
+  kPayloadHash = 50,
+  kPayloadSessionId = 51,
+  kPayloadTextEnglish = 53,
+  kPayloadTextChinese = 54,
+  kPayloadKeepAlive = 64,
+  kPayloadAuthType = 81,
+  kPayloadCredential = 82,
+  kPayloadHostCheckDigest = 112,
+  kPayloadHostCheckSize = 113,
+  kPayloadHostCheckData = 114,
+  kPayloadHostCheckCycle = 117,
+  kPayloadCpi = 128,
+  kPayloadCompression = 129,
+  kPayloadUrl = 130,
+  kPayloadUrlTitle = 131,
+  kPayloadAllowPassword = 132,
+  kPayloadSms = 133,
+};
+
+// An IPv4 address as it lies on the wire (network order).
+using Ipv4 = std::array<uint8_t, 4>;
 
 struct Payload {
   uint16_t type = 0;
@@ -57,6 +106,7 @@ struct Message {
   Message& AddText(uint16_t payloadType, std::string_view text);
   // Four bytes as given (an address written a.b.c.d).
   Message& AddIPv4(uint16_t payloadType, uint8_t a, uint8_t b, uint8_t c, uint8_t d);
+  Message& AddIPv4(uint16_t payloadType, const Ipv4& address);
 
   // First payload of a type, or null.
   const Payload* Find(uint16_t payloadType) const;
@@ -65,6 +115,7 @@ struct Message {
   std::optional<std::string> Text(uint16_t payloadType) const;
 };
 
+// Throws std::invalid_argument for a value longer than 65535 bytes.
 Bytes Encode(const Message& message);
 // Exactly one well-formed message (length field equal to the bytes given,
 // payloads that end exactly at it, zero padding), else nullopt.

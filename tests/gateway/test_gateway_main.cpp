@@ -4,6 +4,10 @@
 //   test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid]
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
+//                [--negotiate v1|v2]
+//
+// --negotiate plays the whole negotiation of a version-1 or version-2
+// gateway on every connection, with the script's default values.
 //
 // Prints "listening on PORT" once ready; runs until SIGINT or SIGTERM.
 #include <openssl/ssl.h>
@@ -14,6 +18,7 @@
 #include <iostream>
 #include <string>
 
+#include "gateway/negotiation_script.h"
 #include "gateway/tls_gateway.h"
 
 namespace {
@@ -28,7 +33,8 @@ int Version(const std::string& text) {
 
 int Usage() {
   std::cerr << "usage: test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid]\n"
-               "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n";
+               "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
+               "                    [--negotiate v1|v2]\n";
   return 2;
 }
 
@@ -42,6 +48,10 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (arg == "--silent") {
       options.silent = true;
+    } else if (arg == "--negotiate" && hasValue) {
+      const std::string value = argv[++i];
+      if (value != "v1" && value != "v2") return Usage();
+      options.script = vqgw::HappyPathScript({.version = value == "v1" ? vqgw::kVersion1 : vqgw::kVersion2});
     } else if (arg == "--listen" && hasValue) {
       const std::string value = argv[++i];
       const size_t colon = value.rfind(':');

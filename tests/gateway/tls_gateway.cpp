@@ -31,6 +31,41 @@ bool IsOkStatus(const std::string& firstWrite) {
 
 }  // namespace
 
+Action Action::Send(const Bytes& bytes) {
+  Action a;
+  a.writes = {bytes};
+  return a;
+}
+
+Action Action::Stall(int ms) {
+  Action a;
+  a.kind = Kind::Stall;
+  a.count = ms;
+  return a;
+}
+
+Action Action::Read(int messages) {
+  Action a;
+  a.kind = Kind::ReadMessages;
+  a.count = messages;
+  return a;
+}
+
+Action Action::Close(bool withCloseNotify) {
+  Action a;
+  a.kind = Kind::Close;
+  a.closeNotify = withCloseNotify;
+  return a;
+}
+
+Action Action::Respond(Responder responder, int answers) {
+  Action a;
+  a.kind = Kind::Respond;
+  a.count = answers;
+  a.responder = std::move(responder);
+  return a;
+}
+
 Action Action::SendSplit(const Bytes& bytes, int parts) {
   Action a;
   a.kind = Kind::Write;
@@ -265,7 +300,11 @@ void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& scrip
     if (n > 0) {
       reader.Feed(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
       while (auto message = reader.Next()) {
-        Update(index, [&](ConnectionRecord& r) { r.received.push_back(*message); });
+        std::optional<KeyRequest> key = DecodeKeyRequest(*message);
+        Update(index, [&](ConnectionRecord& r) {
+          r.received.push_back(*message);
+          if (key) r.keyRequests.push_back(std::move(*key));
+        });
       }
       return !reader.Broken();
     }
@@ -282,6 +321,13 @@ void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& scrip
     std::lock_guard<std::mutex> lock(mutex_);
     return records_[index].received.size();
   };
+  auto receivedAt = [&](size_t i) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records_[index].received[i];
+  };
+  auto write = [&](const Bytes& w) {
+    return SSL_write(ssl.get(), w.data(), static_cast<int>(w.size())) == static_cast<int>(w.size());
+  };
 
   for (const Action& action : script) {
     switch (action.kind) {
@@ -291,7 +337,7 @@ void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& scrip
           // really arrive apart.
           if (i > 0 && stop_.Wait(kSplitPauseMs)) return;
           const Bytes& w = action.writes[i];
-          if (SSL_write(ssl.get(), w.data(), static_cast<int>(w.size())) != static_cast<int>(w.size())) return;
+          if (!write(w)) return;
         }
         break;
       case Action::Kind::Stall:
@@ -302,6 +348,24 @@ void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& scrip
         const auto end = Clock::now() + std::chrono::milliseconds(kReadLimitMs);
         while (receivedCount() < want) {
           if (stop_.IsSet() || !Before(end) || !readOnce()) return;
+        }
+        break;
+      }
+      case Action::Kind::Respond: {
+        size_t next = receivedCount();
+        int answered = 0;
+        while (action.count < 0 || answered < action.count) {
+          if (next == receivedCount()) {
+            if (stop_.IsSet() || !readOnce()) return;
+            continue;
+          }
+          const std::optional<Message> request = Decode(receivedAt(next++));
+          if (!request) continue;
+          const std::vector<Bytes> replies = action.responder(*request);
+          for (const Bytes& reply : replies) {
+            if (!write(reply)) return;
+          }
+          if (!replies.empty()) ++answered;
         }
         break;
       }

@@ -8,8 +8,9 @@
 //   3. the TLS handshake with the configured certificate and version range;
 //   4. the script: writes (one message, one split over several writes,
 //      several coalesced into one), stalls, reads of whole control messages,
-//      a close with or without close_notify; after the script it waits for
-//      the client to close and records whether close_notify came.
+//      a close with or without close_notify, a responder that answers
+//      requests until the client closes; after the script it waits for the
+//      client to close and records whether close_notify came.
 // Every connection leaves a record that tests read and wait for.
 #pragma once
 
@@ -18,6 +19,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,27 +27,38 @@
 #include <vector>
 
 #include "gateway/gateway_codec.h"
+#include "gateway/key_request.h"
 #include "gateway/test_certs.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
 
 namespace vqgw {
 
+// Answers to requests read while a Respond action runs: the replies to
+// write for one decoded request (none: the request stays unanswered).
+using Responder = std::function<std::vector<Bytes>(const Message& request)>;
+
 struct Action {
-  enum class Kind { Write, Stall, ReadMessages, Close };
+  enum class Kind { Write, Stall, ReadMessages, Close, Respond };
   Kind kind = Kind::Write;
   std::vector<Bytes> writes;  // Write: each element is one TLS write
-  int count = 0;              // Stall: milliseconds; ReadMessages: how many
-  bool closeNotify = true;    // Close
+  // Stall: milliseconds; ReadMessages: how many; Respond: how many requests
+  // to answer before the action ends (negative: until the client closes).
+  int count = 0;
+  bool closeNotify = true;  // Close
+  Responder responder;      // Respond
 
-  static Action Send(const Bytes& bytes) { return Action{Kind::Write, {bytes}, 0, true}; }
+  static Action Send(const Bytes& bytes);
   // One message cut into `parts` writes of about equal size.
   static Action SendSplit(const Bytes& bytes, int parts);
   // Several messages in a single write.
   static Action SendCoalesced(const std::vector<Bytes>& messages);
-  static Action Stall(int ms) { return Action{Kind::Stall, {}, ms, true}; }
-  static Action Read(int messages) { return Action{Kind::ReadMessages, {}, messages, true}; }
-  static Action Close(bool withCloseNotify) { return Action{Kind::Close, {}, 0, withCloseNotify}; }
+  static Action Stall(int ms);
+  static Action Read(int messages);
+  static Action Close(bool withCloseNotify);
+  // Reads requests with no time limit and answers each through the
+  // responder, until `answers` requests were answered or the client closes.
+  static Action Respond(Responder responder, int answers = -1);
 };
 
 // Proxy replies, each element one write (split replies pause between writes).
@@ -77,6 +90,8 @@ struct ConnectionRecord {
   bool handshakeDone = false;
   int tlsVersion = 0;
   std::vector<Bytes> received;  // whole control messages
+  // Every new-key or rekey request among them, decoded, in order.
+  std::vector<KeyRequest> keyRequests;
   bool peerClosed = false;
   bool peerSentCloseNotify = false;
   bool finished = false;  // the gateway is done with this connection

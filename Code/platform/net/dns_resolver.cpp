@@ -1,0 +1,286 @@
+#include "platform/net/dns_resolver.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string_view>
+
+#include "platform/paths/paths.h"
+#include "platform/service/service.h"
+#include "platform/unique_fd.h"
+#include "platform/win32/win32_error.h"
+
+namespace platform::net {
+namespace {
+
+std::string Dotted(uint32_t addr) {
+  char text[INET_ADDRSTRLEN] = "";
+  in_addr a{};
+  a.s_addr = addr;
+  ::inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+// ---- systemd-resolved -------------------------------------------------------
+
+class ResolvectlResolver final : public DnsResolver {
+ public:
+  explicit ResolvectlResolver(ResolverCommandRunner runner) : run_(std::move(runner)) {}
+
+  const char* Name() const override { return "systemd-resolved"; }
+
+  uint32_t SetDnsServers(const std::string& ifname, const std::vector<uint32_t>& servers) override {
+    std::vector<std::string> argv = {"resolvectl", "dns", ifname};
+    for (uint32_t s : servers) argv.push_back(Dotted(s));
+    return Run(argv);
+  }
+
+  uint32_t RevertDnsServers(const std::string& ifname) override { return Run({"resolvectl", "revert", ifname}); }
+
+  uint32_t FlushCache() override { return Run({"resolvectl", "flush-caches"}); }
+
+ private:
+  uint32_t Run(const std::vector<std::string>& argv) {
+    const int status = run_(argv);
+    if (status == 0) return ERROR_SUCCESS;
+    return status < 0 ? ERROR_FILE_NOT_FOUND : ERROR_GEN_FAILURE;
+  }
+
+  ResolverCommandRunner run_;
+};
+
+// ---- resolv.conf -------------------------------------------------------------
+//
+// The backup records what the file was, so that taking the servers back
+// restores it exactly:
+//   "vqresolv file <mode octal>\n" then the file's bytes
+//   "vqresolv link\n<target>\n" then the bytes read through the link
+//   "vqresolv none\n"            no file at all
+// A backup left by a run that ended without taking its servers back is kept:
+// it is the true original.
+
+constexpr std::string_view kOwnHeader = "# DNS servers of the tunnel; the previous file returns when it closes.\n";
+
+// 0 or an errno.
+int ReadWhole(const std::string& path, std::string& out) {
+  out.clear();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      return 0;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Writes the file beside its place and renames it over: readers see the old
+// or the new file, never a half-written one. 0 or an errno.
+int WriteReplacing(const std::string& path, std::string_view bytes, mode_t mode) {
+  const std::string temp = path + ".vqtmp";
+  ::unlink(temp.c_str());
+  {
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!fd.valid()) return errno;
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return err;
+      }
+      done += static_cast<size_t>(n);
+    }
+    if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) {
+      const int err = errno;
+      ::unlink(temp.c_str());
+      return err;
+    }
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return err;
+  }
+  return 0;
+}
+
+int LinkReplacing(const std::string& path, const std::string& target) {
+  const std::string temp = path + ".vqtmp";
+  ::unlink(temp.c_str());
+  if (::symlink(target.c_str(), temp.c_str()) != 0) return errno;
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return err;
+  }
+  return 0;
+}
+
+struct Backup {
+  enum class Kind { File, Link, None } kind = Kind::None;
+  mode_t mode = 0644;
+  std::string target;
+  std::string content;
+};
+
+std::string EncodeBackup(const Backup& b) {
+  switch (b.kind) {
+    case Backup::Kind::File: {
+      char head[64];
+      std::snprintf(head, sizeof head, "vqresolv file %o\n", static_cast<unsigned>(b.mode & 07777));
+      return head + b.content;
+    }
+    case Backup::Kind::Link:
+      return "vqresolv link\n" + b.target + "\n" + b.content;
+    case Backup::Kind::None:
+      break;
+  }
+  return "vqresolv none\n";
+}
+
+bool DecodeBackup(const std::string& bytes, Backup& b) {
+  const size_t eol = bytes.find('\n');
+  if (eol == std::string::npos) return false;
+  const std::string head = bytes.substr(0, eol);
+  std::string rest = bytes.substr(eol + 1);
+  if (head == "vqresolv none") {
+    b.kind = Backup::Kind::None;
+    return true;
+  }
+  if (head == "vqresolv link") {
+    const size_t end = rest.find('\n');
+    if (end == std::string::npos || end == 0) return false;
+    b.kind = Backup::Kind::Link;
+    b.target = rest.substr(0, end);
+    b.content = rest.substr(end + 1);
+    return true;
+  }
+  unsigned mode = 0;
+  char tail = 0;
+  if (std::sscanf(head.c_str(), "vqresolv file %o%c", &mode, &tail) != 1 || mode > 07777) return false;
+  b.kind = Backup::Kind::File;
+  b.mode = static_cast<mode_t>(mode);
+  b.content = std::move(rest);
+  return true;
+}
+
+class ResolvConfResolver final : public DnsResolver {
+ public:
+  ResolvConfResolver(std::string file, std::string backup) : file_(std::move(file)), backup_(std::move(backup)) {}
+
+  const char* Name() const override { return "resolv.conf"; }
+
+  uint32_t SetDnsServers(const std::string&, const std::vector<uint32_t>& servers) override {
+    Backup original;
+    if (uint32_t err = EnsureBackup(original); err != 0) return err;
+    std::string text(kOwnHeader);
+    for (uint32_t s : servers) text += "nameserver " + Dotted(s) + "\n";
+    text += original.content;
+    if (!original.content.empty() && original.content.back() != '\n') text += '\n';
+    if (!paths::CreateDirectories(Folder(file_))) return ERROR_PATH_NOT_FOUND;
+    return Win32FromErrno(WriteReplacing(file_, text, 0644));
+  }
+
+  uint32_t RevertDnsServers(const std::string&) override {
+    std::string bytes;
+    if (int err = ReadWhole(backup_, bytes); err != 0) return err == ENOENT ? ERROR_SUCCESS : Win32FromErrno(err);
+    Backup original;
+    if (!DecodeBackup(bytes, original)) return ERROR_INVALID_DATA;
+    // Somebody else (a DHCP client, the administrator) wrote the file since:
+    // theirs is newer than our backup, so it stays.
+    std::string current;
+    const bool ours = ReadWhole(file_, current) == 0 && current.starts_with(kOwnHeader);
+    if (ours) {
+      int err = 0;
+      switch (original.kind) {
+        case Backup::Kind::File: err = WriteReplacing(file_, original.content, original.mode); break;
+        case Backup::Kind::Link: err = LinkReplacing(file_, original.target); break;
+        case Backup::Kind::None:
+          if (::unlink(file_.c_str()) != 0 && errno != ENOENT) err = errno;
+          break;
+      }
+      if (err != 0) return Win32FromErrno(err);
+    }
+    ::unlink(backup_.c_str());
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t FlushCache() override { return ERROR_SUCCESS; }  // the C library keeps no cache
+
+ private:
+  uint32_t EnsureBackup(Backup& original) {
+    std::string bytes;
+    if (int err = ReadWhole(backup_, bytes); err != ENOENT) {
+      if (err != 0) return Win32FromErrno(err);
+      return DecodeBackup(bytes, original) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+    }
+
+    struct stat st{};
+    if (::lstat(file_.c_str(), &st) != 0) {
+      if (errno != ENOENT) return Win32FromErrno(errno);
+      original.kind = Backup::Kind::None;
+    } else if (S_ISLNK(st.st_mode)) {
+      char target[PATH_MAX];
+      const ssize_t n = ::readlink(file_.c_str(), target, sizeof target - 1);
+      if (n <= 0) return Win32FromErrno(errno);
+      original.kind = Backup::Kind::Link;
+      original.target.assign(target, static_cast<size_t>(n));
+      if (original.target.find('\n') != std::string::npos) return ERROR_INVALID_DATA;
+      ReadWhole(file_, original.content);  // a dangling link reads as empty
+    } else {
+      original.kind = Backup::Kind::File;
+      original.mode = st.st_mode & 07777;
+      if (int err = ReadWhole(file_, original.content); err != 0) return Win32FromErrno(err);
+    }
+    if (!paths::CreateDirectories(Folder(backup_))) return ERROR_PATH_NOT_FOUND;
+    return Win32FromErrno(WriteReplacing(backup_, EncodeBackup(original), 0600));
+  }
+
+  std::string file_;
+  std::string backup_;
+};
+
+}  // namespace
+
+bool ResolvedIsRunning() {
+  return ::access((paths::Root() + "/run/systemd/resolve/io.systemd.Resolve").c_str(), F_OK) == 0;
+}
+
+std::unique_ptr<DnsResolver> MakeResolvectlResolver(ResolverCommandRunner runner) {
+  return std::make_unique<ResolvectlResolver>(std::move(runner));
+}
+
+std::string ResolvConfPath() { return paths::Root() + "/etc/resolv.conf"; }
+std::string ResolvConfBackupPath() { return paths::RunDir() + "/resolv.conf.backup"; }
+
+std::unique_ptr<DnsResolver> MakeResolvConfResolver(std::string resolvConf, std::string backup) {
+  return std::make_unique<ResolvConfResolver>(std::move(resolvConf), std::move(backup));
+}
+
+std::unique_ptr<DnsResolver> OpenDnsResolver() {
+  if (ResolvedIsRunning()) {
+    return MakeResolvectlResolver(
+        [](const std::vector<std::string>& argv) { return service::RunCommand(argv, nullptr); });
+  }
+  return MakeResolvConfResolver(ResolvConfPath(), ResolvConfBackupPath());
+}
+
+}  // namespace platform::net
