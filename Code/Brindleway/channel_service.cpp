@@ -20,6 +20,9 @@
 #include "Brindleway/channel_thread.h"
 #include "Brindleway/client_threads.h"
 #include "Brindleway/constants.h"
+#include "Brindleway/data_path.h"
+#include "Brindleway/host_texts.h"
+#include "Brindleway/session_routes.h"
 #include "Brindleway/gui_command.h"
 #include "Brindleway/gui_reports.h"
 #include "platform/pipe/pipe.h"
@@ -41,6 +44,7 @@ constexpr mode_t kCommandPipeMode = 0666;
 struct ChannelService {
   ChannelContext context;
   PipeGuiReports gui;
+  std::unique_ptr<DataPath> dataPath;
   std::unique_ptr<ChannelSession> session;
   std::unique_ptr<ChannelThread> thread;
 };
@@ -52,22 +56,35 @@ int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
     LogPrint(LOG_ERR, "CreateSemaphore error: %d\n", error);
     return -1;
   }
+  auto post = [&service](uint32_t message, uint32_t code) {
+    if (service.thread) service.thread->Post(message, code);
+  };
+  // Default routes a killed run left demoted come back first.
+  RestoreSavedDefaultRoutes();
+  if (!setup.parts.startTunnel) {
+    service.dataPath = std::make_unique<DataPath>(service.context, post);
+    setup.parts.startTunnel = [&service](CChannelSession& s) { return service.dataPath->StartTunnel(s); };
+    setup.parts.stopTunnel = [&service](CChannelSession& s) { service.dataPath->StopTunnel(s); };
+  }
   service.session = std::make_unique<ChannelSession>(ChannelSessionEnv{
       service.context,
       service.gui,
       [&service] { return service.thread ? service.thread->CloseTunnelChannel() : 0; },
-      [&service](uint32_t message, uint32_t code) {
-        if (service.thread) service.thread->Post(message, code);
-      },
+      post,
       std::move(setup.parts),
       std::move(setup.network),
   });
+  // What the login tells the gateway about this machine, found once.
+  CChannelSession& control = service.session->Session();
+  if (!GetHostIdText(control.m_strHostId)) control.m_strHostId.clear();
+  GetHostNameText(control.m_strHostName);
   return 0;
 }
 
 void CleanChannelService(ChannelService& service) {
   service.thread.reset();
   service.session.reset();
+  service.dataPath.reset();
   LogPrint(LOG_INFO, "Clean SSL channel\n");
 }
 

@@ -90,7 +90,8 @@ class ChannelSession final : public ChannelOps {
   void ReqSmsAuthCode() override;
   ChannelStatus QueryStatus() override;
 
-  // For tests: the limits of the control channel's waits.
+  // The control channel (the service sets the host texts on it; tests
+  // read its state) and the limits of its waits.
   void SetRequestWaitMs(int64_t waitMs) { session_.SetRequestWaitMs(waitMs); }
   void SetConnectLimitMs(int64_t limitMs) { session_.SetConnectLimitMs(limitMs); }
   CChannelSession& Session() { return session_; }

@@ -206,4 +206,33 @@ inline constexpr int IPCOMP_ERROR_CPI_INVALID = 5;
 inline constexpr int IPCOMP_ERROR_PAYLOAD_TOO_SMALL = 6;
 inline constexpr int IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW = 7;
 
+// Data path: the I/O loop, the tunnel keep-alive and the tunnel control
+// packets inside the encrypted channel.
+inline constexpr uint32_t VQ_ERR_TUN_IO = 4004;
+inline constexpr int VQ_TUN_KEEPALIVE_STOPPED = 4012;
+// Operations of each kind per pass of the I/O loop, so both sides interleave.
+inline constexpr int kTunIoOpsPerPass = 10;
+// Packets waiting for the adapter or for the socket, past which more are
+// dropped rather than held until the buffers run out.
+inline constexpr size_t kTunIoQueueLimit = 512;
+// The one-byte heart-beat (0xFF) and the encapsulated keep-alive.
+inline constexpr uint8_t TUN_HEARTBEAT_BYTE = 0xFF;
+inline constexpr int64_t kTunHeartBeatFirstMs = 1000;
+inline constexpr int64_t kTunHeartBeatPeriodMs = 5000;
+inline constexpr int64_t kTunKeepAliveFirstMs = 1000;
+inline constexpr int64_t kTunKeepAlivePeriodMs = 30000;
+inline constexpr int64_t kTunKeepAliveFastPeriodMs = 2000;
+inline constexpr int64_t kTunKeepAliveRearmMs = 100;
+// Silence from the gateway that starts the fast keep-alives, and past which
+// the channel is dead (error 52).
+inline constexpr int64_t kTunFastModeSilenceMs = 30000;
+inline constexpr int64_t kTunChannelTimeoutMs = 60000;
+// Tunnel control packets: sizes, and the u32 value of a disconnect packet
+// (the gateway's notice, our logout).
+inline constexpr uint32_t TUN_KEEPALIVE_SHORT_LENGTH = 32;
+inline constexpr uint32_t TUN_KEEPALIVE_LONG_LENGTH = 44;
+inline constexpr uint32_t TUN_DISCONNECT_LENGTH = 32;
+inline constexpr uint32_t TUN_DISCONNECT_NOTICE = 1;
+inline constexpr uint32_t TUN_DISCONNECT_LOGOUT = 2;
+
 }  // namespace brindleway

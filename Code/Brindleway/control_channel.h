@@ -76,6 +76,13 @@ class CChannelSession {
   uint32_t ReportedGatewayAddress() const { return m_dwReportedGatewayAddr.load(); }
   uint32_t ReportedLocalAddress() const { return m_dwReportedLocalAddr.load(); }
   uint16_t ProtocolId() const { return m_wProtocolId.load(); }
+  // The status query shows no gateway once the data path of a version 2
+  // gateway is gone.
+  void ClearReportedAddresses() {
+    m_dwReportedGatewayAddr = 0;
+    m_dwReportedLocalAddr = 0;
+    m_wProtocolId = 0;
+  }
 
   int Socket() const { return m_sock.get(); }
   SSL* Ssl() const { return m_pSsl.get(); }
@@ -131,6 +138,16 @@ class CChannelSession {
   static constexpr uint32_t kServerAddressDiffers = 0x4;
   uint32_t m_dwResponseFlags = 0;
   uint16_t m_wExpectedResponse = 0;
+  // clear nonzero: the response flags keep only bits; else bits are added
+  // and the host check's answer (type 11) is the one awaited.
+  void SetAwaitFlags(uint32_t bits, int clear) {
+    if (clear != 0) {
+      m_dwResponseFlags &= bits;
+    } else {
+      m_dwResponseFlags |= bits;
+      m_wExpectedResponse = 11;
+    }
+  }
   // A SET_IP arrived (the gateway skipped the host check).
   bool m_bSetIpSeen = false;
   uint32_t m_dwSessionId = 0;

@@ -31,6 +31,7 @@ const RouteOps& SystemRouteOps() {
     RouteOps o;
     o.createRoute = net::CreateIpForwardEntry;
     o.deleteRoute = net::DeleteIpForwardEntry;
+    o.setRoute = net::SetIpForwardEntry;
     o.getForwardTable = net::GetIpForwardTable;
     o.getAddrTable = net::GetIpAddrTable;
     o.getIpInterfaceEntry = [](uint32_t ifIndex) {

@@ -27,6 +27,9 @@ namespace brindleway {
 struct RouteOps {
   std::function<uint32_t(const platform::net::IpForwardRow&)> createRoute;
   std::function<uint32_t(const platform::net::IpForwardRow&)> deleteRoute;
+  // Writes a row's metric back (the row matched by destination, mask, next
+  // hop and interface).
+  std::function<uint32_t(const platform::net::IpForwardRow&)> setRoute;
   std::function<uint32_t(std::vector<platform::net::IpForwardRow>&, bool sorted)> getForwardTable;
   std::function<uint32_t(std::vector<platform::net::IpAddrRow>&)> getAddrTable;
   // The interface's entry looked up (Vista and later): 0 when found.

@@ -1,0 +1,176 @@
+#include "Brindleway/udp_side.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+#include "Brindleway/constants.h"
+#include "Brindleway/debug_trace.h"
+#include "Brindleway/device_path.h"
+#include "Brindleway/esp_packet.h"
+#include "Brindleway/ip_comp.h"
+#include "Brindleway/protocol_version.h"
+#include "Brindleway/tunnel_packets.h"
+#include "support/log.h"
+
+namespace brindleway {
+namespace {
+
+bool SameAddress(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_family == AF_INET && a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+// One datagram without waiting: 0, EAGAIN (the socket can't take it now)
+// or another errno.
+int SendDatagram(int socket, const uint8_t* data, size_t length, const sockaddr_in& to) {
+  for (;;) {
+    const ssize_t sent =
+        ::sendto(socket, data, length, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent >= 0) return 0;
+    if (errno == EINTR) continue;
+    return errno == EWOULDBLOCK ? EAGAIN : errno;
+  }
+}
+
+std::string LocalTimeText() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = {};
+  return ::ctime_r(&now, text) != nullptr ? std::string(text) : std::string("\n");
+}
+
+using PacketBuilder = int (*)(uint8_t* buffer, uint32_t& length);
+
+// A control packet built, encapsulated and sent; successLine gets the time.
+int SendControlPacket(int socket, const sockaddr_in& gateway, PacketBuilder build, const char* successLine) {
+  if (socket < 0) return -1;
+  BufDescPtr packet = buf_desc_alloc(1);
+  if (packet == nullptr) return -1;
+  uint32_t length = packet->dwCapacity;
+  if (build(packet->pData, length) != 0) return -1;
+  packet->dwLength = length;
+  if (esp_encap(packet.get()) != 0) return -1;  // never sent unencrypted
+  if (const int error = SendDatagram(socket, packet->pData, packet->dwLength, gateway); error != 0) {
+    LogPrint(LOG_ERR, "Error occured at WSASend(), %d\n", error);
+    return -1;
+  }
+  LogPrint(LOG_INFO, successLine, LocalTimeText());
+  return 0;
+}
+
+}  // namespace
+
+int socket_read(SocketContext& socket, AdapterContext& adapter) {
+  if (socket.readPending) return 0;
+  if (socket.readBuffer == nullptr) {
+    socket.readBuffer = buf_desc_alloc(0);
+    if (socket.readBuffer == nullptr) {
+      LogPrint(LOG_ERR, "Can not allocate buffer for read socket\n");
+      return -1;
+    }
+  }
+  buf_desc* buffer = socket.readBuffer.get();
+  buf_desc_reset(buffer);
+  sockaddr_in sender{};
+  socklen_t senderLength = sizeof sender;
+  ssize_t received = -1;
+  for (;;) {
+    received = ::recvfrom(socket.socket, buffer->pData, buffer->dwCapacity, MSG_DONTWAIT | MSG_TRUNC,
+                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (received >= 0 || errno != EINTR) break;
+  }
+  if (received < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      socket.readPending = true;
+      return 0;
+    }
+    LogPrint(LOG_ERR, "Error occured at WSARecv(), %d\n", errno);
+    socket.readBuffer.reset();
+    return -1;
+  }
+  DebugTrace(TRACE_PACKETS, "Received %d bytes\n", received);
+  // What no gateway sends is dropped; the tunnel stays up.
+  if (received == 0) return 0;
+  if (static_cast<size_t>(received) > buffer->dwCapacity) {
+    DebugTrace(TRACE_SETUP, "Partial recv!!!\n");
+    return 0;
+  }
+  if (!SameAddress(sender, socket.destination)) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &sender.sin_addr, text, sizeof text);
+    DebugTrace(TRACE_PACKETS, "Drop datagram from %s:%d\n", std::string(text), ntohs(sender.sin_port));
+    return 0;
+  }
+  buffer->dwLength = static_cast<uint32_t>(received);
+  process_socket_packet(socket, adapter);
+  return 0;
+}
+
+void process_socket_packet(SocketContext& socket, AdapterContext& adapter) {
+  BufDescPtr packet = std::move(socket.readBuffer);
+  if (packet == nullptr) return;
+  if (esp_decap(packet.get()) != 0) return;
+  const int uncompressed = TheIpComp().UncompressPacket(packet.get());
+  if (uncompressed != IPCOMP_OK && uncompressed != IPCOMP_ERROR_NO_COMPRESS &&
+      uncompressed != IPCOMP_ERROR_NOT_IPCOMP_PACKAGE) {
+    return;
+  }
+  const bool controlAware = IsProtocolV2OrLater();
+  if (controlAware && socket.path != nullptr &&
+      classify_tunnel_packet(packet->pData, packet->dwLength, *socket.path) != 0) {
+    LogPrint(LOG_INFO, "Recv ctrl message\n");
+    return;
+  }
+  if (adapter.writeQueue.Size() >= kTunIoQueueLimit) {
+    DebugTrace(TRACE_PACKETS, "Drop packet: %d waiting for the adapter\n", adapter.writeQueue.Size());
+    return;
+  }
+  adapter.writeQueue.PushBack(std::move(packet));
+  devicefile_write(adapter);
+}
+
+void socket_write(SocketContext& socket) {
+  if (socket.writePending) return;
+  if (socket.writeBuffer == nullptr) {
+    socket.writeBuffer = socket.writeQueue.PopFront();
+    if (socket.writeBuffer == nullptr) return;
+  }
+  const buf_desc* datagram = socket.writeBuffer.get();
+  const int error = SendDatagram(socket.socket, datagram->pData, datagram->dwLength, socket.destination);
+  if (error == EAGAIN) {
+    socket.writePending = true;
+    return;
+  }
+  if (error != 0) {
+    LogPrint(LOG_ERR, "Error occured at WSASend(), %d\n", error);
+  } else {
+    DebugTrace(TRACE_PACKETS, "Send %d bytes\n", datagram->dwLength);
+  }
+  socket.writeBuffer.reset();
+}
+
+int send_tunnel_heartbeat(int socket, const sockaddr_in& gateway) {
+  if (socket < 0) return -1;
+  const uint8_t beat = TUN_HEARTBEAT_BYTE;
+  if (const int error = SendDatagram(socket, &beat, 1, gateway); error != 0) {
+    LogPrint(LOG_ERR, "Error occured at WSASend(), %d\n", error);
+    return -1;
+  }
+  return 0;
+}
+
+int send_channel_keepalive(int socket, const sockaddr_in& gateway) {
+  return SendControlPacket(
+      socket, gateway, [](uint8_t* buffer, uint32_t& length) { return build_keepalive(buffer, length); },
+      "Send channel keepalive message %s");
+}
+
+int send_logout(int socket, const sockaddr_in& gateway) {
+  return SendControlPacket(
+      socket, gateway, [](uint8_t* buffer, uint32_t& length) { return build_disconnect_udp(buffer, length); },
+      "Send logout message %s");
+}
+
+}  // namespace brindleway

@@ -1,0 +1,126 @@
+// The gateway's UDP data plane, written from the wire layout alone (none of
+// the client's packet code): one UDP socket and one thread.
+//
+// From the client:
+//   - the one-byte heart-beat 0xFF: counted;
+//   - ESP datagrams: checked and decrypted with EspPeer; inner packets
+//     between 0.0.0.0 and 0.0.0.0 are tunnel control (ICMP: keep-alive,
+//     answered with one of ours when asked to; UDP ports 0/0 with value 2:
+//     logout); anything else is traffic, handed to the callback or written
+//     to the TUN device.
+// To the client (its address is learnt from its first valid datagram):
+// inner packets, keep-alives with or without the host-check digest,
+// disconnect notices with a reason, raw bytes (hostile datagrams), and
+// every packet the TUN device gives.
+//
+// Every datagram is recorded so tests can assert what arrived and in what
+// order. All methods are safe from any thread.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway/esp_peer.h"
+#include "platform/sync/event.h"
+#include "platform/tun/tun.h"
+#include "platform/unique_fd.h"
+
+namespace vqgateway {
+
+struct UdpDataPlaneOptions {
+  std::string address = "127.0.0.1";
+  uint16_t port = 0;  // 0: any free port
+  EspPeerConfig esp{};
+  // The gateway's protocol version byte: 2.1 and later send 44-byte
+  // keep-alives (with a digest), older ones 32-byte ones.
+  uint8_t version = 0x20;
+  // Answer each keep-alive of the client with one of ours.
+  bool answerKeepAlives = true;
+  // The digest our keep-alives carry (2.1 and later).
+  std::array<uint8_t, 16> digest{};
+  // Where traffic from the client goes: the callback, else the device
+  // (whose own packets then go to the client), else only the record.
+  std::function<void(const std::vector<uint8_t>& inner)> onTraffic;
+  platform::tun::Device* tun = nullptr;  // not owned
+  // Keep traffic packets in the record (a long-running gateway doesn't).
+  bool recordTraffic = true;
+};
+
+enum class InnerKind { Traffic, KeepAlive, Logout, OtherControl };
+
+struct ReceivedInner {
+  InnerKind kind = InnerKind::Traffic;
+  std::vector<uint8_t> bytes;
+};
+
+struct UdpDataPlaneStats {
+  int heartBeats = 0;
+  int keepAlives = 0;
+  int logouts = 0;
+  int traffic = 0;
+  int decapFailures = 0;
+};
+
+class UdpDataPlane {
+ public:
+  // Binds and starts the thread; throws std::runtime_error when it can't.
+  explicit UdpDataPlane(UdpDataPlaneOptions options);
+  ~UdpDataPlane();
+  UdpDataPlane(const UdpDataPlane&) = delete;
+  UdpDataPlane& operator=(const UdpDataPlane&) = delete;
+
+  uint16_t Port() const { return port_; }
+  // New keys (a rekey, or the first key exchange of a gateway that bound
+  // its data port before it).
+  void SetEspConfig(const EspPeerConfig& config);
+  // Known once a valid datagram came, or once set.
+  std::optional<sockaddr_in> ClientAddress() const;
+  void SetClientAddress(const sockaddr_in& address);
+
+  // False while the client's address is unknown or the send failed.
+  bool SendInner(std::span<const uint8_t> inner);
+  bool SendKeepAlive();
+  bool SendDisconnect(uint32_t reason);
+  bool SendRaw(std::span<const uint8_t> datagram);
+  // Encapsulated for the client without sending (hostile datagrams).
+  std::vector<uint8_t> Encap(std::span<const uint8_t> inner);
+  std::vector<uint8_t> EncapBody(std::span<const uint8_t> body);
+
+  UdpDataPlaneStats Stats() const;
+  std::vector<ReceivedInner> Received() const;
+
+ private:
+  void Run();
+  void HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& from);
+  void HandleInner(std::vector<uint8_t> inner);
+  bool SendTo(std::span<const uint8_t> datagram);
+
+  UdpDataPlaneOptions options_;
+  std::shared_ptr<EspPeer> peer_;  // swapped under mutex_
+  platform::UniqueFd socket_;
+  uint16_t port_ = 0;
+  platform::Event stop_{platform::Event::Reset::Manual};
+  mutable std::mutex mutex_;  // the peer's send state, the client address, the records
+  std::optional<sockaddr_in> client_;
+  UdpDataPlaneStats stats_;
+  std::vector<ReceivedInner> received_;
+  std::thread thread_;
+};
+
+// The gateway's own control packets (inner IPv4 between 0.0.0.0 and
+// 0.0.0.0), for tests that send them through other means.
+std::vector<uint8_t> GatewayKeepAlive(uint8_t version, const std::array<uint8_t, 16>& digest);
+std::vector<uint8_t> GatewayDisconnectNotice(uint32_t reason);
+
+}  // namespace vqgateway
