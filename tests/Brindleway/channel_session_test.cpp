@@ -15,6 +15,8 @@
 #include "Brindleway/channel_thread.h"
 #include "Brindleway/constants.h"
 #include "Brindleway/esp_sa.h"
+#include "Brindleway/ip_comp.h"
+#include "Brindleway/traffic_counters.h"
 #include "Brindleway/fixed_network.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
@@ -218,6 +220,24 @@ TEST_F(ChannelSessionTest, EachFailingStepClosesAndReportsOnlyOnOpen) {
       gateway_.reset();
     }
   }
+}
+
+TEST_F(ChannelSessionTest, CountersAndCompressionStartFromZeroAtEachOpen) {
+  Start({});
+  TheTrafficCounters().CountSent(1500);
+  TheTrafficCounters().CountReceived(900);
+  TheIpComp().SetOutboundSaved(77);
+  ASSERT_EQ(Open(), 0);
+  ChannelStatus status = session_->QueryStatus();
+  EXPECT_EQ(status.bytesSent, 0u);
+  EXPECT_EQ(status.packetsReceived, 0u);
+  EXPECT_EQ(status.compression[3], 0u);
+  // The gateway's key reply names the peer CPI; our own was drawn fresh.
+  EXPECT_EQ(TheIpComp().GetPeerCpi(), 0x0321);
+  TheTrafficCounters().CountSent(100);
+  ctx_.channelState = CHANNEL_STATE_CLOSING;
+  session_->CloseChannelSequence();
+  EXPECT_EQ(session_->QueryStatus().bytesSent, 0u);
 }
 
 TEST_F(ChannelSessionTest, ConnectFailureAndDataPathFailure) {

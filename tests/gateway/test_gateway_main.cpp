@@ -4,22 +4,34 @@
 //   test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid]
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
-//                [--negotiate v1|v2]
+//                [--negotiate v1|v2 [--tun IFNAME]]
 //
 // --negotiate plays the whole negotiation of a version-1 or version-2
-// gateway on every connection, with the script's default values.
+// gateway on every connection, with the script's default values (tunnel
+// address 10.8.0.2/24, gateway 10.8.0.1, UDP port 4500).
+// --tun adds the UDP data plane on the listen address and that port, keyed
+// from each key request as it arrives, forwarding the tunnel's packets to
+// and from the existing TUN interface IFNAME: the whole gateway.
 //
-// Prints "listening on PORT" once ready; runs until SIGINT or SIGTERM.
+// Prints "listening on PORT" once ready, then a line for each thing a
+// client does; runs until SIGINT or SIGTERM.
+#include <arpa/inet.h>
 #include <openssl/ssl.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "gateway/negotiation_script.h"
 #include "gateway/tls_gateway.h"
+#include "gateway/udp_data_plane.h"
+#include "platform/sync/event.h"
+#include "platform/tun/tun.h"
 
 namespace {
 
@@ -34,8 +46,69 @@ int Version(const std::string& text) {
 int Usage() {
   std::cerr << "usage: test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
-               "                    [--negotiate v1|v2]\n";
+               "                    [--negotiate v1|v2 [--tun IFNAME]]\n";
   return 2;
+}
+
+std::string Endpoint(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+// Prints what the clients do, and keys the data plane (when there is one)
+// from every new key request, until stop is set.
+void Watch(const vqgw::TlsGateway& gateway, vqgateway::UdpDataPlane* dataPlane, const vqgw::KeyReplyOptions& key,
+           const platform::Event& stop) {
+  struct Seen {
+    bool handshake = false;
+    size_t keyRequests = 0;
+    bool finished = false;
+  };
+  std::vector<Seen> seen;
+  vqgateway::UdpDataPlaneStats stats;
+  do {
+    const std::vector<vqgw::ConnectionRecord> connections = gateway.Connections();
+    for (size_t i = 0; i < connections.size(); ++i) {
+      const vqgw::ConnectionRecord& c = connections[i];
+      if (i == seen.size()) {
+        seen.emplace_back();
+        std::printf("connection %zu from %s\n", i, Endpoint(c.peer).c_str());
+      }
+      if (c.handshakeDone && !seen[i].handshake) {
+        seen[i].handshake = true;
+        std::printf("connection %zu: TLS handshake done\n", i);
+      }
+      for (; seen[i].keyRequests < c.keyRequests.size(); ++seen[i].keyRequests) {
+        const vqgw::KeyRequest& request = c.keyRequests[seen[i].keyRequests];
+        const char* kind = request.type == vqgw::kMsgRekey ? "rekey" : "new key";
+        if (dataPlane != nullptr && request.keyBlock) {
+          dataPlane->SetEspConfig(vqgw::EspPeerConfigFor(request, key));
+          std::printf("connection %zu: %s request; data plane keyed\n", i, kind);
+        } else {
+          std::printf("connection %zu: %s request\n", i, kind);
+        }
+      }
+      if (c.finished && !seen[i].finished) {
+        seen[i].finished = true;
+        std::printf("connection %zu: closed%s\n", i, c.peerSentCloseNotify ? " (close_notify)" : "");
+      }
+    }
+    if (dataPlane != nullptr) {
+      const vqgateway::UdpDataPlaneStats now = dataPlane->Stats();
+      if (now.traffic > 0 && stats.traffic == 0) std::printf("data plane: first tunnel packet from the client\n");
+      if (now.logouts > stats.logouts) std::printf("data plane: the client logged out\n");
+      if (now.decapFailures > stats.decapFailures)
+        std::printf("data plane: %d datagrams failed to decrypt\n", now.decapFailures - stats.decapFailures);
+      stats = now;
+    }
+    std::fflush(stdout);
+  } while (!stop.Wait(100));
+  if (dataPlane != nullptr) {
+    std::printf("data plane: %d tunnel packets, %d keep-alives, %d heart-beats, %d logouts from the client\n",
+                stats.traffic, stats.keepAlives, stats.heartBeats, stats.logouts);
+    std::fflush(stdout);
+  }
 }
 
 }  // namespace
@@ -43,6 +116,8 @@ int Usage() {
 int main(int argc, char** argv) {
   vqgw::GatewayOptions options;
   vqgw::CertKind kind = vqgw::CertKind::Valid;
+  std::optional<vqgw::NegotiationOptions> negotiation;
+  std::string tunName;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -51,7 +126,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--negotiate" && hasValue) {
       const std::string value = argv[++i];
       if (value != "v1" && value != "v2") return Usage();
-      options.script = vqgw::HappyPathScript({.version = value == "v1" ? vqgw::kVersion1 : vqgw::kVersion2});
+      negotiation = vqgw::NegotiationOptions{.version = value == "v1" ? vqgw::kVersion1 : vqgw::kVersion2};
+      options.script = vqgw::HappyPathScript(*negotiation);
+    } else if (arg == "--tun" && hasValue) {
+      tunName = argv[++i];
     } else if (arg == "--listen" && hasValue) {
       const std::string value = argv[++i];
       const size_t colon = value.rfind(':');
@@ -91,6 +169,8 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
+  // The data plane needs the keys of the negotiation.
+  if (!tunName.empty() && !negotiation) return Usage();
   options.cert = vqgw::MakeTestCert(kind);
 
   // The gateway's thread must not take the stop signals.
@@ -100,10 +180,41 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  std::unique_ptr<platform::tun::Device> tun;
+  std::unique_ptr<vqgateway::UdpDataPlane> dataPlane;
+  if (!tunName.empty()) {
+    if (const uint32_t error = platform::tun::OpenTun(tunName, tun); error != 0) {
+      std::fprintf(stderr, "test_gateway: cannot open TUN %s (error %u)\n", tunName.c_str(), error);
+      return 1;
+    }
+    vqgateway::UdpDataPlaneOptions udp;
+    udp.address = options.address;
+    udp.port = negotiation->setIp.udpPort.value_or(4500);
+    udp.version = negotiation->version;
+    udp.tun = tun.get();
+    udp.recordTraffic = false;
+    try {
+      dataPlane = std::make_unique<vqgateway::UdpDataPlane>(udp);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "test_gateway: data plane: %s\n", e.what());
+      return 1;
+    }
+  }
+
   vqgw::TlsGateway gateway(options);
   std::printf("listening on %u\n", static_cast<unsigned>(gateway.Port()));
+  if (dataPlane) {
+    std::printf("data plane on %s:%u, tunnel packets to and from %s\n", options.address.c_str(),
+                static_cast<unsigned>(dataPlane->Port()), tunName.c_str());
+  }
   std::fflush(stdout);
+
+  platform::Event stop(platform::Event::Reset::Manual);
+  const vqgw::KeyReplyOptions key = negotiation ? negotiation->key : vqgw::KeyReplyOptions{};
+  std::thread watcher([&] { Watch(gateway, dataPlane.get(), key, stop); });
   int signal = 0;
   sigwait(&stopSignals, &signal);
+  stop.Set();
+  watcher.join();
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "gateway/udp_data_plane.h"
 
+#include "gateway/ip_comp_peer.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -144,7 +146,28 @@ bool UdpDataPlane::SendTo(std::span<const uint8_t> datagram) {
   return sent == static_cast<ssize_t>(datagram.size());
 }
 
-bool UdpDataPlane::SendInner(std::span<const uint8_t> inner) { return SendTo(Encap(inner)); }
+bool UdpDataPlane::SendInner(std::span<const uint8_t> inner) {
+  uint16_t clientCpi = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clientCpi = options_.clientCpi;
+  }
+  if (options_.ipcomp) {
+    if (auto compressed = DeflateIpComp(inner, clientCpi)) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stats_.deflated;
+      }
+      return SendTo(Encap(*compressed));
+    }
+  }
+  return SendTo(Encap(inner));
+}
+
+void UdpDataPlane::SetClientCpi(uint16_t cpi) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_.clientCpi = cpi;
+}
 
 bool UdpDataPlane::SendKeepAlive() { return SendInner(GatewayKeepAlive(options_.version, options_.digest)); }
 
@@ -211,6 +234,16 @@ void UdpDataPlane::HandleDatagram(const uint8_t* data, size_t length, const sock
 }
 
 void UdpDataPlane::HandleInner(std::vector<uint8_t> inner) {
+  if (options_.ipcomp && IsIpComp(inner)) {
+    auto restored = InflateIpComp(inner, options_.gatewayCpi);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!restored) {
+      ++stats_.ipcompFailures;
+      return;
+    }
+    ++stats_.inflated;
+    inner = std::move(*restored);
+  }
   InnerKind kind = InnerKind::Traffic;
   if (BetweenZeros(inner)) {
     if (inner[9] == kIcmp) {

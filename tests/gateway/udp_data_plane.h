@@ -55,6 +55,12 @@ struct UdpDataPlaneOptions {
   platform::tun::Device* tun = nullptr;  // not owned
   // Keep traffic packets in the record (a long-running gateway doesn't).
   bool recordTraffic = true;
+  // IP compression as negotiated: the CPI the client writes into its
+  // IPComp headers (ours, sent in the key reply) and the one we write
+  // (the client's own, from its key request).
+  bool ipcomp = false;
+  uint16_t gatewayCpi = 0;
+  uint16_t clientCpi = 0;
 };
 
 enum class InnerKind { Traffic, KeepAlive, Logout, OtherControl };
@@ -70,6 +76,9 @@ struct UdpDataPlaneStats {
   int logouts = 0;
   int traffic = 0;
   int decapFailures = 0;
+  int inflated = 0;  // IPComp packets from the client, restored
+  int deflated = 0;  // packets we compressed
+  int ipcompFailures = 0;
 };
 
 class UdpDataPlane {
@@ -84,6 +93,8 @@ class UdpDataPlane {
   // New keys (a rekey, or the first key exchange of a gateway that bound
   // its data port before it).
   void SetEspConfig(const EspPeerConfig& config);
+  // The client's own CPI once its key request is known.
+  void SetClientCpi(uint16_t cpi);
   // Known once a valid datagram came, or once set.
   std::optional<sockaddr_in> ClientAddress() const;
   void SetClientAddress(const sockaddr_in& address);

@@ -1,0 +1,361 @@
+// The whole tunnel across two namespaces. Client namespace: the tunnel
+// service's run body in-process with its real data path (the adapter from
+// scripts/install-adapter, a resolv.conf under VQ_ROOT) and a fake client
+// application on the report pipe. Gateway namespace: the test gateway (TLS
+// negotiation, UDP data plane, its own TUN 10.8.0.1 peer 10.8.0.2).
+//   1. open through the command pipe -> state 4; routes and DNS in place
+//   2. ICMP echo to 10.8.0.1 through the tunnel
+//   3. 4 MB over TCP to a listener on 10.8.0.1 arrive byte-identical
+//   4. the status reply counts the traffic
+//   5. close -> state 1, the gateway is told, routes and resolv.conf exactly
+//      as before the open
+// Once for a version-1 and once for a version-2 gateway.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <thread>
+#include <tuple>
+
+#include "Brindleway/channel_service.h"
+#include "Brindleway/constants.h"
+#include "Brindleway/esp_sa.h"
+#include "Brindleway/gui_command.h"
+#include "Brindleway/protocol_version.h"
+#include "Brindleway/tls_context.h"
+#include "common/eventually.h"
+#include "common/fake_report_server.h"
+#include "common/log_reader.h"
+#include "gateway/negotiation_script.h"
+#include "gateway/udp_data_plane.h"
+#include "netns/netns_fixture.h"
+#include "platform/net/ip_helper.h"
+#include "platform/net/link.h"
+#include "platform/tun/tun.h"
+#include "support/conn_info_codec.h"
+#include "support/log.h"
+#include "support/wire.h"
+#include "tools/icmp_echo.h"
+
+namespace brindleway {
+namespace {
+
+using vqtest::Eventually;
+
+constexpr char kClientTun[] = "vqtun0";
+constexpr char kGatewayTun[] = "vqgt0";
+constexpr char kGatewayAddress[] = "10.123.0.1";
+constexpr char kGatewayTunnelAddress[] = "10.8.0.1";
+constexpr char kResolvConf[] = "# the machine's own\nsearch example.test\nnameserver 10.123.0.53\n";
+constexpr size_t kTransferBytes = 4u << 20;
+constexpr int kSocketTimeoutMs = 20000;
+
+struct Inquiry {
+  uint32_t state = 0xFFFFFFFF;
+  uint32_t packetsReceived = 0;
+  uint32_t packetsSent = 0;
+  uint32_t bytesReceived = 0;
+  uint32_t bytesSent = 0;
+};
+
+Inquiry Inquire() {
+  Inquiry out;
+  std::vector<uint8_t> reply;
+  if (vqtest::SendCommand({VQ_INQUERY}, reply) != 0 || reply.size() < kInqueryReplySize) return out;
+  out.packetsReceived = wire::GetU32(reply.data() + 13);
+  out.packetsSent = wire::GetU32(reply.data() + 17);
+  out.bytesReceived = wire::GetU32(reply.data() + 21);
+  out.bytesSent = wire::GetU32(reply.data() + 25);
+  out.state = wire::GetU32(reply.data() + 37);
+  return out;
+}
+
+using RouteKey = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t>;
+
+// The main route table of the calling thread's namespace, every field.
+std::vector<RouteKey> Routes() {
+  std::vector<platform::net::IpForwardRow> rows;
+  EXPECT_EQ(platform::net::GetIpForwardTable(rows, true), 0u);
+  std::vector<RouteKey> out;
+  for (const auto& r : rows) out.emplace_back(r.dest, r.mask, r.nextHop, r.ifIndex, r.type, r.proto, r.metric1);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A stream socket of the namespace the calling thread is in.
+platform::UniqueFd StreamSocket() {
+  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return fd;
+  const timeval timeout{kSocketTimeoutMs / 1000, 0};
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  return fd;
+}
+
+sockaddr_in Address(const char* dotted, uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  ::inet_pton(AF_INET, dotted, &a.sin_addr);
+  return a;
+}
+
+// Accepts one connection on its own thread and keeps every byte until the
+// peer ends its side. The listening socket is made in the caller's
+// namespace.
+class TcpSink {
+ public:
+  explicit TcpSink(const char* address) : listen_(StreamSocket()) {
+    sockaddr_in a = Address(address, 0);
+    if (!listen_.valid() || ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listen_.get(), 1) != 0) {
+      listen_.reset();
+      return;
+    }
+    socklen_t length = sizeof a;
+    ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&a), &length);
+    port_ = ntohs(a.sin_port);
+  }
+  ~TcpSink() { Join(); }
+  TcpSink(const TcpSink&) = delete;
+  TcpSink& operator=(const TcpSink&) = delete;
+
+  bool ok() const { return listen_.valid(); }
+  uint16_t port() const { return port_; }
+
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
+  }
+  // What arrived, once the peer ended its side (or the wait ran out).
+  const std::vector<uint8_t>& Join() {
+    if (thread_.joinable()) thread_.join();
+    return received_;
+  }
+
+ private:
+  void Run() {
+    pollfd p{listen_.get(), POLLIN, 0};
+    if (::poll(&p, 1, kSocketTimeoutMs) != 1) return;
+    platform::UniqueFd connection(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection.valid()) return;
+    const timeval timeout{kSocketTimeoutMs / 1000, 0};
+    ::setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::vector<uint8_t> buffer(65536);
+    for (;;) {
+      const ssize_t n = ::recv(connection.get(), buffer.data(), buffer.size(), 0);
+      if (n <= 0) return;
+      received_.insert(received_.end(), buffer.begin(), buffer.begin() + n);
+    }
+  }
+
+  platform::UniqueFd listen_;
+  uint16_t port_ = 0;
+  std::vector<uint8_t> received_;
+  std::thread thread_;
+};
+
+// Sends all of data over a new connection to address:port and ends the
+// sending side; false with the reason on the way.
+::testing::AssertionResult SendAll(const char* address, uint16_t port, const std::vector<uint8_t>& data) {
+  platform::UniqueFd fd = StreamSocket();
+  sockaddr_in to = Address(address, port);
+  if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+    return ::testing::AssertionFailure() << "connect: " << std::strerror(errno);
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::send(fd.get(), data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return ::testing::AssertionFailure() << "send stopped at " << done << ": " << std::strerror(errno);
+    done += static_cast<size_t>(n);
+  }
+  if (::shutdown(fd.get(), SHUT_WR) != 0) return ::testing::AssertionFailure() << "shutdown: " << std::strerror(errno);
+  return ::testing::AssertionSuccess();
+}
+
+class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInterface<uint8_t> {
+ protected:
+  void SetUp() override {
+    NetnsTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    LogInit(nullptr);
+    gui_ = std::make_unique<vqtest::FakeReportServer>();
+    savedVersion_ = g_btProtocolVersion.load();
+    // The test gateway's certificate is self-signed; trusting it is the
+    // certificate check's business, not this test's.
+    SetStoredServerCertCheck([](X509*) { return 1; });
+
+    ASSERT_EQ(InstallAdapter(kClientTun), 0);
+    std::filesystem::create_directories(root_->At("/etc"));
+    vqtest::WriteFileBytes(root_->At("/etc/resolv.conf"), kResolvConf);
+
+    const std::string gw = pair_->gateway();
+    ASSERT_EQ(vqtest::RunInNetns(gw, {"ip", "tuntap", "add", "dev", kGatewayTun, "mode", "tun"}), 0);
+    ASSERT_EQ(vqtest::RunInNetns(gw, {"ip", "addr", "add", kGatewayTunnelAddress, "peer", "10.8.0.2", "dev",
+                                      kGatewayTun}),
+              0);
+    ASSERT_EQ(vqtest::RunInNetns(gw, {"ip", "link", "set", kGatewayTun, "up"}), 0);
+    StartGateway();
+    if (HasFatalFailure()) return;
+
+    // The service's threads are started here, in the client namespace.
+    service_ = std::thread(
+        [this] { serviceResult_ = RunChannelService(serviceStop_, platform::InstanceLock::Role::Console); });
+    ASSERT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
+  }
+
+  // Everything of the gateway is made, and its threads started, inside the
+  // gateway namespace.
+  void StartGateway() {
+    vqtest::EnterNetns inside(pair_->gateway());
+    ASSERT_TRUE(inside.ok());
+    ASSERT_EQ(platform::tun::OpenTun(kGatewayTun, gatewayTun_), 0u);
+    negotiation_.version = GetParam();
+    negotiation_.setIp.dns = std::vector<vqgw::Ipv4>{{10, 8, 0, 53}};
+    vqgateway::UdpDataPlaneOptions udp;
+    udp.address = kGatewayAddress;
+    udp.port = *negotiation_.setIp.udpPort;
+    udp.version = GetParam();
+    udp.tun = gatewayTun_.get();
+    udp.recordTraffic = false;
+    dataPlane_ = std::make_unique<vqgateway::UdpDataPlane>(udp);
+    vqgw::GatewayOptions tls;
+    tls.address = kGatewayAddress;
+    tls.script = vqgw::HappyPathScript(negotiation_);
+    tls_ = std::make_unique<vqgw::TlsGateway>(tls);
+    sink_ = std::make_unique<TcpSink>(kGatewayTunnelAddress);
+    ASSERT_TRUE(sink_->ok());
+  }
+
+  void TearDown() override {
+    if (service_.joinable()) {
+      serviceStop_.Set();
+      service_.join();
+      EXPECT_EQ(serviceResult_, RUN_OK);
+    }
+    if (HasFailure() && root_) {
+      const std::string log = vqtest::ReadLogText();
+      std::cerr << "---- service log (end) ----\n" << log.substr(log.size() > 12000 ? log.size() - 12000 : 0);
+    }
+    gui_.reset();
+    sink_.reset();
+    tls_.reset();
+    dataPlane_.reset();
+    gatewayTun_.reset();
+    SetStoredServerCertCheck(nullptr);
+    esp_sa_cleanup();
+    g_btProtocolVersion = savedVersion_;
+    LogCleanup();
+    NetnsTest::TearDown();
+  }
+
+  // Opens the channel and hands the gateway's data plane the keys of the
+  // client's key request; true once the status says connected.
+  void Open() {
+    conn_info info;
+    info.host = kGatewayAddress;
+    info.port = tls_->Port();
+    info.auth_type = AUTH_TYPE_PASSWORD;
+    info.user = "alice";
+    info.secret1 = "secret";
+    std::vector<uint8_t> open(1 + conn_info::kWireSize, 0);
+    open[0] = VQ_OPEN_CHANNEL;
+    ASSERT_TRUE(EncodeConnInfo(info, open.data() + 1));
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(vqtest::SendCommand(open, reply), 0u);
+
+    ASSERT_TRUE(Eventually([&] {
+      const auto connections = tls_->Connections();
+      return !connections.empty() && !connections[0].keyRequests.empty();
+    })) << "no key request reached the gateway";
+    const vqgw::KeyRequest request = tls_->Connections()[0].keyRequests.front();
+    ASSERT_TRUE(request.keyBlock.has_value());
+    dataPlane_->SetEspConfig(vqgw::EspPeerConfigFor(request, negotiation_.key));
+    ASSERT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_CONNECTED; }));
+  }
+
+  bool GatewayToldOfLogout() const {
+    if ((GetParam() & 0xF0) >= 0x20) return dataPlane_->Stats().logouts >= 1;
+    const std::vector<vqgw::ConnectionRecord> connections = tls_->Connections();
+    for (const vqgw::Bytes& m : connections[0].received) {
+      if (m.size() >= 4 && ((m[2] << 8) | m[3]) == vqgw::kMsgLogout) return true;
+    }
+    return false;
+  }
+
+  vqgw::NegotiationOptions negotiation_;
+  std::unique_ptr<platform::tun::Device> gatewayTun_;
+  std::unique_ptr<vqgateway::UdpDataPlane> dataPlane_;
+  std::unique_ptr<vqgw::TlsGateway> tls_;
+  std::unique_ptr<TcpSink> sink_;
+  std::unique_ptr<vqtest::FakeReportServer> gui_;
+  platform::Event serviceStop_{platform::Event::Reset::Manual};
+  std::atomic<int> serviceResult_{-100};
+  std::thread service_;
+  uint8_t savedVersion_ = 0;
+};
+
+TEST_P(TunnelEndToEnd, PingAndTcpCrossTheTunnelAndCloseRestoresRoutesAndDns) {
+  const std::vector<RouteKey> routesBefore = Routes();
+  const std::string resolvBefore = vqtest::ReadFileBytes(root_->At("/etc/resolv.conf"));
+  ASSERT_EQ(resolvBefore, kResolvConf);
+
+  Open();
+  if (HasFatalFailure()) return;
+
+  // The session's route and DNS server are in place.
+  const uint32_t tunIndex = platform::net::InterfaceIndex(kClientTun);
+  const std::vector<RouteKey> routesOpen = Routes();
+  EXPECT_TRUE(std::any_of(routesOpen.begin(), routesOpen.end(), [&](const RouteKey& r) {
+    return std::get<0>(r) == A("192.168.50.0") && std::get<1>(r) == A("255.255.255.0") && std::get<3>(r) == tunIndex;
+  })) << "the gateway's route is not on the tunnel interface";
+  const std::string resolvOpen = vqtest::ReadFileBytes(root_->At("/etc/resolv.conf"));
+  EXPECT_LT(resolvOpen.find("nameserver 10.8.0.53"), resolvOpen.find("nameserver 10.123.0.53")) << resolvOpen;
+
+  for (uint16_t sequence = 1; sequence <= 3; ++sequence) {
+    const vqtools::EchoResult echo = vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7151, sequence, 2000);
+    EXPECT_TRUE(echo.ok) << "echo " << sequence << ": " << echo.error;
+  }
+
+  std::vector<uint8_t> data(kTransferBytes);
+  std::mt19937 random(GetParam());
+  for (uint8_t& b : data) b = static_cast<uint8_t>(random());
+  sink_->Start();
+  EXPECT_TRUE(SendAll(kGatewayTunnelAddress, sink_->port(), data));
+  const std::vector<uint8_t>& received = sink_->Join();
+  ASSERT_EQ(received.size(), data.size());
+  const auto mismatch = std::mismatch(received.begin(), received.end(), data.begin());
+  EXPECT_TRUE(mismatch.first == received.end())
+      << "first differing byte at " << (mismatch.first - received.begin());
+
+  // Every byte sent went through the client's packet path, and the echo
+  // replies and TCP acknowledgements came back through it.
+  const Inquiry status = Inquire();
+  EXPECT_EQ(status.state, CHANNEL_STATE_CONNECTED);
+  EXPECT_GE(status.bytesSent, kTransferBytes);
+  EXPECT_GE(status.packetsSent, kTransferBytes / 1400);
+  EXPECT_GE(status.packetsReceived, 3u);
+  EXPECT_GT(status.bytesReceived, 0u);
+  EXPECT_GE(dataPlane_->Stats().traffic, static_cast<int>(kTransferBytes / 1400));
+  EXPECT_EQ(dataPlane_->Stats().decapFailures, 0);
+
+  std::vector<uint8_t> reply;
+  ASSERT_EQ(vqtest::SendCommand({VQ_CLOSE_CHANNEL}, reply), 0u);
+  ASSERT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
+  EXPECT_TRUE(Eventually([&] { return GatewayToldOfLogout(); }));
+  EXPECT_EQ(Routes(), routesBefore);
+  EXPECT_EQ(vqtest::ReadFileBytes(root_->At("/etc/resolv.conf")), resolvBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, TunnelEndToEnd, ::testing::Values(vqgw::kVersion1, vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>& info) {
+                           return info.param == vqgw::kVersion1 ? "Version1" : "Version2";
+                         });
+
+}  // namespace
+}  // namespace brindleway
