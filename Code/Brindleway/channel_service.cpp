@@ -21,8 +21,13 @@
 #include "Brindleway/client_threads.h"
 #include "Brindleway/constants.h"
 #include "Brindleway/data_path.h"
+#include "Brindleway/host_check_setup.h"
 #include "Brindleway/host_texts.h"
+#include "Brindleway/proximity.h"
+#include "Brindleway/security_check.h"
 #include "Brindleway/session_routes.h"
+#include "Brindleway/sms_auth.h"
+#include "Brindleway/usb_key_pin.h"
 #include "Brindleway/gui_command.h"
 #include "Brindleway/gui_reports.h"
 #include "platform/pipe/pipe.h"
@@ -44,7 +49,10 @@ constexpr mode_t kCommandPipeMode = 0666;
 struct ChannelService {
   ChannelContext context;
   PipeGuiReports gui;
+  CSmsAuthData sms;
+  CProximityList proximity;
   std::unique_ptr<DataPath> dataPath;
+  std::unique_ptr<CSecurityCheck> securityCheck;
   std::unique_ptr<ChannelSession> session;
   std::unique_ptr<ChannelThread> thread;
 };
@@ -66,6 +74,49 @@ int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
     setup.parts.startTunnel = [&service](CChannelSession& s) { return service.dataPath->StartTunnel(s); };
     setup.parts.stopTunnel = [&service](CChannelSession& s) { service.dataPath->StopTunnel(s); };
   }
+  if (!setup.parts.smsExchange) {
+    setup.parts.smsExchange = [&service](CChannelSession& s) { return service.sms.Exchange(s); };
+    setup.parts.smsCode = [&service](const std::string& code) { service.sms.SendSmsAuthCodeToServer(code); };
+    setup.parts.smsResend = [&service] { service.sms.ReqSmsAuthCode(0); };
+  }
+  if (!setup.parts.proximityList) {
+    setup.parts.proximityFinished = [&service] { return service.proximity.IsIdle(); };
+    setup.parts.proximityList = [&service] {
+      return service.proximity.HandOver(service.session->Session().m_preferredGateways);
+    };
+    setup.parts.startProximity = [&service] {
+      CProximityList& p = service.proximity;
+      if (p.SetList(service.session->Session().m_preferredGateways)) p.StartDetection();
+    };
+    setup.parts.stopProximity = [&service] { service.proximity.Stop(); };
+  }
+  if (!setup.parts.setUsbKeyPin) setup.parts.setUsbKeyPin = UsbKeyPinStep;
+  if (!setup.parts.hostCheck) {
+    SecurityCheckEnv check;
+    check.reports = &service.gui;
+    check.connectEnv = [&service, pin = setup.parts.setUsbKeyPin] {
+      NewConnectEnv connect;
+      connect.conn = service.context.connInfo.Get();
+      connect.reports = &service.gui;
+      connect.setUsbKeyPin = pin;
+      return connect;
+    };
+    check.dispatchEnv = [&service, network = setup.network] {
+      DispatchEnv dispatch;
+      dispatch.reports = &service.gui;
+      dispatch.connInfo = &service.context.connInfo;
+      dispatch.channelState = &service.context.channelState;
+      dispatch.network = network;
+      return dispatch;
+    };
+    service.securityCheck = std::make_unique<CSecurityCheck>(std::move(check));
+    // The digest a gateway keep-alive carried asks for a fresh check.
+    AttachHostCheck(setup.parts, *service.securityCheck, [&service]() -> std::optional<Md5Digest> {
+      const DataPathContext* data = service.dataPath ? service.dataPath->Context() : nullptr;
+      if (data == nullptr) return std::nullopt;
+      return data->hostCheckDigest.Get();
+    });
+  }
   service.session = std::make_unique<ChannelSession>(ChannelSessionEnv{
       service.context,
       service.gui,
@@ -76,6 +127,7 @@ int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
   });
   // What the login tells the gateway about this machine, found once.
   CChannelSession& control = service.session->Session();
+  if (service.securityCheck) service.securityCheck->SetCheckLink(&control);
   if (!GetHostIdText(control.m_strHostId)) control.m_strHostId.clear();
   GetHostNameText(control.m_strHostName);
   return 0;
@@ -83,7 +135,9 @@ int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
 
 void CleanChannelService(ChannelService& service) {
   service.thread.reset();
+  if (service.securityCheck) service.securityCheck->StopHostCheckCycle();
   service.session.reset();
+  service.securityCheck.reset();
   service.dataPath.reset();
   LogPrint(LOG_INFO, "Clean SSL channel\n");
 }

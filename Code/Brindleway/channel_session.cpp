@@ -36,6 +36,7 @@ DispatchEnv MakeDispatchEnv(ChannelSessionEnv& env) {
   d.connInfo = &env.ctx.connInfo;
   d.channelState = &env.ctx.channelState;
   d.network = env.network;
+  d.startProximity = env.parts.startProximity;
   return d;
 }
 
@@ -68,8 +69,12 @@ ChannelSession::~ChannelSession() {
 int ChannelSession::Fail(int code, const char* text, const conn_info& info, uint32_t reconnect) {
   if (env_.closeTunnelChannel) env_.closeTunnelChannel();
   LogPrint(LOG_ERR, text, info.host);
-  if (reconnect == 0) env_.gui.NotifyGuiEvent(static_cast<uint32_t>(code));
+  ReportFailure(code, reconnect);
   return code;
+}
+
+void ChannelSession::ReportFailure(int code, uint32_t reconnect) {
+  if (reconnect == 0 && !session_.Cancelled()) env_.gui.NotifyGuiEvent(static_cast<uint32_t>(code));
 }
 
 bool ChannelSession::UsbKeyPinStep(const conn_info& info) {
@@ -83,7 +88,8 @@ int ChannelSession::Connect(const conn_info& info) {
     LogPrint(LOG_ERR, "Connect with CONN_FLAG_WEB_CONNECT\n");
     certChoice = 4;
   }
-  return session_.ConnectChannel(info.host, static_cast<uint16_t>(info.port & 0xFFFF), certChoice);
+  return session_.ConnectChannel(info.host, static_cast<uint16_t>(info.port & 0xFFFF), certChoice,
+                                 (info.init & CONN_FLAG_NEW_SERVER_CERT) != 0);
 }
 
 int ChannelSession::SetupChannel(const conn_info& info, uint32_t reconnect, uint32_t rekey,
@@ -128,7 +134,7 @@ int ChannelSession::SetupChannel(const conn_info& info, uint32_t reconnect, uint
     if (r != 0) {
       if (env_.closeTunnelChannel) env_.closeTunnelChannel();
       LogPrint(LOG_ERR, "Sms Auth failed!\n");
-      if (reconnect == 0) env_.gui.NotifyGuiEvent(static_cast<uint32_t>(r));
+      ReportFailure(r, reconnect);
       return r;
     }
   } else if (r != 0) {
@@ -140,7 +146,7 @@ int ChannelSession::SetupChannel(const conn_info& info, uint32_t reconnect, uint
   if (r = HandPreferredGateways(cancel); r != 0) {
     if (env_.closeTunnelChannel) env_.closeTunnelChannel();
     LogPrint(LOG_ERR, "SetupChannel return VQ_ERR_PROX_IP_RECCONNECT \n");
-    if (reconnect == 0) env_.gui.NotifyGuiEvent(static_cast<uint32_t>(r));
+    ReportFailure(r, reconnect);
     return r;
   }
   if (r = RunHostCheck(reconnect); r != 0) return r;
@@ -232,7 +238,7 @@ int ChannelSession::RunHostCheck(uint32_t reconnect) {
   if (r != 0) {
     if (env_.closeTunnelChannel) env_.closeTunnelChannel();
     LogPrint(LOG_DEBUG, "SetupChannel return VQ_ERR_NO_IP_ADDRESS \n");
-    if (reconnect == 0) env_.gui.NotifyGuiEvent(static_cast<uint32_t>(r));
+    ReportFailure(r, reconnect);
     return r;
   }
   if (!env_.parts.hostCheck) {
@@ -242,7 +248,7 @@ int ChannelSession::RunHostCheck(uint32_t reconnect) {
   }
   if (r = env_.parts.hostCheck(session_); r != 0) {
     if (env_.closeTunnelChannel) env_.closeTunnelChannel();
-    if (reconnect == 0) env_.gui.NotifyGuiEvent(static_cast<uint32_t>(r));
+    ReportFailure(r, reconnect);
     return r;
   }
   return 0;
@@ -250,6 +256,7 @@ int ChannelSession::RunHostCheck(uint32_t reconnect) {
 
 int ChannelSession::CloseChannelSequence() {
   std::lock_guard<std::mutex> lock(closeMutex_);
+  if (env_.parts.stopProximity) env_.parts.stopProximity();
   // The heart-beat uses the connection that the close logs out and frees.
   if (heartBeatStarted_) {
     channelKeepAlive_.Stop();

@@ -55,7 +55,11 @@ struct SessionParts {
   std::function<void()> startHostCheckCycle;
   std::function<void()> stopHostCheckCycle;
   std::function<void()> hostCheckOnce;
-  // The proximity detection's result: finished yet, and its sorted list.
+  // The proximity detection over the preferred gateways the client
+  // information brought: started by the dispatch, stopped by every close;
+  // finished yet, and its sorted list.
+  std::function<void()> startProximity;
+  std::function<void()> stopProximity;
   std::function<bool()> proximityFinished;
   std::function<std::vector<ProximityEntry>()> proximityList;
   // Hands the record's PIN to the USB key's provider; false when refused.
@@ -100,6 +104,9 @@ class ChannelSession final : public ChannelOps {
   // The failure path: close, log the text with the host, report on a
   // first open, return the code.
   int Fail(int code, const char* text, const conn_info& info, uint32_t reconnect);
+  // A first open's failure goes to the client application, unless a close
+  // cancelled the set-up: the user asked for the end.
+  void ReportFailure(int code, uint32_t reconnect);
   int Rekey(const conn_info& info);
   bool UsbKeyPinStep(const conn_info& info);
   int Connect(const conn_info& info);

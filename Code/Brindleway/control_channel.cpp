@@ -138,16 +138,26 @@ int CChannelSession::ConnectTcpUntil(const std::string& host, uint16_t port, con
   return 0;
 }
 
-int CChannelSession::ConnectChannel(const std::string& host, uint16_t port, int useUsbKey) {
+int CChannelSession::ConnectChannel(const std::string& host, uint16_t port, int useUsbKey, bool newServerCert) {
   const SocketDeadline deadline(m_connectLimitMs, m_pCancel.load());
   if (const int result = ConnectTcpUntil(host, port, deadline); result != 0) {
     LogPrint(LOG_ERR, "Connect to the server failed\n");
     return result;
   }
 
+  // The stored certificate belongs to the gateway, never to the proxy we
+  // reached it through.
+  ServerCertKey certKey;
+  certKey.newServerCert = newServerCert;
+  if (m_dwUseProxy == 0) {
+    certKey.gatewayAddress = m_dwReportedGatewayAddr.load();
+  } else if (in_addr gateway{}; ResolveIPv4(host, gateway) == 0) {
+    certKey.gatewayAddress = gateway.s_addr;
+  }
+
   FreeTls();
   m_pSslCtx = NewClientTlsContext();
-  m_pSsl = InitSSL(m_pSslCtx.get(), useUsbKey);
+  m_pSsl = InitSSL(m_pSslCtx.get(), useUsbKey, certKey);
   if (!m_pSsl || SSL_set_fd(m_pSsl.get(), m_sock.get()) != 1) {
     m_wProtocolId = 0;
     FreeTls();
@@ -167,9 +177,9 @@ int CChannelSession::ConnectChannel(const std::string& host, uint16_t port, int 
 
 int CChannelSession::Handshake(const SocketDeadline& deadline) {
   SSL* ssl = m_pSsl.get();
-  // Once per handshake, not per step: a step that saw the certificate may
-  // still want to read, and the next one must not forget what it saw.
-  SetCertValidityResult(CERT_STATUS_NOT_SEEN);
+  // The connection's validity result starts unseen (InitSSL) and lives
+  // across the steps: a step that saw the certificate may still want to
+  // read, and the next one must not forget what it saw.
   bool completed = false;
   for (;;) {
     ERR_clear_error();
@@ -185,14 +195,14 @@ int CChannelSession::Handshake(const SocketDeadline& deadline) {
       break;
     }
     LogPrint(LOG_ERR, "SSL connect error [0x%x]\n", static_cast<unsigned>(SSL_get_error(ssl, ret)));
-    const uint32_t validity = GetCertValidityResult();
+    const uint32_t validity = GetCertValidityResult(ssl);
     FreeTls();
     CloseTcp();
     return validity == CERT_VALIDITY_OK ? VQ_ERR_SERVER_CERT_CHANGED : VQ_ERR_SSL_CONNECT;
   }
 
   if (completed) {
-    const uint32_t validity = GetCertValidityResult();
+    const uint32_t validity = GetCertValidityResult(ssl);
     if (validity == CERT_VALIDITY_EXPIRED) m_reports.NotifyGuiEvent(VQ_EVT_CERT_EXPIRED);
     if (validity == CERT_VALIDITY_NOT_YET_VALID) m_reports.NotifyGuiEvent(VQ_EVT_CERT_NOT_YET_VALID);
 

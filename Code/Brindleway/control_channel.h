@@ -58,8 +58,10 @@ class CChannelSession {
   // 0, or 2 (socket), 3 (host), 4 (connect), 5/6 (proxy send/receive),
   // 7 (proxy refused).
   int ConnectTcp(const std::string& host, uint16_t port);
-  // 0, 7, 61, 1001 or a code of ConnectTcp.
-  int ConnectChannel(const std::string& host, uint16_t port, int useUsbKey);
+  // 0, 7, 61, 1001 or a code of ConnectTcp. newServerCert: the connection
+  // record's CONN_FLAG_NEW_SERVER_CERT (the gateway's certificate replaces
+  // its stored copy).
+  int ConnectChannel(const std::string& host, uint16_t port, int useUsbKey, bool newServerCert = false);
   // 0 or -1.
   int GetChannelAddresses();
   // 0 or 61.

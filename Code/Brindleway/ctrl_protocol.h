@@ -33,6 +33,9 @@ inline constexpr uint16_t CTRLMSG_TYPE_SVR_DISCONN = 8;
 inline constexpr uint16_t CTRLMSG_TYPE_KEEPALIVE = 9;
 inline constexpr uint16_t CTRLMSG_TYPE_REKEY = 10;
 inline constexpr uint16_t CTRLMSG_TYPE_HOST_CHECK = 11;
+// The host check's digest answer on a connection of its own (with the
+// session identifier).
+inline constexpr uint16_t CTRLMSG_TYPE_HOST_CHECK_LINK = 12;
 inline constexpr uint16_t CTRLMSG_TYPE_CHANGE_PWD = 13;
 inline constexpr uint16_t CTRLMSG_TYPE_CHANGE_PWD_RSP = 14;
 inline constexpr uint16_t CTRLMSG_TYPE_SMS_AUTH_REQ = 15;
@@ -74,6 +77,8 @@ inline constexpr uint16_t CM_PAYLOAD_HOST_NAME = 97;           // text
 inline constexpr uint16_t CM_PAYLOAD_HOST_CHECK_MD5 = 112;     // 16 bytes
 inline constexpr uint16_t CM_PAYLOAD_HOST_CHECK_FILESIZE = 113;  // u32
 inline constexpr uint16_t CM_PAYLOAD_HOST_CHECK_DATA = 114;    // u32 (client) or bytes (gateway)
+inline constexpr uint16_t CM_PAYLOAD_HOST_CHECK_RESULT = 115;  // bytes, a piece of the check result
+inline constexpr uint16_t CM_PAYLOAD_HOST_CHECK_RESULT_SIZE = 116;  // u32, length of the check result
 inline constexpr uint16_t CM_PAYLOAD_HOST_CHECK_CYCLE = 117;   // u32, minutes
 inline constexpr uint16_t CM_PAYLOAD_IPCOMP_CPI = 128;         // u16
 inline constexpr uint16_t CM_PAYLOAD_IPCOMP_ALG = 129;         // u16

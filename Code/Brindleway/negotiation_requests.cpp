@@ -396,7 +396,8 @@ int SetupNewConnect(CChannelSession& session, int quiet, const NewConnectEnv& en
   }
   const int certChoice =
       (env.conn.init & CONN_FLAG_WEB_CONNECT) != 0 ? 4 : static_cast<int>(env.conn.init & CONN_FLAG_USB_KEY);
-  const int result = session.ConnectChannel(env.conn.host, static_cast<uint16_t>(env.conn.port), certChoice);
+  const int result = session.ConnectChannel(env.conn.host, static_cast<uint16_t>(env.conn.port), certChoice,
+                                            (env.conn.init & CONN_FLAG_NEW_SERVER_CERT) != 0);
   if (result != 0) {
     if (quiet == 0 && env.reports != nullptr) env.reports->NotifyGuiEvent(static_cast<uint32_t>(result));
     if (env.postToChannelThread) env.postToChannelThread(WM_CHANNEL_ERROR, VQ_ERR_CHANNEL_SETUP);

@@ -2,28 +2,72 @@
 //   1. NewClientTlsContext: TLS_client_method, minimum TLS 1.2 (or TLS 1.0
 //      at security level 0 when the settings allow legacy gateways);
 //   2. InitSSL: verify-peer with VerifyServerCertCallback, the USB-key client
-//      certificate when asked, SSL_new;
+//      certificate when asked, SSL_new with the connection's verification
+//      state;
 //   3. during the handshake the callback records whether the gateway's
-//      certificate is expired or not yet valid, and hands certificates that
-//      OpenSSL refuses to the stored-certificate check.
+//      certificates are expired or not yet valid, and a chain that OpenSSL
+//      refuses goes to the stored-certificate check with its leaf.
 #include "Brindleway/tls_context.h"
 
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
-#include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "Brindleway/stored_server_cert.h"
+#include "platform/crypto/cert_context.h"
+#include "platform/crypto/cert_ptr.h"
+#include "platform/process/user_context.h"
 #include "platform/registry/registry.h"
+#include "support/cert_settings.h"
+#include "support/cryptoapi.h"
+#include "support/impersonation.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
+#include "support/text_convert.h"
 
 namespace brindleway {
 namespace {
 
-std::atomic<uint32_t> g_dwCertValidityResult{CERT_VALIDITY_OK};
+// What one connection's verification keeps: owned by the connection object
+// through its ex-data, so it lives exactly as long as the connection.
+struct ServerCertState {
+  ServerCertKey key;
+  uint32_t validity = CERT_STATUS_NOT_SEEN;
+  // The leaf's verdict once a refused chain was judged: -1 not yet, 0
+  // rejected, 1 accepted. One verdict per connection, however many
+  // certificates of the chain OpenSSL refused.
+  int leafVerdict = -1;
+};
+
+void FreeServerCertState(void* /*parent*/, void* ptr, CRYPTO_EX_DATA* /*ad*/, int /*idx*/, long /*argl*/,
+                         void* /*argp*/) {
+  std::unique_ptr<ServerCertState> owned(static_cast<ServerCertState*>(ptr));
+}
+
+// SSL_dup copies the state instead of sharing it.
+int DupServerCertState(CRYPTO_EX_DATA* /*to*/, const CRYPTO_EX_DATA* /*from*/, void** fromData, int /*idx*/,
+                       long /*argl*/, void* /*argp*/) {
+  const auto* const source = static_cast<const ServerCertState*>(*fromData);
+  if (source == nullptr) return 1;
+  // The copy belongs to the new connection, freed with it.
+  *fromData = std::make_unique<ServerCertState>(*source).release();
+  return 1;
+}
+
+int StateIndex() {
+  static const int index =
+      SSL_get_ex_new_index(0, nullptr, nullptr, DupServerCertState, FreeServerCertState);
+  return index;
+}
+
+ServerCertState* StateOf(const SSL* ssl) {
+  if (ssl == nullptr || StateIndex() < 0) return nullptr;
+  return static_cast<ServerCertState*>(SSL_get_ex_data(ssl, StateIndex()));
+}
 
 std::mutex g_checkMutex;
 StoredServerCertCheck g_storedCertCheck;
@@ -31,19 +75,38 @@ StoredServerCertCheck g_storedCertCheck;
 constexpr int kMaxChainDepth = 8;
 constexpr size_t kSubjectSize = 256;
 
-int RunStoredServerCertCheck(X509* cert) {
+// The stored-certificate check of the gateway's own certificate: the test
+// hook when one is installed, else the real one.
+int RunStoredServerCertCheck(X509* leaf, STACK_OF(X509)* untrusted, const ServerCertKey& key) {
   StoredServerCertCheck check;
   {
     std::lock_guard<std::mutex> lock(g_checkMutex);
     check = g_storedCertCheck;
   }
-  return check ? check(cert) : 0;
+  if (check) return check(leaf);
+  return CheckStoredServerCert(leaf, untrusted, key);
 }
 
 }  // namespace
 
-void SetCertValidityResult(uint32_t result) { g_dwCertValidityResult.store(result); }
-uint32_t GetCertValidityResult() { return g_dwCertValidityResult.load(); }
+bool AttachServerCertState(SSL* ssl, const ServerCertKey& key) {
+  if (ssl == nullptr || StateIndex() < 0) return false;
+  auto state = std::make_unique<ServerCertState>();
+  state->key = key;
+  if (SSL_set_ex_data(ssl, StateIndex(), state.get()) != 1) return false;
+  // From here the connection owns it (FreeServerCertState).
+  state.release();
+  return true;
+}
+
+void SetCertValidityResult(SSL* ssl, uint32_t result) {
+  if (ServerCertState* state = StateOf(ssl)) state->validity = result;
+}
+
+uint32_t GetCertValidityResult(const SSL* ssl) {
+  const ServerCertState* state = StateOf(ssl);
+  return state != nullptr ? state->validity : CERT_STATUS_NOT_SEEN;
+}
 
 uint32_t GetServerCertValidity(X509* cert) {
   // X509_cmp_current_time: 1 when the time lies ahead, -1 behind, 0 on error.
@@ -58,6 +121,9 @@ void SetStoredServerCertCheck(StoredServerCertCheck check) {
 }
 
 int VerifyServerCertCallback(int preverifyOk, X509_STORE_CTX* storeContext) {
+  auto* const ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(storeContext, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  ServerCertState* const state = StateOf(ssl);
   X509* cert = X509_STORE_CTX_get_current_cert(storeContext);
   const int depth = X509_STORE_CTX_get_error_depth(storeContext);
   char subject[kSubjectSize] = "";
@@ -65,15 +131,26 @@ int VerifyServerCertCallback(int preverifyOk, X509_STORE_CTX* storeContext) {
 
   if (cert != nullptr) {
     const uint32_t validity = GetServerCertValidity(cert);
-    if (validity != CERT_VALIDITY_OK) SetCertValidityResult(validity);
+    if (validity != CERT_VALIDITY_OK) SetCertValidityResult(ssl, validity);
   }
 
   if (!preverifyOk) {
-    if (cert == nullptr || RunStoredServerCertCheck(cert) != 1) {
+    // Whatever certificate OpenSSL stumbled on, the stored copy stands for
+    // the gateway's own certificate only: an intermediate is never pinned.
+    X509* leaf = X509_STORE_CTX_get0_cert(storeContext);
+    int verdict = state != nullptr ? state->leafVerdict : -1;
+    if (verdict < 0) {
+      verdict = leaf != nullptr && RunStoredServerCertCheck(leaf, X509_STORE_CTX_get0_untrusted(storeContext),
+                                                            state != nullptr ? state->key : ServerCertKey{}) == 1
+                    ? 1
+                    : 0;
+      if (state != nullptr) state->leafVerdict = verdict;
+    }
+    if (verdict != 1) {
       const int error = X509_STORE_CTX_get_error(storeContext);
       LogPrint(LOG_ERR, "Verify certificate error: depth=%d, error=%s: %s\n", depth,
                X509_verify_cert_error_string(error), subject);
-      SetCertValidityResult(CERT_VALIDITY_OK);
+      SetCertValidityResult(ssl, CERT_VALIDITY_OK);
       ERR_clear_error();
       return 0;
     }
@@ -122,22 +199,49 @@ SslCtxPtr NewClientTlsContext() {
   return ctx;
 }
 
-int UseUsbKeyCertificate(SSL_CTX* /*ctx*/) {
-  // No USB-key certificate binding on this platform yet: go on without a
-  // client certificate, as when the store holds none.
-  return 0;
+int UseUsbKeyCertificate(SSL_CTX* ctx) {
+  CertSettings settings{};
+  const int impersonating = ImpersonateExplorerUser();
+  ReadCertSettings(settings, PRODUCT_SETTINGS_KEY);
+  const platform::crypto::CertContextPtr cert =
+      settings.IsUseDefaultCert != 0
+          ? FindCertByCspName(settings.DefaultCSPName.empty() ? std::string(USB_KEY_PROVIDER_NAME)
+                                                              : Utf8ToAnsi(settings.DefaultCSPName))
+          : FindCertBySettings(settings);
+  if (impersonating != 0) platform::process::RevertToSelf();
+  if (!cert) return 0;
+
+  platform::crypto::X509Ptr x509;
+  platform::crypto::EvpPkeyPtr pkey;
+  if (cryptoapi_get_cert_key(cert, x509, pkey) <= 0) {
+    LogPrint(LOG_ERR, "Acquire certificate from USB key failed\n");
+    return -1;
+  }
+  if (SSL_CTX_use_certificate(ctx, x509.get()) != 1) {
+    LogPrint(LOG_ERR, "SSL_CTX_use_certificate failed\n");
+    cryptoapi_free_cert_key(x509, pkey);
+    return -1;
+  }
+  if (SSL_CTX_use_PrivateKey(ctx, pkey.get()) != 1) {
+    LogPrint(LOG_ERR, "SSL_CTX_use_PrivateKey failed\n");
+    cryptoapi_free_cert_key(x509, pkey);
+    return -1;
+  }
+  cryptoapi_free_cert_key(x509, pkey);
+  return 1;
 }
 
-SslPtr InitSSL(SSL_CTX* ctx, int useUsbKey) {
+SslPtr InitSSL(SSL_CTX* ctx, int useUsbKey, const ServerCertKey& key) {
   if (ctx == nullptr) return nullptr;
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, VerifyServerCertCallback);
   LogPrint(LOG_DEBUG, "InitSSL usb_key = %d \n", useUsbKey);
   if (useUsbKey != 0 && UseUsbKeyCertificate(ctx) < 0) return nullptr;
   SslPtr ssl(SSL_new(ctx));
-  if (!ssl) {
+  if (!ssl || !AttachServerCertState(ssl.get(), key)) {
     LogPrint(LOG_ERR, "Init SSL failed\n");
     return nullptr;
   }
+  // OpenSSL seeds itself from the system: nothing of ours is added to its pool.
   return ssl;
 }
 

@@ -1,7 +1,8 @@
 // test_gateway: the test gateway as a program, for the demo and for tests in
 // other processes or namespaces.
 //
-//   test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid]
+//   test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid|changed]
+//                [--save-cert FILE] [--client-ca FILE]
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
 //                [--negotiate v1|v2 [--tun IFNAME]]
@@ -12,6 +13,11 @@
 // --tun adds the UDP data plane on the listen address and that port, keyed
 // from each key request as it arrives, forwarding the tunnel's packets to
 // and from the existing TUN interface IFNAME: the whole gateway.
+//
+// --cert changed shows a new certificate on every connection after the
+// first; --save-cert writes the (first) certificate as PEM, for a client's
+// trust store; --client-ca requires a client certificate issued by the CA
+// of that PEM file.
 //
 // Prints "listening on PORT" once ready, then a line for each thing a
 // client does; runs until SIGINT or SIGTERM.
@@ -28,6 +34,7 @@
 #include <thread>
 
 #include "gateway/negotiation_script.h"
+#include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
 #include "gateway/udp_data_plane.h"
 #include "platform/sync/event.h"
@@ -44,7 +51,8 @@ int Version(const std::string& text) {
 }
 
 int Usage() {
-  std::cerr << "usage: test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid]\n"
+  std::cerr << "usage: test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid|changed]\n"
+               "                    [--save-cert FILE] [--client-ca FILE]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
                "                    [--negotiate v1|v2 [--tun IFNAME]]\n";
   return 2;
@@ -77,7 +85,12 @@ void Watch(const vqgw::TlsGateway& gateway, vqgateway::UdpDataPlane* dataPlane, 
       }
       if (c.handshakeDone && !seen[i].handshake) {
         seen[i].handshake = true;
-        std::printf("connection %zu: TLS handshake done\n", i);
+        std::printf("connection %zu: TLS handshake done%s\n", i,
+                    c.clientCertDer.empty() ? "" : " (client certificate)");
+      }
+      if (!c.handshakeError.empty() && !seen[i].handshake) {
+        seen[i].handshake = true;
+        std::printf("connection %zu: TLS handshake refused: %s\n", i, c.handshakeError.c_str());
       }
       for (; seen[i].keyRequests < c.keyRequests.size(); ++seen[i].keyRequests) {
         const vqgw::KeyRequest& request = c.keyRequests[seen[i].keyRequests];
@@ -118,6 +131,7 @@ int main(int argc, char** argv) {
   vqgw::CertKind kind = vqgw::CertKind::Valid;
   std::optional<vqgw::NegotiationOptions> negotiation;
   std::string tunName;
+  std::string saveCert;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -144,8 +158,19 @@ int main(int argc, char** argv) {
         kind = vqgw::CertKind::Expired;
       } else if (value == "not-yet-valid") {
         kind = vqgw::CertKind::NotYetValid;
+      } else if (value == "changed") {
+        kind = vqgw::CertKind::Valid;
+        options.newCertEachConnection = true;
       } else {
         return Usage();
+      }
+    } else if (arg == "--save-cert" && hasValue) {
+      saveCert = argv[++i];
+    } else if (arg == "--client-ca" && hasValue) {
+      options.clientCa = vqgw::ReadPemCert(argv[++i]);
+      if (!options.clientCa) {
+        std::fprintf(stderr, "test_gateway: no certificate in %s\n", argv[i]);
+        return 1;
       }
     } else if ((arg == "--min-tls" || arg == "--max-tls") && hasValue) {
       const int v = Version(argv[++i]);
@@ -172,6 +197,14 @@ int main(int argc, char** argv) {
   // The data plane needs the keys of the negotiation.
   if (!tunName.empty() && !negotiation) return Usage();
   options.cert = vqgw::MakeTestCert(kind);
+  if (!saveCert.empty()) {
+    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(saveCert.c_str(), "w"), std::fclose);
+    const std::string pem = vqgw::X509ToPem(options.cert->cert.get());
+    if (!file || std::fwrite(pem.data(), 1, pem.size(), file.get()) != pem.size()) {
+      std::fprintf(stderr, "test_gateway: cannot write %s\n", saveCert.c_str());
+      return 1;
+    }
+  }
 
   // The gateway's thread must not take the stop signals.
   sigset_t stopSignals;

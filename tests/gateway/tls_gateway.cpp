@@ -24,6 +24,15 @@ using Clock = std::chrono::steady_clock;
 
 bool Before(Clock::time_point deadline) { return Clock::now() < deadline; }
 
+Bytes DerOf(X509* cert) {
+  const int length = i2d_X509(cert, nullptr);
+  if (length <= 0) return {};
+  Bytes der(static_cast<size_t>(length));
+  uint8_t* out = der.data();
+  i2d_X509(cert, &out);
+  return der;
+}
+
 bool IsOkStatus(const std::string& firstWrite) {
   // "HTTP/1.x 2.."
   return firstWrite.size() > 9 && firstWrite.compare(0, 7, "HTTP/1.") == 0 && firstWrite[9] == '2';
@@ -123,6 +132,12 @@ TlsGateway::TlsGateway(GatewayOptions options) : options_(std::move(options)) {
     }
   }
   if (options_.maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_.get(), options_.maxVersion);
+  if (options_.clientCa) {
+    if (X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx_.get()), options_.clientCa.get()) != 1) {
+      throw std::runtime_error("gateway: client CA");
+    }
+    SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  }
 
   listen_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!listen_.valid()) throw std::runtime_error("gateway: socket");
@@ -168,6 +183,13 @@ bool TlsGateway::WaitConnections(size_t n, int timeoutMs) const {
 void TlsGateway::SetScript(std::vector<Action> script) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_.script = std::move(script);
+}
+
+void TlsGateway::SetCertificate(std::shared_ptr<const TestCert> cert,
+                                std::vector<std::shared_ptr<const TestCert>> chain) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_.cert = std::move(cert);
+  options_.chain = std::move(chain);
 }
 
 template <typename F>
@@ -271,9 +293,33 @@ bool TlsGateway::ServeProxy(int fd, size_t index) {
   return false;
 }
 
+bool TlsGateway::UseCertificate(SSL* ssl, size_t index) {
+  std::shared_ptr<const TestCert> cert;
+  std::vector<std::shared_ptr<const TestCert>> chain;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (options_.newCertEachConnection && index > 0) {
+      options_.cert = MakeTestCert(CertKind::Valid);
+      options_.chain.clear();
+    }
+    cert = options_.cert;
+    chain = options_.chain;
+  }
+  if (SSL_use_certificate(ssl, cert->cert.get()) != 1 || SSL_use_PrivateKey(ssl, cert->key.get()) != 1 ||
+      SSL_clear_chain_certs(ssl) != 1) {
+    return false;
+  }
+  for (const auto& link : chain) {
+    if (SSL_add1_chain_cert(ssl, link->cert.get()) != 1) return false;
+  }
+  Update(index, [&](ConnectionRecord& r) { r.serverCertDer = cert->Der(); });
+  return true;
+}
+
 void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& script) {
   std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx_.get()), SSL_free);
   if (!ssl || SSL_set_fd(ssl.get(), fd) != 1) return;
+  if (!UseCertificate(ssl.get(), index)) return;
 
   const auto handshakeEnd = Clock::now() + std::chrono::milliseconds(kHandshakeLimitMs);
   for (;;) {
@@ -284,11 +330,17 @@ void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& scrip
     if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) && !stop_.IsSet() && Before(handshakeEnd)) {
       continue;
     }
+    const char* reason = ERR_reason_error_string(ERR_peek_error());
+    const std::string why = reason != nullptr ? reason : "";
+    Update(index, [&](ConnectionRecord& r) { r.handshakeError = why; });
     return;
   }
+  Bytes clientCert;
+  if (X509* peer = SSL_get0_peer_certificate(ssl.get())) clientCert = DerOf(peer);
   Update(index, [&](ConnectionRecord& r) {
     r.handshakeDone = true;
     r.tlsVersion = SSL_version(ssl.get());
+    r.clientCertDer = std::move(clientCert);
   });
 
   StreamReader reader;

@@ -5,7 +5,10 @@
 //      line, answers with scripted writes (200, a long or split 200, 407);
 //      after a non-2xx answer it only records what else arrives;
 //   2. in silent mode nothing more: TCP is accepted and TLS never spoken;
-//   3. the TLS handshake with the configured certificate and version range;
+//   3. the TLS handshake with the configured certificate, chain and version
+//      range (a new certificate per connection in changed-certificate
+//      mode), requiring a client certificate of a given authority when
+//      asked;
 //   4. the script: writes (one message, one split over several writes,
 //      several coalesced into one), stalls, reads of whole control messages,
 //      a close with or without close_notify, a responder that answers
@@ -70,7 +73,15 @@ std::vector<std::string> ProxyReply407();
 struct GatewayOptions {
   std::string address = "127.0.0.1";
   uint16_t port = 0;
-  std::shared_ptr<const TestCert> cert;  // null: a valid one is made
+  std::shared_ptr<const TestCert> cert{};  // null: a valid one is made
+  // Sent after cert, its issuer first (test_chain.h builds them).
+  std::vector<std::shared_ptr<const TestCert>> chain{};
+  // Changed-certificate mode: every connection after the first shows a
+  // newly made valid self-signed certificate.
+  bool newCertEachConnection = false;
+  // Client-certificate-required mode: the handshake succeeds only with a
+  // client certificate this authority issued.
+  std::shared_ptr<X509> clientCa{};
   // TLS1_VERSION ... TLS1_3_VERSION; 0 leaves the library's bound. A minimum
   // below TLS 1.2 also lowers the security level to 0.
   int minVersion = 0;
@@ -89,6 +100,11 @@ struct ConnectionRecord {
   size_t bytesAfterProxyRefusal = 0;
   bool handshakeDone = false;
   int tlsVersion = 0;
+  Bytes serverCertDer;  // the certificate the gateway showed
+  Bytes clientCertDer;  // the client's certificate (empty: none)
+  // Why the handshake failed, as OpenSSL names it ("peer did not return a
+  // certificate"); empty when it did not.
+  std::string handshakeError;
   std::vector<Bytes> received;  // whole control messages
   // Every new-key or rekey request among them, decoded, in order.
   std::vector<KeyRequest> keyRequests;
@@ -112,12 +128,16 @@ class TlsGateway {
   bool WaitConnections(size_t n, int timeoutMs = 10000) const;
   // The script of connections accepted from now on.
   void SetScript(std::vector<Action> script);
+  // The certificate (and chain) of connections accepted from now on.
+  void SetCertificate(std::shared_ptr<const TestCert> cert, std::vector<std::shared_ptr<const TestCert>> chain = {});
 
  private:
   void Loop();
   void Serve(platform::UniqueFd fd, size_t index);
   bool ServeProxy(int fd, size_t index);
   void ServeTls(int fd, size_t index, const std::vector<Action>& script);
+  // The current certificate and chain on ssl; recorded for connection index.
+  bool UseCertificate(SSL* ssl, size_t index);
   template <typename F>
   void Update(size_t index, F change);
 

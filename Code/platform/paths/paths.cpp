@@ -87,6 +87,12 @@ std::string TempDir() {
 std::string RunDir() { return Rooted("/run/tarnwickgate"); }
 std::string EtcDir() { return Rooted("/etc/tarnwickgate"); }
 
+std::string SettingPath(std::string_view place) {
+  std::string path(place);
+  if (path.empty() || path[0] != '/') path.insert(0, "/");
+  return RootedFromEnv(path);
+}
+
 std::string HklmHive() { return EtcDir() + "/registry/HKLM.db"; }
 std::string HkcuHive() { return UserAppData() + "/tarnwickgate/registry/HKCU.db"; }
 

@@ -24,6 +24,10 @@ std::string RunDir();
 // Configuration folder of the system: /etc/tarnwickgate.
 std::string EtcDir();
 
+// A place a setting names (the install folder of the registry): below the
+// root like every other place; one already below it stays as it is.
+std::string SettingPath(std::string_view place);
+
 // Registry hives.
 std::string HklmHive();
 std::string HkcuHive();
