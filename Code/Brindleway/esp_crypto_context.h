@@ -1,7 +1,6 @@
 // The OpenSSL library context behind the cipher and HMAC tables: the
-// default provider plus the legacy one (DES, Blowfish, CAST). It is kept
-// apart from the process's default context so that loading the legacy
-// provider never widens what the TLS control channel accepts.
+// support library's context with the legacy provider (DES, Blowfish,
+// CAST), apart from the process's default context.
 #pragma once
 
 #include <openssl/types.h>

@@ -45,28 +45,15 @@ int SslKeepAliveLoop(CChannelSession& session, ChannelContext& ctx, const PostTo
 // ---- GuiKeepAliveThread ----
 
 GuiKeepAliveThread::GuiKeepAliveThread(ChannelContext& ctx, PostToChannelThread post, platform::Clock& clock)
-    : ctx_(ctx), post_(std::move(post)), clock_(clock) {}
+    : ctx_(ctx), post_(std::move(post)), clock_(clock), thread_(ctx.guiKeepAliveStop) {}
 
 GuiKeepAliveThread::~GuiKeepAliveThread() { Stop(); }
 
 void GuiKeepAliveThread::Start() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-  running_ = true;
-  thread_ = std::thread([this] { Run(); });
+  thread_.Start([this] { Run(); });
 }
 
-void GuiKeepAliveThread::Stop() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-}
-
-void GuiKeepAliveThread::StopLocked() {
-  if (!thread_.joinable()) return;
-  ctx_.guiKeepAliveStop.Set();
-  thread_.join();
-  ctx_.guiKeepAliveStop.Reset();
-}
+void GuiKeepAliveThread::Stop() { thread_.Stop(); }
 
 void GuiKeepAliveThread::Run() {
   ctx_.guiWatchdogCount = kGuiWatchdogStart;
@@ -75,7 +62,6 @@ void GuiKeepAliveThread::Run() {
   if (!timer.Start(kGuiKeepAliveFirstMs, kGuiKeepAlivePeriodMs)) {
     LogPrint(LOG_ERR, "SetWaitableTimer failed [%d]\n", platform::ERROR_INVALID_PARAMETER);
     if (post_) post_(WM_CHANNEL_ERROR, VQ_ERR_SET_TIMER);
-    running_ = false;
     return;
   }
   for (bool watching = true; watching;) {
@@ -98,40 +84,25 @@ void GuiKeepAliveThread::Run() {
         break;
     }
   }
-  running_ = false;
 }
 
 // ---- ChannelKeepAliveThread ----
 
 ChannelKeepAliveThread::ChannelKeepAliveThread(ChannelContext& ctx, PostToChannelThread post,
                                                platform::Clock& clock)
-    : ctx_(ctx), post_(std::move(post)), clock_(clock) {}
+    : ctx_(ctx), post_(std::move(post)), clock_(clock), thread_(ctx.heartBeatStop) {}
 
 ChannelKeepAliveThread::~ChannelKeepAliveThread() { Stop(); }
 
 void ChannelKeepAliveThread::Start(CChannelSession* session) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-  running_ = true;
-  thread_ = std::thread([this, session] { Run(session); });
+  thread_.Start([this, session] { Run(session); });
 }
 
-void ChannelKeepAliveThread::Stop() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-}
-
-void ChannelKeepAliveThread::StopLocked() {
-  if (!thread_.joinable()) return;
-  ctx_.heartBeatStop.Set();
-  thread_.join();
-  ctx_.heartBeatStop.Reset();
-}
+void ChannelKeepAliveThread::Stop() { thread_.Stop(); }
 
 void ChannelKeepAliveThread::Run(CChannelSession* session) {
   DebugTrace(TRACE_SETUP, "Starting ChannelKeepAliveThread...");
   if (session != nullptr) SslKeepAliveLoop(*session, ctx_, post_, clock_);
-  running_ = false;
 }
 
 }  // namespace brindleway

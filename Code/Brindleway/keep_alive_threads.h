@@ -15,14 +15,12 @@
 // the watched thread itself.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "Brindleway/channel_context.h"
 #include "Brindleway/control_channel.h"
+#include "Brindleway/stoppable_thread.h"
 #include "platform/sync/clock.h"
 
 namespace brindleway {
@@ -67,18 +65,15 @@ class GuiKeepAliveThread {
   // Nothing happens when no thread was started.
   void Stop();
   // Started and not yet ended (the time-out ends it by itself).
-  bool Running() const { return running_.load(); }
+  bool Running() const { return thread_.Running(); }
 
  private:
   void Run();
-  void StopLocked();
 
   ChannelContext& ctx_;
   PostToChannelThread post_;
   platform::Clock& clock_;
-  std::mutex mutex_;  // Start and Stop
-  std::thread thread_;
-  std::atomic<bool> running_{false};
+  StoppableThread thread_;  // last: joined before the members Run uses go
 };
 
 class ChannelKeepAliveThread {
@@ -98,18 +93,15 @@ class ChannelKeepAliveThread {
   // the channel state away from 4 first, which ends that wait. Call it
   // before the session's connection is logged out and freed.
   void Stop();
-  bool Running() const { return running_.load(); }
+  bool Running() const { return thread_.Running(); }
 
  private:
   void Run(CChannelSession* session);
-  void StopLocked();
 
   ChannelContext& ctx_;
   PostToChannelThread post_;
   platform::Clock& clock_;
-  std::mutex mutex_;  // Start and Stop
-  std::thread thread_;
-  std::atomic<bool> running_{false};
+  StoppableThread thread_;  // last: joined before the members Run uses go
 };
 
 }  // namespace brindleway

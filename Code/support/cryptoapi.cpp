@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/crypto/crypto_error.h"
@@ -129,20 +130,29 @@ std::optional<RsaPadding> TokenPadding(int padding) {
   return std::nullopt;
 }
 
-int PrivateEncrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
+// One of the token key's private operations on flen bytes at from, for
+// the RSA method: the result in out, or false with the failure on the
+// error queue.
+using TokenOperation = uint32_t (TokenKey::*)(std::span<const uint8_t>, RsaPadding, std::vector<uint8_t>&) const;
+bool RunOnToken(TokenOperation operation, int flen, const unsigned char* from, RSA* rsa, int padding,
+                std::vector<uint8_t>& out) {
   const std::optional<RsaPadding> tokenPadding = TokenPadding(padding);
   if (!tokenPadding || flen < 0) {
     ERR_raise(ERR_LIB_RSA, RSA_R_UNKNOWN_PADDING_TYPE);
-    return -1;
+    return false;
   }
   const std::shared_ptr<TokenKey> key = TokenKeyOf(rsa);
-  if (!key) return -1;
-  std::vector<uint8_t> out;
-  if (uint32_t error = key->PrivateEncrypt({from, static_cast<size_t>(flen)}, *tokenPadding, out);
-      error != 0) {
+  if (!key) return false;
+  if (uint32_t error = ((*key).*operation)({from, static_cast<size_t>(flen)}, *tokenPadding, out); error != 0) {
     cryptoapi_error(error, CRYPTOAPI_F_CRYPT_SIGN_HASH, __FILE__, __LINE__);
-    return -1;
+    return false;
   }
+  return true;
+}
+
+int PrivateEncrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
+  std::vector<uint8_t> out;
+  if (!RunOnToken(&TokenKey::PrivateEncrypt, flen, from, rsa, padding, out)) return -1;
   if (!CopyModulusSized(out, to, rsa)) {
     cryptoapi_error(platform::crypto::NTE_BAD_LEN, CRYPTOAPI_F_CRYPT_SIGN_HASH, __FILE__, __LINE__);
     return -1;
@@ -151,19 +161,8 @@ int PrivateEncrypt(int flen, const unsigned char* from, unsigned char* to, RSA* 
 }
 
 int PrivateDecrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-  const std::optional<RsaPadding> tokenPadding = TokenPadding(padding);
-  if (!tokenPadding || flen < 0) {
-    ERR_raise(ERR_LIB_RSA, RSA_R_UNKNOWN_PADDING_TYPE);
-    return -1;
-  }
-  const std::shared_ptr<TokenKey> key = TokenKeyOf(rsa);
-  if (!key) return -1;
   std::vector<uint8_t> out;
-  if (uint32_t error = key->Decrypt({from, static_cast<size_t>(flen)}, *tokenPadding, out);
-      error != 0) {
-    cryptoapi_error(error, CRYPTOAPI_F_CRYPT_SIGN_HASH, __FILE__, __LINE__);
-    return -1;
-  }
+  if (!RunOnToken(&TokenKey::Decrypt, flen, from, rsa, padding, out)) return -1;
   // to holds RSA_size bytes.
   if (out.size() > static_cast<size_t>(RSA_size(rsa))) {
     cryptoapi_error(platform::crypto::NTE_BAD_LEN, CRYPTOAPI_F_CRYPT_SIGN_HASH, __FILE__, __LINE__);

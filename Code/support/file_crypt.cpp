@@ -16,11 +16,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <span>
 #include <vector>
 
 #include "platform/crypto/protect.h"
+#include "platform/fd_io.h"
 #include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
@@ -47,28 +47,18 @@ bool KeyFromPassword(const char* password, Rc4Key& key) {
   return ok;
 }
 
-bool ReadExactly(int fd, uint8_t* out, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+// What both directions begin with: RC4 at hand and, given a password, the
+// key made from it. False (logged) when either fails.
+bool PrepareKey(const char* password, WipedKey& key) {
+  if (!support::Rc4Available()) {
+    LogPrint(LOG_ERR, "Error during CryptAcquireContext [%d]\n", platform::ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  if (password != nullptr && !KeyFromPassword(password, key.bytes)) {
+    LogPrint(LOG_ERR, "Error during CryptDeriveKey!\n");
+    return false;
   }
   return true;
-}
-
-// Up to size bytes; fewer only at the end of the file. -1 on a read error.
-ssize_t ReadUpTo(int fd, uint8_t* out, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
 }
 
 }  // namespace
@@ -81,19 +71,9 @@ int EncryptFileWithPassword(const uint8_t* data, int length, const std::string& 
     LogPrint(LOG_ERR, "Error opening destination ciphertext file: %s\n", path);
     return 0;
   }
-  support::Rc4Cipher rc4;
-  if (!support::Rc4Available()) {
-    LogPrint(LOG_ERR, "Error during CryptAcquireContext [%d]\n", platform::ERROR_NOT_SUPPORTED);
-    return 0;
-  }
-
   WipedKey key;
-  if (password != nullptr) {
-    if (!KeyFromPassword(password, key.bytes)) {
-      LogPrint(LOG_ERR, "Error during CryptDeriveKey!\n");
-      return 0;
-    }
-  } else {
+  if (!PrepareKey(password, key)) return 0;
+  if (password == nullptr) {
     if (RAND_bytes(key.bytes.data(), RC4_KEY_BYTES) != 1) {
       LogPrint(LOG_ERR, "Error during CryptGenKey\n");
       return 0;
@@ -111,6 +91,7 @@ int EncryptFileWithPassword(const uint8_t* data, int length, const std::string& 
       return 0;
     }
   }
+  support::Rc4Cipher rc4;
   if (!rc4.Init(key.bytes)) {
     LogPrint(LOG_ERR, "Error during CryptEncrypt [%d]\n", platform::ERROR_NOT_SUPPORTED);
     return 0;
@@ -145,21 +126,11 @@ int DecryptFileWithPassword(uint8_t* out, uint32_t* length, const std::string& p
     LogPrint(LOG_ERR, "Error opening ciphertext file!\n");
     return 0;
   }
-  support::Rc4Cipher rc4;
-  if (!support::Rc4Available()) {
-    LogPrint(LOG_ERR, "Error during CryptAcquireContext [%d]\n", platform::ERROR_NOT_SUPPORTED);
-    return 0;
-  }
-
   WipedKey key;
-  if (password != nullptr) {
-    if (!KeyFromPassword(password, key.bytes)) {
-      LogPrint(LOG_ERR, "Error during CryptDeriveKey!\n");
-      return 0;
-    }
-  } else {
+  if (!PrepareKey(password, key)) return 0;
+  if (password == nullptr) {
     uint8_t header[4];
-    if (!ReadExactly(fd.get(), header, sizeof header)) {
+    if (!platform::ReadFull(fd.get(), header)) {
       LogPrint(LOG_ERR, "Error reading file header\n");
       return 0;
     }
@@ -172,7 +143,7 @@ int DecryptFileWithPassword(uint8_t* out, uint32_t* length, const std::string& p
       return 0;
     }
     std::vector<uint8_t> blob(blobSize);
-    if (!ReadExactly(fd.get(), blob.data(), blob.size())) {
+    if (!platform::ReadFull(fd.get(), blob)) {
       LogPrint(LOG_ERR, "Error reading file header\n");
       return 0;
     }
@@ -186,6 +157,7 @@ int DecryptFileWithPassword(uint8_t* out, uint32_t* length, const std::string& p
     std::copy(unsealed.begin(), unsealed.end(), key.bytes.begin());
     OPENSSL_cleanse(unsealed.data(), unsealed.size());
   }
+  support::Rc4Cipher rc4;
   if (!rc4.Init(key.bytes)) {
     LogPrint(LOG_ERR, "Error during CryptDecrypt [%d]\n", platform::ERROR_NOT_SUPPORTED);
     return 0;
@@ -195,7 +167,7 @@ int DecryptFileWithPassword(uint8_t* out, uint32_t* length, const std::string& p
   uint32_t total = 0;
   std::array<uint8_t, FILE_CRYPT_CHUNK> chunk{};
   for (;;) {
-    const ssize_t n = ReadUpTo(fd.get(), chunk.data(), chunk.size());
+    const ssize_t n = platform::ReadUpTo(fd.get(), chunk);
     if (n < 0) {
       LogPrint(LOG_ERR, "Error reading ciphertext!\n");
       return 0;

@@ -1,45 +1,27 @@
 #include "support/rc4_cipher.h"
 
 #include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+
+#include "support/legacy_crypto_context.h"
 
 namespace support {
 namespace {
 
-class LegacyContext {
- public:
-  LegacyContext() {
-    ctx_ = OSSL_LIB_CTX_new();
-    if (ctx_ == nullptr) return;
-    default_ = OSSL_PROVIDER_load(ctx_, "default");
-    legacy_ = OSSL_PROVIDER_load(ctx_, "legacy");
-    if (default_ != nullptr && legacy_ != nullptr) rc4_ = EVP_CIPHER_fetch(ctx_, "RC4", nullptr);
-  }
-  ~LegacyContext() {
-    EVP_CIPHER_free(rc4_);
-    if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
-    if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
-    OSSL_LIB_CTX_free(ctx_);
-  }
-  LegacyContext(const LegacyContext&) = delete;
-  LegacyContext& operator=(const LegacyContext&) = delete;
-
-  // Null when the provider could not be loaded.
-  const EVP_CIPHER* Rc4() const { return rc4_; }
-
- private:
-  OSSL_LIB_CTX* ctx_ = nullptr;
-  OSSL_PROVIDER* default_ = nullptr;
-  OSSL_PROVIDER* legacy_ = nullptr;
-  EVP_CIPHER* rc4_ = nullptr;
+struct CipherFree {
+  void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
 };
 
-const LegacyContext& Legacy() {
-  static const LegacyContext context;
-  return context;
+// Fetched once; freed at exit before the context it came from.
+const EVP_CIPHER* Rc4() {
+  static const std::unique_ptr<EVP_CIPHER, CipherFree> rc4(
+      LegacyCryptoContext() != nullptr && LegacyProviderLoaded()
+          ? EVP_CIPHER_fetch(LegacyCryptoContext(), "RC4", nullptr)
+          : nullptr);
+  return rc4.get();
 }
 
 }  // namespace
@@ -52,10 +34,10 @@ struct Rc4Cipher::State {
 Rc4Cipher::Rc4Cipher() : state_(std::make_unique<State>()) {}
 Rc4Cipher::~Rc4Cipher() = default;
 
-bool Rc4Available() { return Legacy().Rc4() != nullptr; }
+bool Rc4Available() { return Rc4() != nullptr; }
 
 bool Rc4Cipher::Init(std::span<const uint8_t> key) {
-  const EVP_CIPHER* rc4 = Legacy().Rc4();
+  const EVP_CIPHER* rc4 = Rc4();
   EVP_CIPHER_CTX* ctx = state_->ctx;
   if (rc4 == nullptr || ctx == nullptr || key.empty() || key.size() > 256) return false;
   return EVP_EncryptInit_ex2(ctx, rc4, nullptr, nullptr, nullptr) == 1 &&

@@ -1,7 +1,6 @@
 // The RC4 stream cipher of the encrypted files, from OpenSSL's legacy
-// provider. The provider is loaded once into a library context of its own
-// (with the default provider beside it), so the process's default context
-// never offers legacy algorithms; it is unloaded at exit.
+// provider in its own library context (legacy_crypto_context.h), so the
+// process's default context never offers legacy algorithms.
 #pragma once
 
 #include <cstddef>

@@ -13,6 +13,7 @@
 #include "Brindleway/esp_sa.h"
 #include "Brindleway/fixed_network.h"
 #include "Brindleway/gui_command.h"
+#include "Brindleway/password_login.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/tls_context.h"
 #include "common/eventually.h"
@@ -70,15 +71,9 @@ TEST(ChannelServiceOpen, OpenThroughThePipeConnectsAndCloseEndsIt) {
   std::thread service([&] { result = RunChannelService(stop, platform::InstanceLock::Role::Console, setup); });
   ASSERT_TRUE(Eventually([] { return InquiredState() == CHANNEL_STATE_IDLE; }));
 
-  conn_info info;
-  info.host = "127.0.0.1";
-  info.port = gateway.Port();
-  info.auth_type = AUTH_TYPE_PASSWORD;
-  info.user = "alice";
-  info.secret1 = "secret";
   std::vector<uint8_t> open(1 + conn_info::kWireSize, 0);
   open[0] = VQ_OPEN_CHANNEL;
-  ASSERT_TRUE(EncodeConnInfo(info, open.data() + 1));
+  ASSERT_TRUE(EncodeConnInfo(PasswordLogin("127.0.0.1", gateway.Port()), open.data() + 1));
   std::vector<uint8_t> reply;
   ASSERT_EQ(vqtest::SendCommand(open, reply), 0u);
 

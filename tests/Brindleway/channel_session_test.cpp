@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -18,6 +17,8 @@
 #include "Brindleway/ip_comp.h"
 #include "Brindleway/traffic_counters.h"
 #include "Brindleway/fixed_network.h"
+#include "Brindleway/password_login.h"
+#include "Brindleway/post_recorder.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
 #include "Brindleway/tls_context.h"
@@ -34,26 +35,6 @@ using vqgw::Action;
 using vqgw::NegotiationOptions;
 using vqgw::Step;
 using vqtest::Eventually;
-
-class Posts {
- public:
-  void Add(uint32_t message, uint32_t code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    posts_.emplace_back(message, code);
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    posts_.clear();
-  }
-  std::vector<std::pair<uint32_t, uint32_t>> Get() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return posts_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::pair<uint32_t, uint32_t>> posts_;
-};
 
 class ChannelSessionTest : public ::testing::Test {
  protected:
@@ -86,20 +67,12 @@ class ChannelSessionTest : public ::testing::Test {
           ctx_.channelState = CHANNEL_STATE_IDLE;
           return 0;
         },
-        [this](uint32_t message, uint32_t code) { posts_.Add(message, code); }, parts, network_.View()});
+        posts_.Callback(), parts, network_.View()});
     session_->SetRequestWaitMs(requestWaitMs_);
     session_->SetConnectLimitMs(5000);
   }
 
-  conn_info Record() const {
-    conn_info info;
-    info.host = "127.0.0.1";
-    info.port = gateway_->Port();
-    info.auth_type = AUTH_TYPE_PASSWORD;
-    info.user = "alice";
-    info.secret1 = "secret";
-    return info;
-  }
+  conn_info Record() const { return PasswordLogin("127.0.0.1", gateway_->Port()); }
 
   int Open(uint32_t reconnect = 0) { return session_->SetupChannel(Record(), reconnect, 0, cancel_); }
 
@@ -108,7 +81,7 @@ class ChannelSessionTest : public ::testing::Test {
   ChannelContext ctx_;
   RecordingGuiReports gui_;
   FixedNetwork network_;
-  Posts posts_;
+  PostRecorder posts_;
   platform::Event cancel_{platform::Event::Reset::Manual};
   std::unique_ptr<vqgw::TlsGateway> gateway_;
   std::unique_ptr<ChannelSession> session_;
@@ -165,7 +138,7 @@ TEST_P(ChannelSessionVersions, OpenReachesTheConnectedStateWithTheGatewaysKeys) 
   EXPECT_EQ(session_->CloseChannelSequence(), 0);
   EXPECT_EQ(tunnelStops_.load(), 1);
   EXPECT_TRUE(gateway_->WaitFinished(0));
-  EXPECT_TRUE(posts_.Get().empty());
+  EXPECT_TRUE(posts_.Posts().empty());
   // A second close finds nothing to do and breaks nothing.
   EXPECT_EQ(session_->CloseChannelSequence(), 0);
 }
@@ -282,8 +255,8 @@ TEST_F(ChannelSessionTest, HeartBeatSilenceAndRefusalArePostedAsChannelErrors) {
     options.replace[Step::Idle] = c.idle;
     Start(options);
     ASSERT_EQ(Open(), 0) << c.name;
-    ASSERT_TRUE(Eventually([&] { return !posts_.Get().empty(); })) << c.name;
-    EXPECT_EQ(posts_.Get()[0], std::make_pair(WM_CHANNEL_ERROR, c.code)) << c.name;
+    ASSERT_TRUE(Eventually([&] { return !posts_.Posts().empty(); })) << c.name;
+    EXPECT_EQ(posts_.Posts()[0], std::make_pair(WM_CHANNEL_ERROR, c.code)) << c.name;
     ctx_.channelState = CHANNEL_STATE_CLOSING;
     session_->CloseChannelSequence();
     session_.reset();
@@ -304,7 +277,7 @@ TEST_F(ChannelSessionTest, CloseWhileAHeartBeatAnswerIsDelayedIsPromptAndQuiet) 
   ctx_.channelState = CHANNEL_STATE_CLOSING;
   session_->CloseChannelSequence();
   EXPECT_LT(vqtest::MsSince(start), 5000);
-  EXPECT_TRUE(posts_.Get().empty());
+  EXPECT_TRUE(posts_.Posts().empty());
 }
 
 TEST_F(ChannelSessionTest, PreferredGatewaysGoToTheClientApplication) {
@@ -328,7 +301,9 @@ TEST_F(ChannelSessionTest, PreferredGatewaysGoToTheClientApplication) {
     EXPECT_EQ(std::vector<uint8_t>(sent[1].begin(), sent[1].begin() + 8),
               (std::vector<uint8_t>{198, 51, 100, 2, 0xFB, 0x20, 0, 0}));
     EXPECT_EQ(sent[2], std::vector<uint8_t>(260, 0));
-    if (taken) EXPECT_EQ(gui.Events(), std::vector<uint32_t>{107});
+    if (taken) {
+      EXPECT_EQ(gui.Events(), std::vector<uint32_t>{107});
+    }
     session.CloseChannelSequence();
   }
 }

@@ -11,9 +11,7 @@
 
 #include <array>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "Brindleway/constants.h"
@@ -28,6 +26,7 @@
 #include "gateway/udp_data_plane.h"
 #include "platform/tun/tun_channel.h"
 #include "platform/unique_fd.h"
+#include "post_recorder.h"
 #include "protocol_version_scope.h"
 #include "support/log.h"
 
@@ -36,24 +35,7 @@ namespace brindleway::dptest {
 inline constexpr uint32_t kOwnSpi = 0x00003001;
 inline constexpr uint32_t kGatewaySpi = 0x80004002;
 
-// What the channel thread was sent.
-class PostRecorder {
- public:
-  PostToChannelThread Callback() {
-    return [this](uint32_t message, uint32_t code) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      posts_.emplace_back(message, code);
-    };
-  }
-  std::vector<std::pair<uint32_t, uint32_t>> Posts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return posts_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::pair<uint32_t, uint32_t>> posts_;
-};
+using brindleway::PostRecorder;
 
 inline sockaddr_in Loopback(uint16_t port) {
   sockaddr_in a{};

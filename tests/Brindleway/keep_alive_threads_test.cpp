@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,6 +31,7 @@
 #include "gateway/scripted_replies.h"
 #include "gateway/tls_gateway.h"
 #include "platform/sync/clock.h"
+#include "post_recorder.h"
 #include "recording_gui_reports.h"
 #include "support/log.h"
 
@@ -40,29 +40,6 @@ namespace {
 
 using vqgw::Action;
 using vqtest::Eventually;
-
-// What the channel thread was sent.
-class PostRecorder {
- public:
-  PostToChannelThread Callback() {
-    return [this](uint32_t message, uint32_t code) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      posts_.emplace_back(message, code);
-    };
-  }
-  std::vector<std::pair<uint32_t, uint32_t>> Posts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return posts_;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    posts_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::pair<uint32_t, uint32_t>> posts_;
-};
 
 size_t CountOf(const std::string& text, const std::string& part) {
   size_t n = 0;

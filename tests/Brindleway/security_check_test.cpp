@@ -19,6 +19,7 @@
 #include "Brindleway/fixed_network.h"
 #include "Brindleway/host_check_fixture.h"
 #include "Brindleway/host_check_setup.h"
+#include "Brindleway/password_login.h"
 #include "common/eventually.h"
 #include "common/run_as_user.h"
 #include "gateway/negotiation_script.h"
@@ -78,13 +79,7 @@ class SecurityCheckSetUpTest : public HostCheckFixture {
         },
         [](uint32_t, uint32_t) {}, parts, network_.View()});
     session_->SetRequestWaitMs(3000);
-    conn_info info;
-    info.host = "127.0.0.1";
-    info.port = gateway_->Port();
-    info.auth_type = AUTH_TYPE_PASSWORD;
-    info.user = "alice";
-    info.secret1 = "secret";
-    return session_->SetupChannel(info, 0, 0, cancel_);
+    return session_->SetupChannel(PasswordLogin("127.0.0.1", gateway_->Port()), 0, 0, cancel_);
   }
 
   ChannelContext ctx_;

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "Brindleway/recording_gui_reports.h"
 #include "Brindleway/tls_context.h"
 #include "common/eventually.h"
+#include "common/shared_list.h"
 #include "common/temp_root.h"
 #include "gateway/sms_exchange.h"
 #include "gateway/tls_gateway.h"
@@ -31,27 +31,6 @@ namespace {
 
 using vqtest::Eventually;
 using namespace std::chrono_literals;
-
-// The VQ_SMS_EVENT steps, in order; safe from any thread.
-class SmsSteps {
- public:
-  void Add(uint32_t step) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    steps_.push_back(step);
-  }
-  std::vector<uint32_t> Get() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return steps_;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    steps_.clear();
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<uint32_t> steps_;
-};
 
 class SmsAuthTest : public ::testing::Test {
  protected:
@@ -112,7 +91,7 @@ class SmsAuthTest : public ::testing::Test {
   FixedNetwork network_;
   platform::Event cancel_{platform::Event::Reset::Manual};
   platform::FakeClock clock_;
-  SmsSteps steps_;
+  vqtest::SharedList<uint32_t> steps_;  // the VQ_SMS_EVENT steps, in order
   CSmsAuthData sms_{[this](uint32_t step) { steps_.Add(step); }, clock_};
   int64_t requestWaitMs_ = 2000;
   std::unique_ptr<vqgw::TlsGateway> gateway_;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,11 +13,13 @@
 #include "Brindleway/constants.h"
 #include "Brindleway/esp_sa.h"
 #include "Brindleway/fixed_network.h"
+#include "Brindleway/password_login.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
 #include "Brindleway/sms_auth.h"
 #include "Brindleway/tls_context.h"
 #include "common/eventually.h"
+#include "common/shared_list.h"
 #include "common/temp_root.h"
 #include "gateway/negotiation_script.h"
 #include "gateway/sms_exchange.h"
@@ -30,22 +31,6 @@ namespace {
 using vqgw::NegotiationOptions;
 using vqgw::Step;
 using vqtest::Eventually;
-
-class Steps {
- public:
-  void Add(uint32_t step) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    steps_.push_back(step);
-  }
-  std::vector<uint32_t> Get() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return steps_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<uint32_t> steps_;
-};
 
 // A login that asks for an SMS code, the exchange answering `answers`
 // requests and codes, then the rest of the negotiation.
@@ -98,15 +83,7 @@ class SmsChannelTest : public ::testing::Test {
     thread_->Start();
   }
 
-  conn_info Record() const {
-    conn_info info;
-    info.host = "127.0.0.1";
-    info.port = gateway_->Port();
-    info.auth_type = AUTH_TYPE_PASSWORD;
-    info.user = "alice";
-    info.secret1 = "secret";
-    return info;
-  }
+  conn_info Record() const { return PasswordLogin("127.0.0.1", gateway_->Port()); }
 
   bool StepsAre(const std::vector<uint32_t>& want) {
     return Eventually([&] { return steps_.Get() == want; });
@@ -117,7 +94,7 @@ class SmsChannelTest : public ::testing::Test {
   ChannelContext ctx_;
   RecordingGuiReports gui_;
   FixedNetwork network_;
-  Steps steps_;
+  vqtest::SharedList<uint32_t> steps_;
   platform::FakeClock fakeClock_;
   std::unique_ptr<vqgw::TlsGateway> gateway_;
   std::unique_ptr<CSmsAuthData> sms_;

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "gateway/udp_data_plane.h"
 #include "ipv4_test_packets.h"
 #include "platform/sync/clock.h"
+#include "post_recorder.h"
 #include "protocol_version_scope.h"
 #include "support/log.h"
 
@@ -124,16 +124,10 @@ class ClassifyTest : public ::testing::Test {
   void SetUp() override {
     LogInit(nullptr);
     ctx_.clock = &clock_;
-    ctx_.post = [this](uint32_t message, uint32_t code) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      posts_.emplace_back(message, code);
-    };
+    ctx_.post = posts_.Callback();
     clock_.Advance(100000);
   }
-  std::vector<std::pair<uint32_t, uint32_t>> Posts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return posts_;
-  }
+  std::vector<std::pair<uint32_t, uint32_t>> Posts() const { return posts_.Posts(); }
   int Classify(const std::vector<uint8_t>& packet) {
     return classify_tunnel_packet(packet.data(), packet.size(), ctx_);
   }
@@ -141,8 +135,7 @@ class ClassifyTest : public ::testing::Test {
   vqtest::TempRoot root_;
   platform::FakeClock clock_;
   DataPathContext ctx_;
-  std::mutex mutex_;
-  std::vector<std::pair<uint32_t, uint32_t>> posts_;
+  PostRecorder posts_;
 };
 
 TEST_F(ClassifyTest, KeepAliveDigestTriggersHostCheckFrom21AsText) {
@@ -155,7 +148,7 @@ TEST_F(ClassifyTest, KeepAliveDigestTriggersHostCheckFrom21AsText) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.version);
     ProtocolVersionScope version(c.version);
-    posts_.clear();
+    posts_.Clear();
     ctx_.hostCheckDigest.Set({});
     ctx_.lastTrafficMs = 0;
     EXPECT_EQ(Classify(vqgateway::GatewayKeepAlive(c.version, digest)), 1);
@@ -187,7 +180,7 @@ TEST_F(ClassifyTest, DisconnectNoticeReasonsMapToEventCodes) {
   ProtocolVersionScope version(0x20);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
-    posts_.clear();
+    posts_.Clear();
     EXPECT_EQ(Classify(vqgateway::GatewayDisconnectNotice(c.reason)), 1);
     EXPECT_EQ(Posts(), (std::vector<std::pair<uint32_t, uint32_t>>{{WM_CHANNEL_ERROR, static_cast<uint32_t>(c.code)}}));
   }

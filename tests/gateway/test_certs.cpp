@@ -26,7 +26,7 @@ std::vector<uint8_t> TestCert::Der() const {
   return der;
 }
 
-std::shared_ptr<const TestCert> MakeTestCert(CertKind kind, const std::string& commonName) {
+std::shared_ptr<TestCert> NewUnsignedTestCert(const TestCert* issuer, CertKind kind, const std::string& commonName) {
   auto made = std::make_shared<TestCert>();
   made->key.reset(EVP_EC_gen("P-256"));
   Check(made->key != nullptr, "key");
@@ -56,9 +56,20 @@ std::shared_ptr<const TestCert> MakeTestCert(CertKind kind, const std::string& c
   Check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()),
                                    -1, -1, 0) == 1,
         "subject");
-  Check(X509_set_issuer_name(cert, name) == 1, "issuer");
+  Check(X509_set_issuer_name(cert, issuer != nullptr ? X509_get_subject_name(issuer->cert.get()) : name) == 1,
+        "issuer");
   Check(X509_set_pubkey(cert, made->key.get()) == 1, "pubkey");
-  Check(X509_sign(cert, made->key.get(), EVP_sha256()) > 0, "sign");
+  return made;
+}
+
+void SignTestCert(TestCert& made, const TestCert* issuer) {
+  EVP_PKEY* key = issuer != nullptr ? issuer->key.get() : made.key.get();
+  Check(X509_sign(made.cert.get(), key, EVP_sha256()) > 0, "sign");
+}
+
+std::shared_ptr<const TestCert> MakeTestCert(CertKind kind, const std::string& commonName) {
+  std::shared_ptr<TestCert> made = NewUnsignedTestCert(nullptr, kind, commonName);
+  SignTestCert(*made, nullptr);
   return made;
 }
 

@@ -32,4 +32,11 @@ struct TestCert {
 // Throws std::runtime_error when OpenSSL fails.
 std::shared_ptr<const TestCert> MakeTestCert(CertKind kind, const std::string& commonName = "gateway.test");
 
+// The steps MakeTestCert is made of, for certificates with extensions: a
+// new EC key and its certificate for CN=commonName, issued by issuer (by
+// itself when null) and not yet signed; then the signature with the
+// issuer's key (its own when null). Both throw as above.
+std::shared_ptr<TestCert> NewUnsignedTestCert(const TestCert* issuer, CertKind kind, const std::string& commonName);
+void SignTestCert(TestCert& made, const TestCert* issuer);
+
 }  // namespace vqgw

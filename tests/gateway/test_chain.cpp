@@ -2,7 +2,6 @@
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>
-#include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
 #include <cstdio>
@@ -10,8 +9,6 @@
 
 namespace vqgw {
 namespace {
-
-constexpr long kDay = 24 * 60 * 60;
 
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("test chain: ") + what);
@@ -28,57 +25,16 @@ void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
   Check(added, "extension");
 }
 
-// The certificate without its signature; the caller adds extensions and signs.
-std::shared_ptr<TestCert> Build(const TestCert* issuer, CertKind kind, const std::string& commonName) {
-  auto made = std::make_shared<TestCert>();
-  made->key.reset(EVP_EC_gen("P-256"));
-  Check(made->key != nullptr, "key");
-  made->cert.reset(X509_new());
-  X509* cert = made->cert.get();
-  Check(cert != nullptr && X509_set_version(cert, 2) == 1, "version");
-
-  uint8_t serial[8];
-  Check(RAND_bytes(serial, sizeof(serial)) == 1, "serial");
-  serial[0] &= 0x7F;
-  std::unique_ptr<BIGNUM, decltype(&BN_free)> bn(BN_bin2bn(serial, sizeof(serial), nullptr), BN_free);
-  Check(bn && BN_to_ASN1_INTEGER(bn.get(), X509_get_serialNumber(cert)) != nullptr, "serial");
-
-  long from = -kDay, to = 30 * kDay;
-  if (kind == CertKind::Expired) {
-    from = -30 * kDay;
-    to = -kDay;
-  } else if (kind == CertKind::NotYetValid) {
-    from = kDay;
-    to = 30 * kDay;
-  }
-  Check(X509_gmtime_adj(X509_getm_notBefore(cert), from) != nullptr, "notBefore");
-  Check(X509_gmtime_adj(X509_getm_notAfter(cert), to) != nullptr, "notAfter");
-
-  X509_NAME* name = X509_get_subject_name(cert);
-  Check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                                   -1, -1, 0) == 1,
-        "subject");
-  Check(X509_set_issuer_name(cert, issuer != nullptr ? X509_get_subject_name(issuer->cert.get()) : name) == 1,
-        "issuer");
-  Check(X509_set_pubkey(cert, made->key.get()) == 1, "pubkey");
-  return made;
-}
-
-void Sign(TestCert& made, const TestCert* issuer) {
-  EVP_PKEY* key = issuer != nullptr ? issuer->key.get() : made.key.get();
-  Check(X509_sign(made.cert.get(), key, EVP_sha256()) > 0, "sign");
-}
-
 }  // namespace
 
 TestCertPtr IssueTestCert(const TestCert* issuer, CertKind kind, const std::string& commonName, bool isCa) {
-  std::shared_ptr<TestCert> made = Build(issuer, kind, commonName);
+  std::shared_ptr<TestCert> made = NewUnsignedTestCert(issuer, kind, commonName);
   X509* signer = issuer != nullptr ? issuer->cert.get() : made->cert.get();
   AddExtension(made->cert.get(), signer, NID_basic_constraints, isCa ? "critical,CA:TRUE" : "CA:FALSE");
   if (isCa) AddExtension(made->cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
   AddExtension(made->cert.get(), signer, NID_subject_key_identifier, "hash");
   if (issuer != nullptr) AddExtension(made->cert.get(), signer, NID_authority_key_identifier, "keyid:always");
-  Sign(*made, issuer);
+  SignTestCert(*made, issuer);
   return made;
 }
 
@@ -100,10 +56,10 @@ TestChain MakeTestChain(int intermediates, CertKind leafKind, const std::string&
 }
 
 TestCertPtr MakeLargeTestCert(size_t minDerBytes) {
-  std::shared_ptr<TestCert> made = Build(nullptr, CertKind::Valid, "large.gateway.test");
+  std::shared_ptr<TestCert> made = NewUnsignedTestCert(nullptr, CertKind::Valid, "large.gateway.test");
   // A comment of the missing size, with room for its own encoding.
   AddExtension(made->cert.get(), made->cert.get(), NID_netscape_comment, std::string(minDerBytes, 'c'));
-  Sign(*made, nullptr);
+  SignTestCert(*made, nullptr);
   Check(made->Der().size() >= minDerBytes, "size");
   return made;
 }

@@ -28,6 +28,7 @@
 #include "Brindleway/constants.h"
 #include "Brindleway/esp_sa.h"
 #include "Brindleway/gui_command.h"
+#include "Brindleway/password_login.h"
 #include "Brindleway/protocol_version.h"
 #include "Brindleway/tls_context.h"
 #include "common/eventually.h"
@@ -257,15 +258,9 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   // Opens the channel and hands the gateway's data plane the keys of the
   // client's key request; true once the status says connected.
   void Open() {
-    conn_info info;
-    info.host = kGatewayAddress;
-    info.port = tls_->Port();
-    info.auth_type = AUTH_TYPE_PASSWORD;
-    info.user = "alice";
-    info.secret1 = "secret";
     std::vector<uint8_t> open(1 + conn_info::kWireSize, 0);
     open[0] = VQ_OPEN_CHANNEL;
-    ASSERT_TRUE(EncodeConnInfo(info, open.data() + 1));
+    ASSERT_TRUE(EncodeConnInfo(PasswordLogin(kGatewayAddress, tls_->Port()), open.data() + 1));
     std::vector<uint8_t> reply;
     ASSERT_EQ(vqtest::SendCommand(open, reply), 0u);
 

@@ -30,8 +30,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "support/utf16.h"
 
 extern char** environ;
 
@@ -44,24 +47,6 @@ std::string ReadAll(const char* path) {
   return text.str();
 }
 
-void PutUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // UTF-16LE when it starts with a byte-order mark or its second byte is 0.
 std::string Decode(const std::string& raw) {
   size_t start = 0;
@@ -71,20 +56,7 @@ std::string Decode(const std::string& raw) {
     start = 2;
   }
   if (!wide) return raw;
-  std::string out;
-  for (size_t i = start; i + 1 < raw.size(); i += 2) {
-    uint32_t u = static_cast<uint8_t>(raw[i]) | (static_cast<uint32_t>(static_cast<uint8_t>(raw[i + 1])) << 8);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < raw.size()) {
-      const uint32_t low =
-          static_cast<uint8_t>(raw[i + 2]) | (static_cast<uint32_t>(static_cast<uint8_t>(raw[i + 3])) << 8);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-        i += 2;
-      }
-    }
-    PutUtf8(out, u);
-  }
-  return out;
+  return Utf16ToUtf8(Utf16FromLeBytes(std::string_view(raw).substr(start)));
 }
 
 bool Append(const std::string& path, const std::string& text) {

@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
+#include "platform/fd_io.h"
 #include "platform/paths/paths.h"
 #include "platform/process/user_context.h"
 #include "platform/unique_fd.h"
@@ -56,46 +58,6 @@ Owner KeyOwner() {
 
 std::string Folder(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
-// Makes the missing folders of dir (mode 0700, handed to the owner).
-bool MakeFolders(const std::string& dir, const Owner& owner) {
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    const size_t next = dir.find('/', pos + 1);
-    const std::string partial = dir.substr(0, next);
-    pos = next;
-    if (partial.empty()) continue;
-    if (::mkdir(partial.c_str(), 0700) == 0) {
-      if (owner.chown && ::chown(partial.c_str(), owner.uid, owner.gid) != 0) return false;
-    } else if (errno != EEXIST) {
-      return false;
-    }
-  }
-  struct stat st{};
-  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool ReadAll(int fd, uint8_t* out, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Reads the key file: 0, ERROR_FILE_NOT_FOUND when there is none, or
 // ERROR_ACCESS_DENIED when it is not a private 32-byte file of the user or
 // of this process (a key that others could read or plant protects nothing).
@@ -107,14 +69,16 @@ uint32_t ReadKey(const std::string& path, const Owner& owner, Key& key) {
       (st.st_uid != owner.uid && st.st_uid != ::geteuid()) || (st.st_mode & 077) != 0) {
     return ERROR_ACCESS_DENIED;
   }
-  return ReadAll(fd.get(), key.data(), key.size()) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  return ReadFull(fd.get(), key) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 // Makes the key file with fresh random bytes. Two processes may do this at
 // once: the key is written in full under a private name and linked into
 // place, so whoever links first wins and the other reads that key.
 uint32_t CreateKey(const std::string& path, const Owner& owner, Key& key) {
-  if (!MakeFolders(Folder(path), owner)) return ERROR_ACCESS_DENIED;
+  std::optional<paths::FolderOwner> folderOwner;
+  if (owner.chown) folderOwner = paths::FolderOwner{owner.uid, owner.gid};
+  if (!paths::CreateDirectories(Folder(path), 0700, folderOwner)) return ERROR_ACCESS_DENIED;
   static std::atomic<unsigned> counter{0};
   const std::string temp = path + ".new." + std::to_string(::getpid()) + "." + std::to_string(counter++);
   {
@@ -124,7 +88,7 @@ uint32_t CreateKey(const std::string& path, const Owner& owner, Key& key) {
     const bool ok = RAND_bytes(fresh.key.data(), static_cast<int>(fresh.key.size())) == 1 &&
                     ::fchmod(fd.get(), 0600) == 0 &&
                     (!owner.chown || ::fchown(fd.get(), owner.uid, owner.gid) == 0) &&
-                    WriteAll(fd.get(), fresh.key.data(), fresh.key.size()) && ::fsync(fd.get()) == 0 &&
+                    WriteFull(fd.get(), fresh.key) && ::fsync(fd.get()) == 0 &&
                     ::close(fd.release()) == 0;
     if (!ok) {
       ::unlink(temp.c_str());

@@ -28,6 +28,24 @@ bool InputFits(size_t length, size_t keySize, RsaPadding padding) {
   return length > 0 && length + 11 <= keySize;
 }
 
+// One RSA operation with the token's key: init and run are EVP_PKEY_sign_init and EVP_PKEY_sign, or
+// their decrypt twins; refused is the code when the token turns it down.
+using PkeyInit = int (*)(EVP_PKEY_CTX*);
+using PkeyRun = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
+uint32_t RunRsa(EVP_PKEY* key, PkeyInit init, PkeyRun run, uint32_t refused, std::span<const uint8_t> input,
+                RsaPadding padding, size_t keySize, std::vector<uint8_t>& out) {
+  const Pkcs11ErrorScope errors;
+  PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
+  if (!ctx || init(ctx.get()) <= 0 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), OpenSslPadding(padding)) <= 0)
+    return NTE_FAIL;
+  std::vector<uint8_t> result(keySize, 0);
+  size_t length = result.size();
+  if (run(ctx.get(), result.data(), &length, input.data(), input.size()) <= 0) return errors.Error(refused);
+  result.resize(length);
+  out = std::move(result);
+  return 0;
+}
+
 }  // namespace
 
 TokenKey::TokenKey(std::shared_ptr<Pkcs11Module> module, std::vector<uint8_t> id, EvpPkeyPtr key)
@@ -60,19 +78,8 @@ uint32_t TokenKey::PrivateEncrypt(std::span<const uint8_t> data, RsaPadding padd
   const size_t keySize = Size();
   if (!InputFits(data.size(), keySize, padding)) return NTE_BAD_LEN;
   std::lock_guard lock(module_->mutex_);
-  return WithKey([&](EVP_PKEY* key) -> uint32_t {
-    const Pkcs11ErrorScope errors;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), OpenSslPadding(padding)) <= 0)
-      return NTE_FAIL;
-    std::vector<uint8_t> result(keySize, 0);
-    size_t length = result.size();
-    if (EVP_PKEY_sign(ctx.get(), result.data(), &length, data.data(), data.size()) <= 0)
-      return errors.Error(NTE_FAIL);
-    result.resize(length);
-    out = std::move(result);
-    return 0;
+  return WithKey([&](EVP_PKEY* key) {
+    return RunRsa(key, EVP_PKEY_sign_init, EVP_PKEY_sign, NTE_FAIL, data, padding, keySize, out);
   });
 }
 
@@ -82,19 +89,8 @@ uint32_t TokenKey::Decrypt(std::span<const uint8_t> input, RsaPadding padding,
   const size_t keySize = Size();
   if (input.size() != keySize) return NTE_BAD_LEN;
   std::lock_guard lock(module_->mutex_);
-  return WithKey([&](EVP_PKEY* key) -> uint32_t {
-    const Pkcs11ErrorScope errors;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
-    if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), OpenSslPadding(padding)) <= 0)
-      return NTE_FAIL;
-    std::vector<uint8_t> result(keySize, 0);
-    size_t length = result.size();
-    if (EVP_PKEY_decrypt(ctx.get(), result.data(), &length, input.data(), input.size()) <= 0)
-      return errors.Error(NTE_BAD_DATA);
-    result.resize(length);
-    out = std::move(result);
-    return 0;
+  return WithKey([&](EVP_PKEY* key) {
+    return RunRsa(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, NTE_BAD_DATA, input, padding, keySize, out);
   });
 }
 

@@ -3,14 +3,12 @@
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 #include <netlink/attr.h>
-#include <netlink/cache.h>
 #include <netlink/msg.h>
-#include <netlink/route/addr.h>
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
+#include "platform/net/address_dump.h"
 #include "platform/net/ipv4_prefix.h"
 #include "platform/net/net_error.h"
 #include "platform/net/netlink_socket.h"
@@ -18,14 +16,6 @@
 
 namespace platform::net {
 namespace {
-
-uint32_t AddrOf(nl_addr* addr) {
-  uint32_t v = 0;
-  if (addr != nullptr && nl_addr_get_family(addr) == AF_INET && nl_addr_get_len(addr) == 4) {
-    std::memcpy(&v, nl_addr_get_binary_addr(addr), 4);
-  }
-  return v;
-}
 
 uint32_t SendAddress(int cmd, int flags, uint32_t ifIndex, const InterfaceAddress& a) {
   if (ifIndex == 0 || ifIndex > 0x7FFFFFFF) return ERROR_NOT_FOUND;
@@ -56,21 +46,10 @@ uint32_t SendAddress(int cmd, int flags, uint32_t ifIndex, const InterfaceAddres
 
 uint32_t GetInterfaceAddresses(uint32_t ifIndex, std::vector<InterfaceAddress>& out) {
   out.clear();
-  NetlinkSocket sock;
-  if (int err = sock.Open(); err != 0) return Win32FromNetErrno(err);
-  nl_cache* raw = nullptr;
-  if (int r = rtnl_addr_alloc_cache(sock.get(), &raw); r < 0) return Win32FromNetErrno(ErrnoFromNl(r));
-  NlCachePtr cache(raw);
-  for (nl_object* obj = nl_cache_get_first(cache.get()); obj != nullptr; obj = nl_cache_get_next(obj)) {
-    auto* addr = reinterpret_cast<rtnl_addr*>(obj);
-    if (rtnl_addr_get_family(addr) != AF_INET) continue;
-    if (static_cast<uint32_t>(rtnl_addr_get_ifindex(addr)) != ifIndex) continue;
-    InterfaceAddress a;
-    a.local = AddrOf(rtnl_addr_get_local(addr));
-    a.mask = MaskFromPrefix(rtnl_addr_get_prefixlen(addr));
-    a.peer = AddrOf(rtnl_addr_get_peer(addr));
-    if (a.peer == a.local) a.peer = 0;
-    out.push_back(a);
+  std::vector<KernelAddress> all;
+  if (uint32_t err = DumpIpv4Addresses(all); err != 0) return err;
+  for (const KernelAddress& k : all) {
+    if (k.ifIndex == ifIndex) out.push_back(k.address);
   }
   return 0;
 }

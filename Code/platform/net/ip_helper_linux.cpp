@@ -8,33 +8,25 @@
 #include <netlink/attr.h>
 #include <netlink/cache.h>
 #include <netlink/msg.h>
-#include <netlink/route/addr.h>
 #include <netlink/route/nexthop.h>
 #include <netlink/route/route.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <tuple>
 
+#include "platform/net/address_dump.h"
 #include "platform/net/ip_helper.h"
 #include "platform/net/ipv4_prefix.h"
 #include "platform/net/net_error.h"
 #include "platform/net/netlink_socket.h"
+#include "platform/net/nl_ipv4.h"
 #include "platform/net/route_protocol.h"
 #include "platform/win32/win32_error.h"
 
 namespace platform::net {
 namespace {
-
-uint32_t AddrOf(nl_addr* addr) {
-  uint32_t v = 0;
-  if (addr != nullptr && nl_addr_get_family(addr) == AF_INET && nl_addr_get_len(addr) == 4) {
-    std::memcpy(&v, nl_addr_get_binary_addr(addr), 4);
-  }
-  return v;
-}
 
 // A main-table route as the kernel holds it: the row plus what re-creating
 // it with another metric must keep.
@@ -50,11 +42,11 @@ struct KernelRoute {
 KernelRoute FromRtnl(rtnl_route* route) {
   KernelRoute k;
   nl_addr* dst = rtnl_route_get_dst(route);
-  k.row.dest = AddrOf(dst);
+  k.row.dest = Ipv4FromNl(dst);
   k.row.mask = MaskFromPrefix(dst != nullptr ? static_cast<int>(nl_addr_get_prefixlen(dst)) : 0);
   if (rtnl_route_get_nnexthops(route) > 0) {
     rtnl_nexthop* nh = rtnl_route_nexthop_n(route, 0);
-    k.row.nextHop = AddrOf(rtnl_route_nh_get_gateway(nh));
+    k.row.nextHop = Ipv4FromNl(rtnl_route_nh_get_gateway(nh));
     k.row.ifIndex = static_cast<uint32_t>(rtnl_route_nh_get_ifindex(nh));
     k.flags = rtnl_route_nh_get_flags(nh) & RTNH_F_ONLINK;
   }
@@ -64,7 +56,7 @@ KernelRoute FromRtnl(rtnl_route* route) {
   k.row.metric1 = rtnl_route_get_priority(route);
   k.scope = rtnl_route_get_scope(route);
   k.tos = rtnl_route_get_tos(route);
-  k.prefSrc = AddrOf(rtnl_route_get_pref_src(route));
+  k.prefSrc = Ipv4FromNl(rtnl_route_get_pref_src(route));
   return k;
 }
 
@@ -141,20 +133,10 @@ KernelRoute OwnRoute(const IpForwardRow& row) {
 
 uint32_t GetIpAddrTable(std::vector<IpAddrRow>& rows) {
   rows.clear();
-  NetlinkSocket sock;
-  if (int err = sock.Open(); err != 0) return Win32FromNetErrno(err);
-  nl_cache* raw = nullptr;
-  if (int r = rtnl_addr_alloc_cache(sock.get(), &raw); r < 0) return Win32FromNetErrno(ErrnoFromNl(r));
-  NlCachePtr cache(raw);
-  for (nl_object* obj = nl_cache_get_first(cache.get()); obj != nullptr; obj = nl_cache_get_next(obj)) {
-    auto* addr = reinterpret_cast<rtnl_addr*>(obj);
-    if (rtnl_addr_get_family(addr) != AF_INET) continue;
-    IpAddrRow row;
-    row.addr = AddrOf(rtnl_addr_get_local(addr));
-    row.mask = MaskFromPrefix(rtnl_addr_get_prefixlen(addr));
-    row.ifIndex = static_cast<uint32_t>(rtnl_addr_get_ifindex(addr));
-    rows.push_back(row);
-  }
+  std::vector<KernelAddress> all;
+  if (uint32_t err = DumpIpv4Addresses(all); err != 0) return err;
+  rows.reserve(all.size());
+  for (const KernelAddress& k : all) rows.push_back({k.address.local, k.address.mask, k.ifIndex});
   return 0;
 }
 

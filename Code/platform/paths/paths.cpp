@@ -110,15 +110,21 @@ std::string CertStoreDir(std::string_view storeName) {
   return UserAppData() + "/tarnwickgate/certs/" + BaseName(storeName, "");
 }
 
-bool CreateDirectories(const std::string& path) {
+bool CreateDirectories(const std::string& path) { return CreateDirectories(path, 0755); }
+
+bool CreateDirectories(const std::string& path, mode_t mode, const std::optional<FolderOwner>& owner) {
   if (path.empty()) return false;
-  std::string partial;
   size_t pos = 0;
   while (pos != std::string::npos) {
-    size_t next = path.find('/', pos + 1);
-    partial = path.substr(0, next);
-    if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    const size_t next = path.find('/', pos + 1);
+    const std::string partial = path.substr(0, next);
     pos = next;
+    if (partial.empty()) continue;
+    if (::mkdir(partial.c_str(), mode) == 0) {
+      if (owner && ::chown(partial.c_str(), owner->uid, owner->gid) != 0) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
   }
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -2,6 +2,9 @@
 // below it, so tests, the demo and a second instance run side by side.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +45,15 @@ std::string CertStoreDir(std::string_view storeName);
 
 // Creates the folder and every missing parent (mode 0755); true when it exists afterwards.
 bool CreateDirectories(const std::string& path);
+
+// Who the folders made get handed to.
+struct FolderOwner {
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+// The same with mode (less the umask) for each folder it makes, and each
+// handed to owner when one is given. On failure errno tells why.
+bool CreateDirectories(const std::string& path, mode_t mode, const std::optional<FolderOwner>& owner = std::nullopt);
 
 // The running program's own file and its folder.
 std::string ModulePath();

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
+#include "platform/paths/paths.h"
 #include "platform/registry/name_fold.h"
 #include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
@@ -197,21 +199,9 @@ uint32_t FindChild(sqlite3* db, int64_t parent, const std::string& name, int64_t
 bool MakeParentFolders(const std::string& path, const HiveFileRules& rules) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return true;
-  const std::string dir = path.substr(0, slash);
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    const size_t next = dir.find('/', pos + 1);
-    const std::string partial = dir.substr(0, next);
-    pos = next;
-    if (partial.empty()) continue;
-    if (::mkdir(partial.c_str(), rules.dirMode) == 0) {
-      if (rules.chownTo && ::chown(partial.c_str(), rules.uid, rules.gid) != 0) return false;
-    } else if (errno != EEXIST) {
-      return false;
-    }
-  }
-  struct stat st{};
-  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::optional<paths::FolderOwner> owner;
+  if (rules.chownTo) owner = paths::FolderOwner{rules.uid, rules.gid};
+  return paths::CreateDirectories(path.substr(0, slash), rules.dirMode, owner);
 }
 
 // Creates an empty hive file with exactly the mode the rules give (whatever the

@@ -47,8 +47,8 @@ class Device {
   // Zero-terminated text of at most kInfoBytes bytes.
   virtual uint32_t GetInfo(std::string& info) = 0;
   // Addresses in network order; recorded: a TUN link has no neighbours to
-  // answer for, every packet goes to the far end.
-  virtual uint32_t SetPointToPoint(uint32_t local, uint32_t remote) = 0;
+  // answer for, every packet goes to the far end. 6 when closed.
+  virtual uint32_t SetPointToPoint(uint32_t local, uint32_t remote);
   // Connected = the interface is up.
   virtual uint32_t SetMediaStatus(bool connected) = 0;
 
@@ -63,7 +63,7 @@ class Device {
                        size_t& count);
   uint32_t WritePackets(std::span<const std::span<const uint8_t>> packets, size_t& count);
 
- protected:
+ private:
   uint32_t p2pLocal_ = 0;
   uint32_t p2pRemote_ = 0;
 };

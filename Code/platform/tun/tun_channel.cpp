@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/tun/packet_call.h"
 #include "platform/win32/win32_error.h"
 
 namespace platform::tun {
@@ -26,31 +27,15 @@ class ChannelDevice final : public Device {
   uint32_t Read(std::span<uint8_t> buffer, size_t& length) override {
     length = 0;
     if (!fd_.valid()) return ERROR_INVALID_HANDLE;
-    for (;;) {
-      const ssize_t n = ::recv(fd_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
-      if (n >= 0) {
-        if (static_cast<size_t>(n) > buffer.size()) {
-          length = buffer.size();
-          return ERROR_MORE_DATA;
-        }
-        length = static_cast<size_t>(n);
-        return 0;
-      }
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) return ERROR_IO_PENDING;
-      return Win32FromErrno(errno);
-    }
+    return ReadPacketCall(
+        [&] { return ::recv(fd_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC); }, buffer.size(),
+        length);
   }
 
   uint32_t Write(std::span<const uint8_t> packet) override {
     if (!fd_.valid()) return ERROR_INVALID_HANDLE;
-    for (;;) {
-      const ssize_t n = ::send(fd_.get(), packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (n >= 0) return 0;
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) return ERROR_IO_PENDING;
-      return Win32FromErrno(errno);
-    }
+    return WritePacketCall(
+        [&] { return ::send(fd_.get(), packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL); });
   }
 
   uint32_t GetMac(std::array<uint8_t, 6>& mac) override {
@@ -73,12 +58,6 @@ class ChannelDevice final : public Device {
     if (!fd_.valid()) return ERROR_INVALID_HANDLE;
     info = "channel " + state_->name;
     if (info.size() >= kInfoBytes) info.resize(kInfoBytes - 1);
-    return 0;
-  }
-  uint32_t SetPointToPoint(uint32_t local, uint32_t remote) override {
-    if (!fd_.valid()) return ERROR_INVALID_HANDLE;
-    p2pLocal_ = local;
-    p2pRemote_ = remote;
     return 0;
   }
   uint32_t SetMediaStatus(bool connected) override {

@@ -1,8 +1,16 @@
 #include <algorithm>
 
 #include "platform/tun/tun.h"
+#include "platform/win32/win32_error.h"
 
 namespace platform::tun {
+
+uint32_t Device::SetPointToPoint(uint32_t local, uint32_t remote) {
+  if (!IsOpen()) return ERROR_INVALID_HANDLE;
+  p2pLocal_ = local;
+  p2pRemote_ = remote;
+  return 0;
+}
 
 uint32_t Device::ReadPackets(std::span<const std::span<uint8_t>> buffers, std::span<size_t> lengths,
                              size_t& count) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/net/link.h"
+#include "platform/tun/packet_call.h"
 #include "platform/tun/tun.h"
 #include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
@@ -45,31 +46,12 @@ class LinuxTun final : public Device {
     // The driver cuts a packet to the room given without saying so: what
     // does not fit the caller's buffer lands in the overflow, and shows.
     iovec parts[2] = {{buffer.data(), buffer.size()}, {overflow_.data(), overflow_.size()}};
-    for (;;) {
-      const ssize_t n = ::readv(fd_.get(), parts, 2);
-      if (n >= 0) {
-        if (static_cast<size_t>(n) > buffer.size()) {
-          length = buffer.size();
-          return ERROR_MORE_DATA;
-        }
-        length = static_cast<size_t>(n);
-        return 0;
-      }
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) return ERROR_IO_PENDING;
-      return Win32FromErrno(errno);
-    }
+    return ReadPacketCall([&] { return ::readv(fd_.get(), parts, 2); }, buffer.size(), length);
   }
 
   uint32_t Write(std::span<const uint8_t> packet) override {
     if (!fd_.valid()) return ERROR_INVALID_HANDLE;
-    for (;;) {
-      const ssize_t n = ::write(fd_.get(), packet.data(), packet.size());
-      if (n >= 0) return 0;
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) return ERROR_IO_PENDING;
-      return Win32FromErrno(errno);
-    }
+    return WritePacketCall([&] { return ::write(fd_.get(), packet.data(), packet.size()); });
   }
 
   uint32_t GetMac(std::array<uint8_t, 6>& mac) override {
@@ -99,13 +81,6 @@ class LinuxTun final : public Device {
     if (!fd_.valid()) return ERROR_INVALID_HANDLE;
     info = "Linux TUN " + ifname_;
     if (info.size() >= kInfoBytes) info.resize(kInfoBytes - 1);
-    return 0;
-  }
-
-  uint32_t SetPointToPoint(uint32_t local, uint32_t remote) override {
-    if (!fd_.valid()) return ERROR_INVALID_HANDLE;
-    p2pLocal_ = local;
-    p2pRemote_ = remote;
     return 0;
   }
 
