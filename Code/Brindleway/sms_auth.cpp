@@ -44,6 +44,8 @@ int CSmsAuthData::Exchange(CChannelSession& session) {
     std::lock_guard<std::mutex> lock(mutex_);
     open_ = true;
   }
+  // The user's ten minutes start when the dialog opens.
+  waitFromMs_ = clock_.NowMs();
   ShowSmsDialog(1);
   return WaitSmsAuthFinished();
 }
@@ -148,7 +150,8 @@ int CSmsAuthData::WaitSmsAuthFinished() {
   try {
     enum class End { Signalled, TimedOut, Cancelled };
     End end = End::TimedOut;
-    const int64_t deadline = clock_.NowMs() + kSmsWaitMs;
+    const int64_t deadline = waitFromMs_.value_or(clock_.NowMs()) + kSmsWaitMs;
+    waitFromMs_.reset();
     for (;;) {
       if (completion_.Wait(kWaitSliceMs)) {
         end = End::Signalled;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/sync/clock.h"
@@ -94,6 +95,8 @@ class CSmsAuthData {
   CChannelSession* session_ = nullptr;
   bool open_ = false;
   int commandsUnderWay_ = 0;
+  // When the exchange opened the dialog (the wait counts from there).
+  std::optional<int64_t> waitFromMs_;
 };
 
 }  // namespace brindleway
