@@ -13,7 +13,6 @@
 #include "Brindleway/ip_comp.h"
 #include "Brindleway/ip_frag.h"
 #include "Brindleway/traffic_counters.h"
-#include "Brindleway/udp_side.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 #include "support/wire.h"
@@ -108,7 +107,6 @@ void parse_device_packets(AdapterContext& adapter, SocketContext& socket) {
     if (length == 0 || held < length) {
       LogPrint(LOG_ERR, "Partial IP datagram, %d of %d\n", held, length);
       adapter.readBuffer = std::move(current);
-      socket_write(socket);
       return;
     }
     BufDescPtr next;
@@ -127,7 +125,6 @@ void parse_device_packets(AdapterContext& adapter, SocketContext& socket) {
     SendToTunnel(adapter, socket, std::move(current));
     current = std::move(next);
   }
-  socket_write(socket);
 }
 
 int devicefile_read(AdapterContext& adapter, SocketContext& socket) {

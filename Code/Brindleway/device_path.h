@@ -1,8 +1,9 @@
 // The adapter side of the data path: IP packets read from the virtual
 // adapter go to the tunnel, decrypted packets from the tunnel are written
-// to the adapter. Runs on the I/O loop thread only.
+// to the adapter. Runs on the I/O loop's threads only.
 //
-// Outbound road of the bytes one read gives:
+// Outbound road of the bytes one read gives (outbound thread of the I/O
+// loop):
 //  1. appended to the read buffer (a datagram split over two reads joins
 //     the part held);
 //  2. sanity: IP version 4 or 6 and a length that fits a buffer, else every
@@ -13,12 +14,14 @@
 //     broadcast (255.255.255.255, or the adapter's subnet with all host
 //     bits set) and multicast (224.0.0.0 and up) are dropped;
 //  6. compressed when that pays, counted (bytes after compression),
-//     encapsulated and queued for the socket, which is then flushed.
+//     encapsulated and queued for the socket; the I/O loop sends the queue
+//     after the pass's reads, several datagrams per call.
 //
-// Inbound: the head of the adapter queue is written; a packet longer than
-// the MTU is fragmented first (ip_frag) and a packet that can't be is
-// dropped. A write the device can't take yet is retried once it can; a
-// write that completes counts its bytes and one packet received.
+// Inbound (inbound thread): the head of the adapter queue is written; a
+// packet longer than the MTU is fragmented first (ip_frag) and a packet
+// that can't be is dropped. A write the device can't take yet is retried
+// once it can; a write that completes counts its bytes and one packet
+// received.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +34,7 @@ namespace brindleway {
 // 0; -1 when no buffer could be had, the device failed, or a read gave 0
 // bytes (the I/O loop then reports 4004).
 int devicefile_read(AdapterContext& adapter, SocketContext& socket);
-// Splits adapter.readBuffer into datagrams and sends them on.
+// Splits adapter.readBuffer into datagrams and queues them for the socket.
 void parse_device_packets(AdapterContext& adapter, SocketContext& socket);
 // Writes the current or next queued packet (at most one per call).
 void devicefile_write(AdapterContext& adapter);

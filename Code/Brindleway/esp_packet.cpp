@@ -132,7 +132,7 @@ int esp_decap(buf_desc* pDesc) {
   uint32_t innerLength = 0;
   {
     EspSaState& state = esp_sa_state();
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard<std::mutex> guard(state.inboundLock);
     if (length < ESP_HEADER_LENGTH) {
       DebugTrace(TRACE_PACKETS, "short datagram: %d\n", static_cast<int>(length));
       return -1;

@@ -148,7 +148,7 @@ int esp_sa_setup(uint32_t ownSpi, uint32_t gatewaySpi, std::span<const uint8_t> 
   outbound->dst = sa_address{gatewayAddress, ESP_SA_PORT};
   outbound->src = sa_address{localAddress, ESP_SA_PORT};
 
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::scoped_lock guard(state.lock, state.inboundLock);
   std::memcpy(state.chainedIv, ivSeed, sizeof ivSeed);
   std::strcpy(state.transform.name, "ipesp");
   state.transform.header_length = ESP_HEADER_LENGTH;
@@ -177,7 +177,7 @@ std::optional<sa_peer> find_peer_by_spi(uint32_t spi) {
 
 void remove_aging_peer() {
   EspSaState& state = esp_sa_state();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::scoped_lock guard(state.lock, state.inboundLock);
   // The timer may fire after a close already emptied the slots.
   if (state.aging.inbound == nullptr || state.aging.outbound == nullptr) return;
   LogPrint(LOG_DEBUG, "remove_aging_peer............\n");
@@ -188,7 +188,7 @@ void remove_aging_peer() {
 
 void esp_sa_cleanup() {
   EspSaState& state = esp_sa_state();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::scoped_lock guard(state.lock, state.inboundLock);
   state.cipherId = 0;
   state.hashId = 0;
   state.transform = esp_transform{};

@@ -12,10 +12,14 @@
 //  3. cut the keys from the key block: the first HMAC and cipher keys key
 //     the gateway's direction (our inbound SA), the next ones ours;
 //  4. build the key schedules and HMAC states;
-//  5. under the SA lock: current pair -> aging slot, new pair -> current.
+//  5. under both locks: current pair -> aging slot, new pair -> current.
 //
-// Process-wide state; one lock (the SA lock) serialises set-up, the peer
-// slots, encapsulation, decapsulation and the chained IV.
+// Process-wide state. The SA lock serialises encapsulation, the chained IV
+// and what the status reads; the inbound lock serialises decapsulation, so
+// that packets can be decrypted on one thread while others are encrypted
+// on another. Changing the peer slots (set-up, the aging peer's removal,
+// clean-up) takes both at once, so either one is enough to read them. An inbound SA is only used under the inbound lock, an outbound SA
+// only under the SA lock.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +85,7 @@ struct sa_peer {
 
 struct EspSaState {
   std::mutex lock;
+  std::mutex inboundLock;
   sa_peer current;
   sa_peer aging;
   // Owners of every descriptor since the channel opened (two per key
@@ -98,8 +103,8 @@ struct EspSaState {
   uint16_t hashId = 0;
 };
 
-// The process-wide state. Its members other than the lock are read and
-// written only with the lock held.
+// The process-wide state. Its members other than the locks are read and
+// written only with the locks held as above.
 EspSaState& esp_sa_state();
 
 // Where each key lies in the key block, for HMAC key length h and cipher
@@ -121,7 +126,7 @@ int esp_sa_setup(uint32_t ownSpi, uint32_t gatewaySpi, std::span<const uint8_t> 
 
 // The current or the aging pair whose inbound SPI is spi (current first).
 std::optional<sa_peer> find_peer_by_spi(uint32_t spi);
-// The same for a caller that holds the SA lock.
+// The same for a caller that holds the SA lock or the inbound lock.
 const sa_peer* find_peer_by_spi_locked(EspSaState& state, uint32_t spi);
 
 // Empties the aging slot; its descriptors stay until esp_sa_cleanup.

@@ -39,16 +39,11 @@ void RewriteHeader(uint8_t* header, uint8_t protocol, uint32_t totalLength) {
   SetHeaderChecksum(header);
 }
 
-// One field of the instance read or written under its lock.
+// One field of the instance read under its lock.
 template <typename T>
 T LockedGet(std::mutex& lock, const T& field) {
   std::lock_guard<std::mutex> guard(lock);
   return field;
-}
-template <typename T>
-void LockedSet(std::mutex& lock, T& field, T value) {
-  std::lock_guard<std::mutex> guard(lock);
-  field = value;
 }
 
 // Room for the packet that data points at: the descriptor's capacity, and
@@ -75,13 +70,19 @@ void TraceUncompressEnd(const char* reason) {
 
 CIpComp::CIpComp() : m_cpiRandom(std::random_device{}()) {}
 
+template <typename T>
+void CIpComp::SetLocked(T& field, T value) {
+  std::scoped_lock lock(m_compressLock, m_uncompressLock, m_lock);
+  field = value;
+}
+
 uint16_t CIpComp::GetOwnCpi() { return LockedGet(m_lock, m_ownCpi); }
-void CIpComp::SetOwnCpi(uint16_t cpi) { LockedSet(m_lock, m_ownCpi, cpi); }
+void CIpComp::SetOwnCpi(uint16_t cpi) { SetLocked(m_ownCpi, cpi); }
 uint16_t CIpComp::GetPeerCpi() { return LockedGet(m_lock, m_peerCpi); }
-void CIpComp::SetPeerCpi(uint16_t cpi) { LockedSet(m_lock, m_peerCpi, cpi); }
+void CIpComp::SetPeerCpi(uint16_t cpi) { SetLocked(m_peerCpi, cpi); }
 uint16_t CIpComp::GetAlgorithm() { return LockedGet(m_lock, m_algorithm); }
 void CIpComp::SetAlgorithm(uint16_t algorithm) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::scoped_lock lock(m_compressLock, m_uncompressLock, m_lock);
   if (algorithm == IPCOMP_ALGORITHM_ZLIB) {
     m_algorithm = algorithm;
     m_pCompressor = &m_zlib;
@@ -92,23 +93,23 @@ void CIpComp::SetAlgorithm(uint16_t algorithm) {
 }
 
 uint32_t CIpComp::GetInboundAfterDecompression() { return LockedGet(m_lock, m_inboundAfter); }
-void CIpComp::SetInboundAfterDecompression(uint32_t value) { LockedSet(m_lock, m_inboundAfter, value); }
+void CIpComp::SetInboundAfterDecompression(uint32_t value) { SetLocked(m_inboundAfter, value); }
 uint32_t CIpComp::GetInboundGained() { return LockedGet(m_lock, m_inboundGained); }
-void CIpComp::SetInboundGained(uint32_t value) { LockedSet(m_lock, m_inboundGained, value); }
+void CIpComp::SetInboundGained(uint32_t value) { SetLocked(m_inboundGained, value); }
 uint32_t CIpComp::GetOutboundBeforeCompression() { return LockedGet(m_lock, m_outboundBefore); }
-void CIpComp::SetOutboundBeforeCompression(uint32_t value) { LockedSet(m_lock, m_outboundBefore, value); }
+void CIpComp::SetOutboundBeforeCompression(uint32_t value) { SetLocked(m_outboundBefore, value); }
 uint32_t CIpComp::GetOutboundSaved() { return LockedGet(m_lock, m_outboundSaved); }
-void CIpComp::SetOutboundSaved(uint32_t value) { LockedSet(m_lock, m_outboundSaved, value); }
+void CIpComp::SetOutboundSaved(uint32_t value) { SetLocked(m_outboundSaved, value); }
 
 uint16_t CIpComp::DrawOwnCpi() {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::scoped_lock lock(m_compressLock, m_uncompressLock, m_lock);
   std::uniform_int_distribution<uint32_t> draw(0, 32767);
   m_ownCpi = static_cast<uint16_t>(draw(m_cpiRandom));
   return m_ownCpi;
 }
 
 void CIpComp::Reset() {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::scoped_lock lock(m_compressLock, m_uncompressLock, m_lock);
   m_ownCpi = 0;
   m_peerCpi = 0;
   m_algorithm = IPCOMP_ALGORITHM_NONE;
@@ -119,10 +120,10 @@ void CIpComp::Reset() {
   m_pCompressor = nullptr;
 }
 
-// The lock is held for the whole packet: the work room, the statistics and
-// a Reset from the channel thread stay consistent with each other.
+// The compression lock is held for the whole packet: the settings can't
+// change under it, and a Reset waits for the packet's statistics.
 int CIpComp::CompressPacket(buf_desc* pDesc) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::lock_guard<std::mutex> lock(m_compressLock);
   DebugTrace(TRACE_PACKETS, "Compress start ...\n");
   if (m_algorithm == IPCOMP_ALGORITHM_NONE || m_pCompressor == nullptr) {
     TraceCompressEnd("IPCOMP_ERROR_NO_COMPRESS\n");
@@ -146,6 +147,15 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
   if (payloadLength <= IPCOMP_PAYLOAD_MIN_SIZE) {
     TraceCompressEnd("IPCOMP_PAYLOAD_MIN_SIZE\n");
     return IPCOMP_ERROR_PAYLOAD_TOO_SMALL;
+  }
+
+  // What can't save enough is not compressed: the same decision as after
+  // compressing it, without the cost.
+  // (Compressed to C bytes, a payload is sent as it is when
+  // payloadLength - C <= payloadLength / 4.)
+  if (m_deflateBound.AtLeast(packet + kIpHeaderLength, payloadLength, payloadLength - payloadLength / 4)) {
+    TraceCompressEnd("IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW\n");
+    return IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW;
   }
 
   // Room for the worst case zlib can produce, so an incompressible payload
@@ -188,14 +198,17 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
   std::memcpy(packet, work, newLength);
   pDesc->dwLength = newLength;
   hex_dump("After IPComp compress...", packet, static_cast<int>(newLength));
-  m_outboundBefore += payloadLength;
-  m_outboundSaved += payloadLength - compressedLength;
+  {
+    std::lock_guard<std::mutex> stats(m_lock);
+    m_outboundBefore += payloadLength;
+    m_outboundSaved += payloadLength - compressedLength;
+  }
   TraceCompressEnd("");
   return IPCOMP_OK;
 }
 
 int CIpComp::UncompressPacket(buf_desc* pDesc) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::lock_guard<std::mutex> lock(m_uncompressLock);
   DebugTrace(TRACE_PACKETS, "Uncompress start ...\n");
   if (m_algorithm == IPCOMP_ALGORITHM_NONE || m_pCompressor == nullptr) {
     TraceUncompressEnd("IPCOMP_ERROR_NO_COMPRESS\n");
@@ -285,8 +298,11 @@ int CIpComp::UncompressPacket(buf_desc* pDesc) {
   std::memcpy(packet + kIpHeaderLength, m_uncompressWork.data(), produced);
   pDesc->dwLength = newLength;
   hex_dump("After IPComp uncompress...", packet, static_cast<int>(newLength));
-  m_inboundAfter += produced;
-  m_inboundGained += produced - sourceLength;
+  {
+    std::lock_guard<std::mutex> stats(m_lock);
+    m_inboundAfter += produced;
+    m_inboundGained += produced - sourceLength;
+  }
   TraceUncompressEnd("");
   return IPCOMP_OK;
 }

@@ -13,8 +13,14 @@
 //
 // Outbound, a packet is compressed only when it is IPv4 with a 20-byte
 // header, its payload is above IPCOMP_PAYLOAD_MIN_SIZE bytes and
-// compression saves more than a quarter of the payload. Inbound, an IPComp
+// compression saves more than a quarter of the payload; a payload that
+// provably can't (DeflateBound) is not compressed at all. Inbound, an IPComp
 // packet is decompressed only as far as the packet buffer holds it.
+//
+// Compression and decompression each hold a lock of their own for the whole
+// packet, so the two directions run on two threads at once; the settings
+// and statistics have a third. Every setter and Reset take all three, so a
+// packet in flight finishes with the settings it started with.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +28,7 @@
 #include <random>
 #include <vector>
 
+#include "Brindleway/deflate_bound.h"
 #include "Brindleway/ip_compressor.h"
 #include "Brindleway/packet_buffer_pool.h"
 
@@ -67,6 +74,12 @@ class CIpComp {
   int UncompressPacket(buf_desc* pDesc);
 
  private:
+  // Every setter: the three locks, in one std::scoped_lock.
+  template <typename T>
+  void SetLocked(T& field, T value);
+
+  std::mutex m_compressLock;
+  std::mutex m_uncompressLock;
   std::mutex m_lock;
   uint16_t m_ownCpi = 0;
   uint16_t m_peerCpi = 0;
@@ -81,6 +94,7 @@ class CIpComp {
   // Work room kept between packets so the packet path does not allocate.
   std::vector<uint8_t> m_compressWork;
   std::vector<uint8_t> m_uncompressWork;
+  DeflateBound m_deflateBound;
 };
 
 // The process-wide instance.

@@ -27,6 +27,15 @@ struct PoolState {
   // Which pool buffers are on the free list, so that a buffer returned
   // twice can't make the list loop.
   bool bFree[PACKET_POOL_BUFFERS] = {};
+  // The pool buffers' own descriptors. They outlive any pool, so one held
+  // past a pool's end is still safe to free; while it is held, the buffer
+  // of that index gets a heap descriptor instead.
+  buf_desc descriptors[PACKET_POOL_BUFFERS];
+  bool bDescriptorHeld[PACKET_POOL_BUFFERS] = {};
+  // Each pool's number, and the pool each held descriptor's buffer came
+  // from: a buffer of an earlier pool is never returned to a later one.
+  uint32_t nGeneration = 0;
+  uint32_t descriptorGeneration[PACKET_POOL_BUFFERS] = {};
 };
 
 PoolState& Pool() {
@@ -82,6 +91,7 @@ int data_buffer_pool_init() {
         const auto addr = reinterpret_cast<uintptr_t>(pool.g_buffer_pool_ptr.get());
         pool.pFirst = pool.g_buffer_pool_ptr.get() + (((addr + PACKET_POOL_ALIGN - 1) & ~(PACKET_POOL_ALIGN - 1)) - addr);
         pool.pFreeHead = nullptr;
+        ++pool.nGeneration;
         // Pushed in rising order, so the highest buffer is taken first.
         for (size_t i = 0; i < PACKET_POOL_BUFFERS; ++i) PushFree(pool, static_cast<int>(i));
         return 0;
@@ -190,14 +200,26 @@ int32_t data_buffer_in_use() {
 }
 
 BufDescPtr buf_desc_alloc(int force) {
-  BufDescPtr pDesc(new (std::nothrow) buf_desc);
-  if (pDesc == nullptr) {
-    LogPrint(LOG_ERR, "malloc failure for buf desc\n");
-    return nullptr;
-  }
   uint8_t btOverflow = 0;
   uint8_t* pBuffer = data_buffer_alloc(force, btOverflow);
-  if (pBuffer == nullptr) return nullptr;  // the empty descriptor is freed on the way out
+  if (pBuffer == nullptr) return nullptr;
+  buf_desc* pOwn = nullptr;
+  if (btOverflow == 0) {
+    PoolState& pool = Pool();
+    std::lock_guard guard(pool.lock);
+    const int index = PoolIndex(pool, pBuffer);
+    if (index >= 0 && !pool.bDescriptorHeld[index]) {
+      pool.bDescriptorHeld[index] = true;
+      pool.descriptorGeneration[index] = pool.nGeneration;
+      pOwn = &pool.descriptors[index];
+    }
+  }
+  BufDescPtr pDesc(pOwn != nullptr ? pOwn : new (std::nothrow) buf_desc);
+  if (pDesc == nullptr) {
+    LogPrint(LOG_ERR, "malloc failure for buf desc\n");
+    data_buffer_free(pBuffer, btOverflow);
+    return nullptr;
+  }
   pDesc->pBuffer = pBuffer;
   pDesc->dwCapacity = PACKET_MAX_LENGTH;
   pDesc->btOverflow = btOverflow;
@@ -207,8 +229,30 @@ BufDescPtr buf_desc_alloc(int force) {
 
 void buf_desc_free(buf_desc* pDesc) {
   if (pDesc == nullptr) return;
-  data_buffer_free(pDesc->pBuffer, pDesc->btOverflow);
-  delete pDesc;
+  PoolState& pool = Pool();
+  const auto addr = reinterpret_cast<uintptr_t>(pDesc);
+  const auto first = reinterpret_cast<uintptr_t>(&pool.descriptors[0]);
+  if (addr < first || addr >= first + sizeof pool.descriptors) {
+    data_buffer_free(pDesc->pBuffer, pDesc->btOverflow);
+    delete pDesc;
+    return;
+  }
+  const size_t index = (addr - first) / sizeof(buf_desc);
+  bool earlierPool = false;
+  {
+    std::lock_guard guard(pool.lock);
+    earlierPool = pool.g_buffer_pool_ptr != nullptr && pool.descriptorGeneration[index] != pool.nGeneration;
+  }
+  if (earlierPool) {
+    // Its pool is gone and another took its place, maybe at the same
+    // address: an orderly shutdown, not a fault, and nothing to return.
+    LogPrint(LOG_INFO, "data_buffer_free:  buffer of an earlier pool\n");
+  } else {
+    data_buffer_free(pDesc->pBuffer, pDesc->btOverflow);
+  }
+  std::lock_guard guard(pool.lock);
+  pool.descriptors[index] = buf_desc{};
+  pool.bDescriptorHeld[index] = false;
 }
 
 void buf_desc_reset(buf_desc* pDesc) {

@@ -2,6 +2,10 @@
 // block, then single heap buffers up to a limit, and the descriptors that
 // wrap one buffer with the place and length of the packet inside it.
 // Process-wide and thread-safe.
+//
+// Each pool buffer has a descriptor of its own, made once for the life of
+// the process, so a packet's descriptor costs no allocation; a heap buffer's
+// descriptor is allocated with it.
 #pragma once
 
 #include <cstddef>

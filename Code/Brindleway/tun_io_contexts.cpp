@@ -25,4 +25,16 @@ SocketContext MakeSocketContext(DataPathContext& ctx) {
   return socket;
 }
 
+void ReleaseOutbound(AdapterContext& adapter, SocketContext& socket) {
+  adapter.readBuffer.reset();
+  socket.writeBuffer.reset();
+  socket.writeQueue.Clear();
+}
+
+void ReleaseInbound(AdapterContext& adapter, SocketContext& socket) {
+  for (BufDescPtr& buffer : socket.readBuffers) buffer.reset();
+  adapter.writeBuffer.reset();
+  adapter.writeQueue.Clear();
+}
+
 }  // namespace brindleway

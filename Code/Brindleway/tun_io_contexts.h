@@ -1,6 +1,10 @@
 // The I/O loop's two contexts: the adapter side and the socket side, each
-// with its read buffer, its write buffer and the queue that feeds it. Only
-// the I/O loop thread touches them.
+// with its read buffers, its write buffer and the queue that feeds it.
+//
+// The loop runs its two directions on two threads (tun_io_loop.h): the
+// outbound one uses the adapter's read side and the socket's write side,
+// the inbound one the socket's read side and the adapter's write side.
+// Nothing else is touched by both but the fields set before they start.
 //
 // "Pending" is readiness here: a read is pending once the device or socket
 // had nothing to give (the loop then waits for it to become readable), a
@@ -10,14 +14,20 @@
 
 #include <netinet/in.h>
 
+#include <array>
 #include <cstdint>
 
+#include "Brindleway/constants.h"
 #include "Brindleway/data_path_context.h"
 #include "Brindleway/packet_buffer_pool.h"
 #include "Brindleway/packet_queue.h"
+#include "Brindleway/udp_batch.h"
 #include "platform/tun/tun.h"
 
 namespace brindleway {
+
+// Each direction's fields on cache lines of their own.
+inline constexpr size_t kTunIoLine = 64;
 
 struct AdapterContext {
   platform::tun::Device* device = nullptr;
@@ -27,11 +37,13 @@ struct AdapterContext {
   // 0: nothing is fragmented.
   uint32_t mtu = 0;
 
-  // Bytes read so far; a datagram split over two reads is joined here.
-  BufDescPtr readBuffer;
+  // Outbound. Bytes read so far; a datagram split over two reads is joined
+  // here.
+  alignas(kTunIoLine) BufDescPtr readBuffer;
   bool readPending = false;
-  // The packet being written; it stays until the device took it.
-  BufDescPtr writeBuffer;
+
+  // Inbound. The packet being written; it stays until the device took it.
+  alignas(kTunIoLine) BufDescPtr writeBuffer;
   bool writePending = false;
   // Decrypted packets and fragments on their way to the adapter.
   PacketQueue writeQueue;
@@ -45,12 +57,16 @@ struct SocketContext {
   // Where the data goes, and the only sender whose datagrams are taken.
   sockaddr_in destination{};
 
-  BufDescPtr readBuffer;
+  // Inbound. The buffers of the next receive, kept between calls.
+  alignas(kTunIoLine) std::array<BufDescPtr, kTunIoOpsPerPass> readBuffers;
   bool readPending = false;
-  BufDescPtr writeBuffer;
+
+  // Outbound. The datagram the socket could not take yet; it goes first.
+  alignas(kTunIoLine) BufDescPtr writeBuffer;
   bool writePending = false;
   // Encapsulated datagrams on their way to the gateway.
   PacketQueue writeQueue;
+  UdpSendState sendState;
 
   bool HasWriteWork() const { return writeBuffer != nullptr || !writeQueue.Empty(); }
 };
@@ -60,5 +76,9 @@ int NetmaskPrefixLength(uint32_t netmask);
 
 AdapterContext MakeAdapterContext(const DataPathContext& ctx);
 SocketContext MakeSocketContext(DataPathContext& ctx);
+
+// Every buffer one direction holds goes back to the pool.
+void ReleaseOutbound(AdapterContext& adapter, SocketContext& socket);
+void ReleaseInbound(AdapterContext& adapter, SocketContext& socket);
 
 }  // namespace brindleway

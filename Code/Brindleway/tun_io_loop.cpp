@@ -20,60 +20,78 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
 
 constexpr short kBroken = POLLERR | POLLHUP;
 
-// What poll reported for one side; a broken descriptor wakes every waiting
-// operation so the operation itself sees the failure.
-void MarkReady(short revents, bool& readPending, bool& writePending) {
-  if (readPending && (revents & (POLLIN | kBroken)) != 0) readPending = false;
-  if (writePending && (revents & (POLLOUT | kBroken)) != 0) writePending = false;
+// What poll reported for one descriptor; a broken descriptor wakes every
+// waiting operation so the operation itself sees the failure.
+void MarkReady(short revents, bool* readPending, bool* writePending) {
+  if (readPending != nullptr && *readPending && (revents & (POLLIN | kBroken)) != 0) *readPending = false;
+  if (writePending != nullptr && *writePending && (revents & (POLLOUT | kBroken)) != 0) *writePending = false;
 }
+
+const char* Name(TunIoDirection direction) { return direction == TunIoDirection::Outbound ? "outbound" : "inbound"; }
 
 }  // namespace
 
-bool TunIoAllWaiting(const AdapterContext& adapter, const SocketContext& socket) {
-  return adapter.readPending && socket.readPending && (adapter.writePending || !adapter.HasWriteWork()) &&
-         (socket.writePending || !socket.HasWriteWork());
+bool TunIoAllWaiting(TunIoDirection direction, const AdapterContext& adapter, const SocketContext& socket) {
+  if (direction == TunIoDirection::Outbound) {
+    return adapter.readPending && (socket.writePending || !socket.HasWriteWork());
+  }
+  return socket.readPending && (adapter.writePending || !adapter.HasWriteWork());
 }
 
-int TunIoNoWait(AdapterContext& adapter, SocketContext& socket) {
+int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket) {
   const auto start = std::chrono::steady_clock::now();
-  DebugTrace(TRACE_TIMING, "TunIoNoWait\n");
-  for (int i = 0; i < kTunIoOpsPerPass && adapter.HasWriteWork() && !adapter.writePending; ++i) {
-    DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_write\n");
-    devicefile_write(adapter);
-  }
-  for (int i = 0; i < kTunIoOpsPerPass && socket.HasWriteWork() && !socket.writePending; ++i) {
-    DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_write\n");
-    socket_write(socket);
-  }
-  for (int i = 0; i < kTunIoOpsPerPass && !adapter.readPending; ++i) {
-    DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_read\n");
-    if (devicefile_read(adapter, socket) != 0) return -1;
-  }
-  for (int i = 0; i < kTunIoOpsPerPass && !socket.readPending; ++i) {
-    DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_read\n");
-    if (socket_read(socket, adapter) != 0) return -1;
+  DebugTrace(TRACE_TIMING, "TunIoNoWait %s\n", Name(direction));
+  if (direction == TunIoDirection::Outbound) {
+    if (socket.HasWriteWork() && !socket.writePending) {
+      DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_write\n");
+      socket_write(socket);
+    }
+    for (int i = 0; i < kTunIoOpsPerPass && !adapter.readPending; ++i) {
+      DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_read\n");
+      if (devicefile_read(adapter, socket) != 0) return -1;
+    }
+  } else {
+    for (int i = 0; i < kTunIoOpsPerPass && adapter.HasWriteWork() && !adapter.writePending; ++i) {
+      DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_write\n");
+      devicefile_write(adapter);
+    }
+    if (!socket.readPending) {
+      DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_read\n");
+      if (socket_read(socket, adapter) != 0) return -1;
+    }
   }
   DebugTrace(TRACE_TIMING, "IO no wait time %u\n", ElapsedMs(start));
   return 0;
 }
 
-int TunIoWait(AdapterContext& adapter, SocketContext& socket, const platform::Event& stop) {
+int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket, const platform::Event& stop,
+              const platform::Event& abort) {
   const auto start = std::chrono::steady_clock::now();
-  DebugTrace(TRACE_TIMING, "io_wait: dread %d dwrite %d, sread %d swrite %d\n", adapter.readPending,
-             adapter.writePending, socket.readPending, socket.writePending);
-  pollfd fds[3] = {};
+  const bool outbound = direction == TunIoDirection::Outbound;
+  if (outbound) {
+    DebugTrace(TRACE_TIMING, "io_wait outbound: dread %d, swrite %d\n", adapter.readPending, socket.writePending);
+  } else {
+    DebugTrace(TRACE_TIMING, "io_wait inbound: dwrite %d, sread %d\n", adapter.writePending, socket.readPending);
+  }
+  // The adapter and the socket, each for what this direction waits on.
+  bool* adapterRead = outbound ? &adapter.readPending : nullptr;
+  bool* adapterWrite = outbound ? nullptr : &adapter.writePending;
+  bool* socketRead = outbound ? nullptr : &socket.readPending;
+  bool* socketWrite = outbound ? &socket.writePending : nullptr;
+  pollfd fds[4] = {};
   fds[0] = {stop.Fd(), POLLIN, 0};
-  nfds_t count = 1;
+  fds[1] = {abort.Fd(), POLLIN, 0};
+  nfds_t count = 2;
   int adapterAt = -1;
   int socketAt = -1;
-  const short adapterEvents =
-      static_cast<short>((adapter.readPending ? POLLIN : 0) | (adapter.writePending ? POLLOUT : 0));
+  const short adapterEvents = static_cast<short>((adapterRead != nullptr && *adapterRead ? POLLIN : 0) |
+                                                 (adapterWrite != nullptr && *adapterWrite ? POLLOUT : 0));
   if (adapterEvents != 0 && adapter.device != nullptr) {
     adapterAt = static_cast<int>(count);
     fds[count++] = {adapter.device->PollFd(), adapterEvents, 0};
   }
-  const short socketEvents =
-      static_cast<short>((socket.readPending ? POLLIN : 0) | (socket.writePending ? POLLOUT : 0));
+  const short socketEvents = static_cast<short>((socketRead != nullptr && *socketRead ? POLLIN : 0) |
+                                                (socketWrite != nullptr && *socketWrite ? POLLOUT : 0));
   if (socketEvents != 0) {
     socketAt = static_cast<int>(count);
     fds[count++] = {socket.socket, socketEvents, 0};
@@ -84,51 +102,61 @@ int TunIoWait(AdapterContext& adapter, SocketContext& socket, const platform::Ev
     LogPrint(LOG_ERR, "Wait Failed, error %d\n", errno);
     return -1;
   }
-  if ((fds[0].revents & (POLLIN | kBroken)) != 0) return 1;
-  for (nfds_t i = 1; i < count; ++i) {
+  if ((fds[0].revents & (POLLIN | kBroken)) != 0 || (fds[1].revents & (POLLIN | kBroken)) != 0) return 1;
+  for (nfds_t i = 2; i < count; ++i) {
     if ((fds[i].revents & POLLNVAL) != 0) {
       LogPrint(LOG_ERR, "Wait Failed, error %d\n", EBADF);
       return -1;
     }
   }
   DebugTrace(TRACE_TIMING, "WaitForMultipleObjectsEx returns %d\n", ready);
-  if (adapterAt >= 0) MarkReady(fds[adapterAt].revents, adapter.readPending, adapter.writePending);
-  if (socketAt >= 0) MarkReady(fds[socketAt].revents, socket.readPending, socket.writePending);
+  if (adapterAt >= 0) MarkReady(fds[adapterAt].revents, adapterRead, adapterWrite);
+  if (socketAt >= 0) MarkReady(fds[socketAt].revents, socketRead, socketWrite);
   DebugTrace(TRACE_TIMING, "IO wait time %u\n", ElapsedMs(start));
   return 0;
 }
 
-int TunIoLoop(DataPathContext& ctx, const platform::Event& stop) {
-  DebugTrace(TRACE_SETUP, "Starting TunIoLoopThread...\n");
-  if (ctx.adapter == nullptr || ctx.udpSocket < 0) {
-    ctx.Post(WM_CHANNEL_ERROR, VQ_ERR_TUN_IO);
-    return -1;
-  }
-  AdapterContext adapter = MakeAdapterContext(ctx);
-  SocketContext socket = MakeSocketContext(ctx);
+int TunIoLoop(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket, const platform::Event& stop,
+              const platform::Event& abort) {
+  int result = 0;
   for (;;) {
-    // A steady stream of packets never lets the loop wait, so the stop
-    // event is looked at on every pass too.
-    while (!TunIoAllWaiting(adapter, socket)) {
-      if (stop.IsSet()) break;
-      if (TunIoNoWait(adapter, socket) != 0) {
-        LogPrint(LOG_ERR, "TunnelIoNoWait exception\n");
-        ctx.Post(WM_CHANNEL_ERROR, VQ_ERR_TUN_IO);
-        return -1;
+    // A steady stream of packets never lets the loop wait, so the events
+    // are looked at on every pass too.
+    bool ended = false;
+    while (!TunIoAllWaiting(direction, adapter, socket)) {
+      if (stop.IsSet() || abort.IsSet()) {
+        ended = true;
+        break;
       }
-      DebugTrace(TRACE_TIMING, "%d %d %d %d %x %x\n", adapter.readPending, adapter.writePending, socket.readPending,
-                 socket.writePending, adapter.writeQueue.Size(), socket.writeQueue.Size());
+      if (TunIoNoWait(direction, adapter, socket) != 0) {
+        LogPrint(LOG_ERR, "TunnelIoNoWait exception\n");
+        result = -1;
+        break;
+      }
+      // Only this direction's own fields: the other thread owns the rest.
+      if (direction == TunIoDirection::Outbound) {
+        DebugTrace(TRACE_TIMING, "dread %d swrite %d %x\n", adapter.readPending, socket.writePending,
+                   socket.writeQueue.Size());
+      } else {
+        DebugTrace(TRACE_TIMING, "sread %d dwrite %d %x\n", socket.readPending, adapter.writePending,
+                   adapter.writeQueue.Size());
+      }
     }
-    const int waited = stop.IsSet() ? 1 : TunIoWait(adapter, socket, stop);
+    if (result != 0 || ended) break;
+    const int waited = TunIoWait(direction, adapter, socket, stop, abort);
     if (waited < 0) {
       LogPrint(LOG_ERR, "TunnelIoWait exception\n");
-      ctx.Post(WM_CHANNEL_ERROR, VQ_ERR_TUN_IO);
-      return -1;
+      result = -1;
+      break;
     }
     if (waited == 1) break;
   }
-  LogPrint(LOG_DEBUG, "Recv exit tun IO loop message\n");
-  return 0;
+  if (direction == TunIoDirection::Outbound) {
+    ReleaseOutbound(adapter, socket);
+  } else {
+    ReleaseInbound(adapter, socket);
+  }
+  return result;
 }
 
 TunIoLoopThread::TunIoLoopThread(platform::Event& stop) : stop_(stop) {}
@@ -140,9 +168,34 @@ void TunIoLoopThread::Start(DataPathContext& ctx) {
   StopLocked();
   running_ = true;
   thread_ = std::thread([this, &ctx] {
-    exitCode_ = TunIoLoop(ctx, stop_);
+    exitCode_ = Run(ctx);
     running_ = false;
   });
+}
+
+int TunIoLoopThread::Run(DataPathContext& ctx) {
+  DebugTrace(TRACE_SETUP, "Starting TunIoLoopThread...\n");
+  if (ctx.adapter == nullptr || ctx.udpSocket < 0) {
+    ctx.Post(WM_CHANNEL_ERROR, VQ_ERR_TUN_IO);
+    return -1;
+  }
+  AdapterContext adapter = MakeAdapterContext(ctx);
+  SocketContext socket = MakeSocketContext(ctx);
+  abort_.Reset();
+  int inboundResult = 0;
+  std::thread inbound([&] {
+    inboundResult = TunIoLoop(TunIoDirection::Inbound, adapter, socket, stop_, abort_);
+    if (inboundResult != 0) abort_.Set();
+  });
+  const int outboundResult = TunIoLoop(TunIoDirection::Outbound, adapter, socket, stop_, abort_);
+  if (outboundResult != 0) abort_.Set();
+  inbound.join();
+  if (outboundResult != 0 || inboundResult != 0) {
+    ctx.Post(WM_CHANNEL_ERROR, VQ_ERR_TUN_IO);
+    return -1;
+  }
+  LogPrint(LOG_DEBUG, "Recv exit tun IO loop message\n");
+  return 0;
 }
 
 void TunIoLoopThread::Stop() {

@@ -1,17 +1,24 @@
-// The data-path I/O loop: the one thread that carries user traffic between
-// the virtual adapter and the UDP data socket.
+// The data-path I/O loop: carries user traffic between the virtual adapter
+// and the UDP data socket, one direction per thread so that encryption and
+// decryption run side by side:
+//   outbound: adapter reads -> compress, encapsulate -> socket writes
+//   inbound:  socket reads -> decapsulate, decompress -> adapter writes
+// (the chained IV ties all encryption to the one outbound thread). The
+// adapter is read on one thread and written on the other.
 //
-// It alternates two steps until the stop event is set:
-//  1. TunIoNoWait: whatever can progress without blocking, at most 10
-//     operations of each kind per pass so both sides interleave: adapter
-//     writes, socket writes, adapter reads, socket reads; repeated until
-//     every read waits for data and every write either waits for room or
-//     has nothing to write;
-//  2. TunIoWait: one poll of the stop event, the adapter and the socket
-//     (readable for a waiting read, writable for a waiting write), which
-//     marks what became ready; nothing is polled that has no work, so an
-//     idle tunnel sleeps in that poll.
-// Any failure ends the loop and posts WM_CHANNEL_ERROR 4004.
+// Each thread alternates two steps until the stop event is set:
+//  1. TunIoNoWait: whatever of its direction can progress without
+//     blocking, at most kTunIoOpsPerPass (10) packets of each kind per pass
+//     so its reads and writes interleave: outbound, the socket writes (one
+//     call for the queued datagrams) then the adapter reads; inbound, the
+//     adapter writes then the socket reads (one call); repeated until its
+//     read waits for data and its write either waits for room or has
+//     nothing to write;
+//  2. TunIoWait: one poll of the stop event, the abort event (the other
+//     thread failed) and its descriptors (readable for a waiting read,
+//     writable for a waiting write), which marks what became ready; an idle
+//     tunnel sleeps in that poll.
+// Any failure ends both threads and posts WM_CHANNEL_ERROR 4004 once.
 #pragma once
 
 #include <atomic>
@@ -24,19 +31,24 @@
 
 namespace brindleway {
 
+enum class TunIoDirection { Outbound, Inbound };
+
 // 0, or -1 when a read failed.
-int TunIoNoWait(AdapterContext& adapter, SocketContext& socket);
-// 1 when stop is set, 0 after progress, -1 on failure (logged).
-int TunIoWait(AdapterContext& adapter, SocketContext& socket, const platform::Event& stop);
-// Every read waits for data and no write can progress.
-bool TunIoAllWaiting(const AdapterContext& adapter, const SocketContext& socket);
+int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket);
+// 1 when stop or abort is set, 0 after progress, -1 on failure (logged).
+int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket, const platform::Event& stop,
+              const platform::Event& abort);
+// The direction's read waits for data and its write can't progress.
+bool TunIoAllWaiting(TunIoDirection direction, const AdapterContext& adapter, const SocketContext& socket);
 
-// The thread body: 0 after the stop, -1 after an error (4004 posted). The
-// contexts and every buffer they hold are released on the way out.
-int TunIoLoop(DataPathContext& ctx, const platform::Event& stop);
+// One direction's thread body: 0 after stop or abort, -1 after an error
+// (logged; the caller posts 4004). The direction's buffers are released on
+// the way out.
+int TunIoLoop(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket, const platform::Event& stop,
+              const platform::Event& abort);
 
-// Owns the I/O loop thread. Start and Stop from the channel's start and
-// close (any thread but the loop itself).
+// Owns the I/O loop's threads. Start and Stop from the channel's start and
+// close (any thread but the loop's own).
 class TunIoLoopThread {
  public:
   // stop: the loop's stop event (ChannelContext::tunIoStop).
@@ -45,19 +57,26 @@ class TunIoLoopThread {
   TunIoLoopThread(const TunIoLoopThread&) = delete;
   TunIoLoopThread& operator=(const TunIoLoopThread&) = delete;
 
-  // Runs TunIoLoop on ctx (not owned; it, its adapter and its socket must
+  // Runs the loop on ctx (not owned; it, its adapter and its socket must
   // outlive Stop()). A previous run is stopped and joined first.
   void Start(DataPathContext& ctx);
-  // Sets the stop event, joins the thread, resets the event. Nothing
+  // Sets the stop event, joins the threads, resets the event. Nothing
   // happens when no thread was started.
   void Stop();
+  // Until both directions ended.
   bool Running() const { return running_.load(); }
+  // 0 after a stop, -1 after an error.
   int ExitCode() const { return exitCode_.load(); }
 
  private:
   void StopLocked();
+  // The outbound thread: checks the context, starts the inbound thread,
+  // runs its own direction, joins the other and posts 4004 after an error.
+  int Run(DataPathContext& ctx);
 
   platform::Event& stop_;
+  // Set by the direction that failed, so the other one ends too.
+  platform::Event abort_{platform::Event::Reset::Manual};
   std::mutex mutex_;  // Start and Stop
   std::thread thread_;
   std::atomic<bool> running_{false};

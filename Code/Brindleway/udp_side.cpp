@@ -14,6 +14,7 @@
 #include "Brindleway/ip_comp.h"
 #include "Brindleway/protocol_version.h"
 #include "Brindleway/tunnel_packets.h"
+#include "Brindleway/udp_batch.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -64,52 +65,53 @@ int SendControlPacket(int socket, const sockaddr_in& gateway, PacketBuilder buil
 
 int socket_read(SocketContext& socket, AdapterContext& adapter) {
   if (socket.readPending) return 0;
-  if (socket.readBuffer == nullptr) {
-    socket.readBuffer = buf_desc_alloc(0);
-    if (socket.readBuffer == nullptr) {
-      LogPrint(LOG_ERR, "Can not allocate buffer for read socket\n");
-      return -1;
-    }
+  buf_desc* buffers[kTunIoOpsPerPass];
+  size_t count = 0;
+  for (BufDescPtr& buffer : socket.readBuffers) {
+    if (buffer == nullptr) buffer = buf_desc_alloc(0);
+    if (buffer == nullptr) break;
+    buf_desc_reset(buffer.get());
+    buffers[count++] = buffer.get();
   }
-  buf_desc* buffer = socket.readBuffer.get();
-  buf_desc_reset(buffer);
-  sockaddr_in sender{};
-  socklen_t senderLength = sizeof sender;
-  ssize_t received = -1;
-  for (;;) {
-    received = ::recvfrom(socket.socket, buffer->pData, buffer->dwCapacity, MSG_DONTWAIT | MSG_TRUNC,
-                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (received >= 0 || errno != EINTR) break;
-  }
-  if (received < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      socket.readPending = true;
-      return 0;
-    }
-    LogPrint(LOG_ERR, "Error occured at WSARecv(), %d\n", errno);
-    socket.readBuffer.reset();
+  if (count == 0) {
+    LogPrint(LOG_ERR, "Can not allocate buffer for read socket\n");
     return -1;
   }
-  DebugTrace(TRACE_PACKETS, "Received %d bytes\n", received);
-  // What no gateway sends is dropped; the tunnel stays up.
-  if (received == 0) return 0;
-  if (static_cast<size_t>(received) > buffer->dwCapacity) {
-    DebugTrace(TRACE_SETUP, "Partial recv!!!\n");
-    return 0;
+  size_t lengths[kTunIoOpsPerPass] = {};
+  sockaddr_in senders[kTunIoOpsPerPass] = {};
+  const int received = ReceiveDatagrams(socket.socket, std::span<buf_desc* const>(buffers, count),
+                                        std::span<size_t>(lengths, count), std::span<sockaddr_in>(senders, count));
+  if (received < 0) {
+    LogPrint(LOG_ERR, "Error occured at WSARecv(), %d\n", errno);
+    return -1;
   }
-  if (!SameAddress(sender, socket.destination)) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &sender.sin_addr, text, sizeof text);
-    DebugTrace(TRACE_PACKETS, "Drop datagram from %s:%d\n", std::string(text), ntohs(sender.sin_port));
-    return 0;
+  // Fewer than asked for: the socket is drained, and the wait tells when
+  // more has come.
+  if (static_cast<size_t>(received) < count) socket.readPending = true;
+  for (int i = 0; i < received; ++i) {
+    DebugTrace(TRACE_PACKETS, "Received %d bytes\n", lengths[i]);
+    // What no gateway sends is dropped; the tunnel stays up.
+    if (lengths[i] == 0) continue;
+    if (lengths[i] > buffers[i]->dwCapacity) {
+      DebugTrace(TRACE_SETUP, "Partial recv!!!\n");
+      continue;
+    }
+    if (!SameAddress(senders[i], socket.destination)) {
+      if ((g_dwDebugTraceMask.load(std::memory_order_relaxed) & TRACE_PACKETS) != 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &senders[i].sin_addr, text, sizeof text);
+        DebugTrace(TRACE_PACKETS, "Drop datagram from %s:%d\n", std::string(text), ntohs(senders[i].sin_port));
+      }
+      continue;
+    }
+    BufDescPtr& slot = socket.readBuffers[static_cast<size_t>(i)];
+    slot->dwLength = static_cast<uint32_t>(lengths[i]);
+    process_socket_packet(socket, adapter, std::move(slot));
   }
-  buffer->dwLength = static_cast<uint32_t>(received);
-  process_socket_packet(socket, adapter);
   return 0;
 }
 
-void process_socket_packet(SocketContext& socket, AdapterContext& adapter) {
-  BufDescPtr packet = std::move(socket.readBuffer);
+void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet) {
   if (packet == nullptr) return;
   if (esp_decap(packet.get()) != 0) return;
   const int uncompressed = TheIpComp().UncompressPacket(packet.get());
@@ -133,22 +135,31 @@ void process_socket_packet(SocketContext& socket, AdapterContext& adapter) {
 
 void socket_write(SocketContext& socket) {
   if (socket.writePending) return;
-  if (socket.writeBuffer == nullptr) {
-    socket.writeBuffer = socket.writeQueue.PopFront();
-    if (socket.writeBuffer == nullptr) return;
-  }
-  const buf_desc* datagram = socket.writeBuffer.get();
-  const int error = SendDatagram(socket.socket, datagram->pData, datagram->dwLength, socket.destination);
-  if (error == EAGAIN) {
+  // The datagram the socket refused last time goes first.
+  BufDescPtr batch[kTunIoOpsPerPass];
+  const buf_desc* datagrams[kTunIoOpsPerPass];
+  size_t count = 0;
+  if (socket.writeBuffer != nullptr) batch[count++] = std::move(socket.writeBuffer);
+  while (count < kTunIoOpsPerPass && !socket.writeQueue.Empty()) batch[count++] = socket.writeQueue.PopFront();
+  if (count == 0) return;
+  for (size_t i = 0; i < count; ++i) datagrams[i] = batch[i].get();
+  const int sent = SendDatagrams(socket.socket, socket.sendState, std::span<const buf_desc* const>(datagrams, count),
+                                 socket.destination);
+  size_t done = 0;
+  if (sent >= 0) {
+    done = static_cast<size_t>(sent);
+    for (size_t i = 0; i < done; ++i) DebugTrace(TRACE_PACKETS, "Send %d bytes\n", datagrams[i]->dwLength);
+  } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
     socket.writePending = true;
-    return;
-  }
-  if (error != 0) {
-    LogPrint(LOG_ERR, "Error occured at WSASend(), %d\n", error);
   } else {
-    DebugTrace(TRACE_PACKETS, "Send %d bytes\n", datagram->dwLength);
+    // The datagram the socket refused is dropped; the rest wait their turn.
+    LogPrint(LOG_ERR, "Error occured at WSASend(), %d\n", errno);
+    done = 1;
   }
-  socket.writeBuffer.reset();
+  for (size_t i = 0; i < done; ++i) batch[i].reset();
+  // The rest, in order: the first becomes current.
+  for (size_t i = count; i-- > done + 1;) socket.writeQueue.PushFront(std::move(batch[i]));
+  if (done < count) socket.writeBuffer = std::move(batch[done]);
 }
 
 int send_tunnel_heartbeat(int socket, const sockaddr_in& gateway) {

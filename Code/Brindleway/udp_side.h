@@ -1,15 +1,20 @@
 // The UDP side of the data path: the gateway's datagrams in, ours out, and
 // the three one-off senders (heart-beat byte, keep-alive, logout).
 //
-// Inbound road of one datagram (I/O loop thread):
-//  1. received into a buffer; nothing to read marks the read pending;
-//  2. dropped when empty, larger than the buffer, or from anyone but the
-//     gateway's data address; the tunnel stays up;
+// Inbound road of one receive (inbound thread of the I/O loop):
+//  1. up to kTunIoOpsPerPass datagrams in one call, each into a pool buffer;
+//     nothing to read marks the read pending;
+//  2. each dropped when empty, larger than its buffer, or from anyone but
+//     the gateway's data address; the tunnel stays up;
 //  3. checked and decrypted (esp_decap), decompressed (IPComp); failures
 //     are dropped;
 //  4. gateways of protocol version 2 or later: tunnel control packets are
 //     consumed (classify_tunnel_packet);
 //  5. the rest joins the adapter queue, and one adapter write is tried.
+//
+// Outbound: the datagrams queued for the socket go out up to
+// kTunIoOpsPerPass per call, in order (udp_batch.h); what the socket can't
+// take yet stays first in line and is sent once it can.
 //
 // The one-off senders go straight to the socket without compression or
 // counting; they run on the keep-alive thread and the channel thread beside
@@ -23,13 +28,14 @@
 
 namespace brindleway {
 
-// 0; -1 when no buffer could be had or the socket failed (the I/O loop
-// then reports 4004).
+// One receive of up to kTunIoOpsPerPass datagrams. 0; -1 when no buffer
+// could be had or the socket failed (the I/O loop then reports 4004).
 int socket_read(SocketContext& socket, AdapterContext& adapter);
-// Handles socket.readBuffer, the datagram just received.
-void process_socket_packet(SocketContext& socket, AdapterContext& adapter);
-// Sends the current or next queued datagram (at most one per call); one
-// the socket can't take yet stays current and is sent once it can.
+// Handles one datagram just received.
+void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet);
+// Sends the current datagram and those queued behind it, up to
+// kTunIoOpsPerPass, in one call; what the socket can't take yet stays
+// first in line and is sent once it can.
 void socket_write(SocketContext& socket);
 
 // 0 when sent, -1 otherwise (logged). A socket below 0 sends nothing.

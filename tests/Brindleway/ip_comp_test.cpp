@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -412,6 +413,44 @@ TEST_F(IpCompTest, StatisticsReadWhileCompressing) {
   reader.join();
   EXPECT_EQ(m_comp.GetOutboundBeforeCompression(), 200u * 500u);
   EXPECT_EQ(gateway.GetInboundAfterDecompression(), 200u * 500u);
+}
+
+// The data path compresses on its outbound thread while its inbound thread
+// decompresses, on the one process-wide instance.
+TEST_F(IpCompTest, CompressAndUncompressOnTwoThreadsAtOnce) {
+  CIpComp gateway;
+  gateway.SetAlgorithm(IPCOMP_ALGORITHM_ZLIB);
+  gateway.SetOwnCpi(kPeerCpi);
+  gateway.SetPeerCpi(kOwnCpi);
+  const Bytes packet = Ipv4Packet(TextPayload(800));
+  // What the gateway sends us, compressed once.
+  std::vector<BufDescPtr> fromGateway;
+  for (int i = 0; i < 200; ++i) {
+    fromGateway.push_back(buf_desc_alloc(1));
+    std::memcpy(fromGateway.back()->pData, packet.data(), packet.size());
+    fromGateway.back()->dwLength = static_cast<uint32_t>(packet.size());
+    ASSERT_EQ(gateway.CompressPacket(fromGateway.back().get()), IPCOMP_OK);
+  }
+  std::atomic<int> failures{0};
+  std::thread inbound([&] {
+    for (BufDescPtr& d : fromGateway) {
+      if (m_comp.UncompressPacket(d.get()) != IPCOMP_OK || Content(d.get()) != packet) ++failures;
+    }
+  });
+  BufDescPtr out = buf_desc_alloc(1);
+  for (int i = 0; i < 200; ++i) {
+    buf_desc_reset(out.get());
+    std::memcpy(out->pData, packet.data(), packet.size());
+    out->dwLength = static_cast<uint32_t>(packet.size());
+    if (m_comp.CompressPacket(out.get()) != IPCOMP_OK || gateway.UncompressPacket(out.get()) != IPCOMP_OK ||
+        Content(out.get()) != packet) {
+      ++failures;
+    }
+  }
+  inbound.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(m_comp.GetOutboundBeforeCompression(), 200u * 800u);
+  EXPECT_EQ(m_comp.GetInboundAfterDecompression(), 200u * 800u);
 }
 
 // ---- the compressors on their own

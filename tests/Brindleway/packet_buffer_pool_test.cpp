@@ -1,6 +1,7 @@
 // Packet buffers: pool order and alignment, the heap fallback and its
-// limit, reuse, the descriptors, the refusal of buffers that aren't the
-// pool's, and the lock under four threads.
+// limit, reuse, the descriptors (also one held past its pool's end), the
+// refusal of buffers that aren't the pool's, and the lock under four
+// threads.
 #include "Brindleway/packet_buffer_pool.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +209,31 @@ TEST_F(PacketBufferPoolTest, DescriptorsFreshResetAndFreed) {
   EXPECT_EQ(pHeap->btOverflow, 1);
   pHeap.reset();
   EXPECT_EQ(data_buffer_in_use(), 200);
+}
+
+TEST_F(PacketBufferPoolTest, DescriptorHeldPastThePoolsEndStaysItsHolders) {
+  BufDescPtr old = buf_desc_alloc(0);
+  ASSERT_NE(old, nullptr);
+  uint8_t* const oldBuffer = old->pBuffer;
+  m_pool.reset();
+  m_pool = std::make_unique<PacketBufferPool>();
+  ASSERT_EQ(m_pool->Result(), 0);
+  // Every buffer of the new pool, the one at the old one's place included,
+  // comes with a descriptor of its own.
+  std::vector<BufDescPtr> fresh;
+  for (size_t i = 0; i < PACKET_POOL_BUFFERS; ++i) {
+    fresh.push_back(buf_desc_alloc(0));
+    ASSERT_NE(fresh.back(), nullptr);
+    EXPECT_NE(fresh.back().get(), old.get());
+    EXPECT_EQ(fresh.back()->btOverflow, 0);
+  }
+  EXPECT_EQ(old->pBuffer, oldBuffer);
+  // The old one going changes nothing of the new pool's.
+  old.reset();
+  EXPECT_EQ(data_buffer_in_use(), static_cast<int32_t>(PACKET_POOL_BUFFERS));
+  for (const BufDescPtr& d : fresh) EXPECT_EQ(d->dwCapacity, PACKET_MAX_LENGTH);
+  fresh.clear();
+  EXPECT_EQ(data_buffer_in_use(), 0);
 }
 
 TEST_F(PacketBufferPoolTest, FourThreadsShareThePool) {

@@ -2,11 +2,14 @@
 // on loopback, with the test gateway's own data plane as the far end:
 // traffic both ways (encrypted on the wire, counted), tunnel control by
 // gateway version, fragmentation towards the adapter, hostile datagrams
-// that must leave the tunnel up, and the ways the thread ends (stop: 0 and
-// nothing posted; a broken adapter: 4004). An idle loop sleeps.
+// that must leave the tunnel up, and the ways the threads end (stop: 0 and
+// nothing posted; a broken adapter or socket: both directions end, 4004
+// once). An idle loop sleeps.
 #include "Brindleway/tun_io_loop.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -225,6 +228,27 @@ TEST_F(TunIoLoopTest, BrokenAdapterEndsTheLoopWith4004) {
   ASSERT_TRUE(Eventually([&] { return !loop_.Running(); }));
   EXPECT_EQ(loop_.ExitCode(), -1);
   EXPECT_EQ(posts_.Posts(), (std::vector<std::pair<uint32_t, uint32_t>>{{WM_CHANNEL_ERROR, VQ_ERR_TUN_IO}}));
+}
+
+TEST_F(TunIoLoopTest, FailedSocketEndsBothDirectionsWithOne4004) {
+  StartLoop();
+  ExpectTunnelCarries(15);
+  // The socket's descriptor now names a readable pipe (the socket itself
+  // lives on through a duplicate): the receive that the next datagram wakes
+  // fails.
+  platform::UniqueFd socketItself(::dup(socket_.get()));
+  int pipeFds[2] = {-1, -1};
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  platform::UniqueFd readEnd(pipeFds[0]);
+  platform::UniqueFd writeEnd(pipeFds[1]);
+  ASSERT_EQ(::write(writeEnd.get(), "x", 1), 1);
+  ASSERT_EQ(::dup2(readEnd.get(), socket_.get()), socket_.get());
+  ASSERT_TRUE(gateway_->SendInner(iptest::Ipv4({.source = "192.168.50.7", .destination = "10.1.0.5"})));
+  ASSERT_TRUE(Eventually([&] { return !loop_.Running(); }));
+  EXPECT_EQ(loop_.ExitCode(), -1);
+  EXPECT_EQ(posts_.Posts(), (std::vector<std::pair<uint32_t, uint32_t>>{{WM_CHANNEL_ERROR, VQ_ERR_TUN_IO}}));
+  // Every buffer of both directions went back.
+  EXPECT_EQ(data_buffer_in_use(), 0);
 }
 
 TEST_F(TunIoLoopTest, MissingAdapterOrSocketPosts4004) {

@@ -1,7 +1,9 @@
 #include "gateway/esp_peer.h"
 
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 
@@ -14,12 +16,71 @@ struct EspPeer::Lib {
   OSSL_LIB_CTX* ctx = OSSL_LIB_CTX_new();
   OSSL_PROVIDER* base = ctx ? OSSL_PROVIDER_load(ctx, "default") : nullptr;
   OSSL_PROVIDER* legacy = ctx ? OSSL_PROVIDER_load(ctx, "legacy") : nullptr;
+  EVP_CIPHER* cipher = nullptr;
+  // Gateway to client (send) and client to gateway (receive).
+  EVP_CIPHER_CTX* sendCipher = nullptr;
+  EVP_CIPHER_CTX* receiveCipher = nullptr;
+  EVP_MAC* mac = nullptr;
+  EVP_MAC_CTX* sendMac = nullptr;
+  EVP_MAC_CTX* receiveMac = nullptr;
   ~Lib() {
+    EVP_MAC_CTX_free(receiveMac);
+    EVP_MAC_CTX_free(sendMac);
+    EVP_MAC_free(mac);
+    EVP_CIPHER_CTX_free(receiveCipher);
+    EVP_CIPHER_CTX_free(sendCipher);
+    EVP_CIPHER_free(cipher);
     if (legacy) OSSL_PROVIDER_unload(legacy);
     if (base) OSSL_PROVIDER_unload(base);
     OSSL_LIB_CTX_free(ctx);
   }
 };
+
+namespace {
+
+constexpr size_t kHeader = 8;
+
+// Null when the cipher is unavailable: every packet then fails its crypto.
+EVP_CIPHER_CTX* KeyedCipher(EVP_CIPHER* cipher, const uint8_t* key, bool encrypt) {
+  if (cipher == nullptr) return nullptr;
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  if (ctx == nullptr || EVP_CipherInit_ex2(ctx, cipher, key, nullptr, encrypt ? 1 : 0, nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_padding(ctx, 0) != 1) {
+    EVP_CIPHER_CTX_free(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+// Null when HMAC with that digest is unavailable: every packet then throws.
+EVP_MAC_CTX* KeyedMac(EVP_MAC* mac, const std::string& digest, const uint8_t* key, size_t keyLength) {
+  if (mac == nullptr) return nullptr;
+  EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(digest.c_str()), 0),
+      OSSL_PARAM_construct_end()};
+  if (ctx == nullptr || EVP_MAC_init(ctx, key, keyLength, params) != 1) {
+    EVP_MAC_CTX_free(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+// CBC over length bytes in place with a keyed context and this IV.
+bool Cbc(EVP_CIPHER_CTX* ctx, const uint8_t* iv, uint8_t* data, size_t length) {
+  int n = 0;
+  return ctx != nullptr && EVP_CipherInit_ex2(ctx, nullptr, nullptr, iv, -1, nullptr) == 1 &&
+         EVP_CipherUpdate(ctx, data, &n, data, static_cast<int>(length)) == 1 && static_cast<size_t>(n) == length;
+}
+
+// The HMAC of data with the context's key, restarted for each packet.
+bool Mac(EVP_MAC_CTX* ctx, const uint8_t* data, size_t length, uint8_t* out) {
+  size_t macLength = 0;
+  return ctx != nullptr && EVP_MAC_init(ctx, nullptr, 0, nullptr) == 1 && EVP_MAC_update(ctx, data, length) == 1 &&
+         EVP_MAC_final(ctx, out, &macLength, EVP_MAX_MD_SIZE) == 1;
+}
+
+}  // namespace
 
 EspPeer::EspPeer(const EspPeerConfig& config) : lib_(std::make_unique<Lib>()), config_(config) {
   if (lib_->base == nullptr) throw std::runtime_error("no OpenSSL default provider");
@@ -49,128 +110,118 @@ EspPeer::EspPeer(const EspPeerConfig& config) : lib_(std::make_unique<Lib>()), c
     case 8: digestName_ = ""; macKeyLength_ = 0; icvLength_ = 0; break;
     default: digestName_ = "SHA1"; macKeyLength_ = 20; icvLength_ = 12; break;
   }
+  // Gateway to client: the first half of the key block; client to gateway:
+  // the second.
+  const uint8_t* block = config_.keyBlock.data();
+  if (!cipherName_.empty()) {
+    lib_->cipher = EVP_CIPHER_fetch(lib_->ctx, cipherName_.c_str(), nullptr);
+    lib_->sendCipher = KeyedCipher(lib_->cipher, block + macKeyLength_, true);
+    lib_->receiveCipher = KeyedCipher(lib_->cipher, block + 2 * macKeyLength_ + cipherKeyLength_, false);
+  }
+  if (!digestName_.empty()) {
+    lib_->mac = EVP_MAC_fetch(lib_->ctx, "HMAC", nullptr);
+    lib_->sendMac = KeyedMac(lib_->mac, digestName_, block, macKeyLength_);
+    lib_->receiveMac = KeyedMac(lib_->mac, digestName_, block + macKeyLength_ + cipherKeyLength_, macKeyLength_);
+  }
 }
 
 EspPeer::~EspPeer() = default;
 
-std::vector<uint8_t> EspPeer::Key(size_t offset, size_t length) const {
-  return std::vector<uint8_t>(config_.keyBlock.begin() + offset, config_.keyBlock.begin() + offset + length);
-}
-
-bool EspPeer::Cbc(bool encrypt, const std::vector<uint8_t>& key, const uint8_t* iv, uint8_t* data,
-                  size_t length) const {
-  if (cipherName_.empty()) return true;
-  EVP_CIPHER* cipher = EVP_CIPHER_fetch(lib_->ctx, cipherName_.c_str(), nullptr);
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  std::vector<uint8_t> out(length + 32);
-  int n1 = 0;
-  int n2 = 0;
-  const bool ok = cipher && ctx && EVP_CipherInit_ex2(ctx, cipher, key.data(), iv, encrypt ? 1 : 0, nullptr) == 1 &&
-                  EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                  EVP_CipherUpdate(ctx, out.data(), &n1, data, static_cast<int>(length)) == 1 &&
-                  EVP_CipherFinal_ex(ctx, out.data() + n1, &n2) == 1 && static_cast<size_t>(n1 + n2) == length;
-  if (ok) std::memcpy(data, out.data(), length);
-  EVP_CIPHER_CTX_free(ctx);
-  EVP_CIPHER_free(cipher);
-  return ok;
-}
-
-std::vector<uint8_t> EspPeer::Mac(const std::vector<uint8_t>& key, std::span<const uint8_t> data) const {
-  if (digestName_.empty()) return {};
-  std::vector<uint8_t> mac(EVP_MAX_MD_SIZE);
-  size_t macLength = 0;
-  if (EVP_Q_mac(lib_->ctx, "HMAC", nullptr, digestName_.c_str(), nullptr, key.data(), key.size(), data.data(),
-                data.size(), mac.data(), mac.size(), &macLength) == nullptr) {
-    throw std::runtime_error("HMAC failed");
-  }
-  mac.resize(icvLength_);
-  return mac;
-}
-
 EspDecapResult EspPeer::Decap(std::span<const uint8_t> datagram) const {
   EspDecapResult r;
-  const size_t fixed = 8 + ivLength_ + icvLength_;
-  if (datagram.size() < fixed + 2) {
-    r.error = "short";
-    return r;
-  }
-  const uint32_t spi = (uint32_t{datagram[0]} << 24) | (uint32_t{datagram[1]} << 16) | (uint32_t{datagram[2]} << 8) |
-                       datagram[3];
-  if (spi != config_.gatewaySpi) {
-    r.error = "spi";
-    return r;
-  }
-  r.sequence = (uint32_t{datagram[4]} << 24) | (uint32_t{datagram[5]} << 16) | (uint32_t{datagram[6]} << 8) |
-               datagram[7];
-  const size_t cipherLength = datagram.size() - fixed;
-  if (cipherLength % blockSize_ != 0) {
-    r.error = "block";
-    return r;
-  }
-  // Client to gateway: the second half of the key block.
-  const std::vector<uint8_t> macKey = Key(macKeyLength_ + cipherKeyLength_, macKeyLength_);
-  const std::vector<uint8_t> cipherKey = Key(2 * macKeyLength_ + cipherKeyLength_, cipherKeyLength_);
-  const size_t covered = datagram.size() - icvLength_;
-  const std::vector<uint8_t> mac = Mac(macKey, datagram.first(covered));
-  if (icvLength_ != 0 && CRYPTO_memcmp(mac.data(), datagram.data() + covered, icvLength_) != 0) {
-    r.error = "icv";
-    return r;
-  }
-  std::vector<uint8_t> plain(datagram.begin() + 8 + ivLength_, datagram.begin() + covered);
-  if (!Cbc(false, cipherKey, datagram.data() + 8, plain.data(), plain.size())) {
-    r.error = "cipher";
-    return r;
-  }
-  if (plain.back() != 4) {
-    r.error = "next header";
-    return r;
-  }
-  r.padLength = plain[plain.size() - 2];
-  if (size_t{r.padLength} + 2 > plain.size()) {
-    r.error = "pad length";
-    return r;
-  }
-  const size_t innerLength = plain.size() - 2 - r.padLength;
-  for (size_t i = 0; i < r.padLength; ++i) {
-    if (plain[innerLength + i] != static_cast<uint8_t>(i + 1)) {
-      r.error = "pad bytes";
-      return r;
-    }
-  }
-  r.inner.assign(plain.begin(), plain.begin() + innerLength);
+  std::vector<uint8_t> copy(datagram.begin(), datagram.end());
+  std::span<uint8_t> inner;
+  if (!DecapInPlace(copy, inner, &r.error)) return r;
+  r.sequence = (uint32_t{copy[4]} << 24) | (uint32_t{copy[5]} << 16) | (uint32_t{copy[6]} << 8) | copy[7];
+  r.padLength = copy[copy.size() - icvLength_ - 2];
+  r.inner.assign(inner.begin(), inner.end());
   r.ok = true;
   return r;
 }
 
-std::vector<uint8_t> EspPeer::Encap(std::span<const uint8_t> inner) {
-  std::vector<uint8_t> body(inner.begin(), inner.end());
-  // Smallest pad that fills the cipher block and keeps the trailer 4-aligned.
-  size_t pad = 0;
-  while ((body.size() + pad + 2) % blockSize_ != 0 || (body.size() + pad + 2) % 4 != 0) ++pad;
-  for (size_t i = 1; i <= pad; ++i) body.push_back(static_cast<uint8_t>(i));
-  body.push_back(static_cast<uint8_t>(pad));
-  body.push_back(4);
-  return EncapBody(body);
+bool EspPeer::DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error) const {
+  const auto fail = [error](const char* why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  const size_t fixed = kHeader + ivLength_ + icvLength_;
+  if (datagram.size() < fixed + 2) return fail("short");
+  const uint32_t spi = (uint32_t{datagram[0]} << 24) | (uint32_t{datagram[1]} << 16) | (uint32_t{datagram[2]} << 8) |
+                       datagram[3];
+  if (spi != config_.gatewaySpi) return fail("spi");
+  const size_t cipherLength = datagram.size() - fixed;
+  if (cipherLength % blockSize_ != 0) return fail("block");
+  const size_t covered = datagram.size() - icvLength_;
+  if (icvLength_ != 0) {
+    uint8_t mac[EVP_MAX_MD_SIZE];
+    if (!Mac(lib_->receiveMac, datagram.data(), covered, mac)) throw std::runtime_error("HMAC failed");
+    if (CRYPTO_memcmp(mac, datagram.data() + covered, icvLength_) != 0) return fail("icv");
+  }
+  uint8_t* plain = datagram.data() + kHeader + ivLength_;
+  if (!cipherName_.empty() && !Cbc(lib_->receiveCipher, datagram.data() + kHeader, plain, cipherLength)) {
+    return fail("cipher");
+  }
+  if (plain[cipherLength - 1] != 4) return fail("next header");
+  const uint8_t padLength = plain[cipherLength - 2];
+  if (size_t{padLength} + 2 > cipherLength) return fail("pad length");
+  const size_t innerLength = cipherLength - 2 - padLength;
+  for (size_t i = 0; i < padLength; ++i) {
+    if (plain[innerLength + i] != static_cast<uint8_t>(i + 1)) return fail("pad bytes");
+  }
+  inner = std::span<uint8_t>(plain, innerLength);
+  return true;
 }
 
-std::vector<uint8_t> EspPeer::EncapBody(std::span<const uint8_t> plainBody) {
-  std::vector<uint8_t> body(plainBody.begin(), plainBody.end());
-  std::vector<uint8_t> iv(ivLength_);
-  if (!iv.empty() && RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1) throw std::runtime_error("RAND_bytes");
-  // Gateway to client: the first half of the key block.
-  const std::vector<uint8_t> macKey = Key(0, macKeyLength_);
-  const std::vector<uint8_t> cipherKey = Key(macKeyLength_, cipherKeyLength_);
-  if (!Cbc(true, cipherKey, iv.data(), body.data(), body.size())) throw std::runtime_error("encrypt");
+size_t EspPeer::PadFor(size_t innerLength) const {
+  // Smallest pad that fills the cipher block and keeps the trailer 4-aligned.
+  size_t pad = 0;
+  while ((innerLength + pad + 2) % blockSize_ != 0 || (innerLength + pad + 2) % 4 != 0) ++pad;
+  return pad;
+}
 
-  const uint32_t sequence = ++sendSequence_;
-  std::vector<uint8_t> out;
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(config_.clientSpi >> shift));
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(sequence >> shift));
-  out.insert(out.end(), iv.begin(), iv.end());
-  out.insert(out.end(), body.begin(), body.end());
-  const std::vector<uint8_t> mac = Mac(macKey, out);
-  out.insert(out.end(), mac.begin(), mac.end());
+std::vector<uint8_t> EspPeer::Encap(std::span<const uint8_t> inner) {
+  std::vector<uint8_t> out(kHeader + ivLength_ + inner.size() + PadFor(inner.size()) + 2 + icvLength_);
+  if (EncapInto(inner, out) != out.size()) throw std::runtime_error("encrypt");
   return out;
+}
+
+size_t EspPeer::EncapInto(std::span<const uint8_t> inner, std::span<uint8_t> out) {
+  const size_t pad = PadFor(inner.size());
+  const size_t body = inner.size() + pad + 2;
+  if (out.size() < kHeader + ivLength_ + body + icvLength_) return 0;
+  uint8_t* p = out.data() + kHeader + ivLength_;
+  std::memcpy(p, inner.data(), inner.size());
+  p += inner.size();
+  for (size_t i = 1; i <= pad; ++i) *p++ = static_cast<uint8_t>(i);
+  *p++ = static_cast<uint8_t>(pad);
+  *p = 4;
+  return SealBody(out.data(), body);
+}
+
+std::vector<uint8_t> EspPeer::EncapBody(std::span<const uint8_t> body) {
+  std::vector<uint8_t> out(kHeader + ivLength_ + body.size() + icvLength_);
+  std::memcpy(out.data() + kHeader + ivLength_, body.data(), body.size());
+  if (SealBody(out.data(), body.size()) != out.size()) throw std::runtime_error("encrypt");
+  return out;
+}
+
+size_t EspPeer::SealBody(uint8_t* out, size_t bodyLength) {
+  uint8_t* iv = out + kHeader;
+  if (ivLength_ != 0 && RAND_bytes(iv, static_cast<int>(ivLength_)) != 1) throw std::runtime_error("RAND_bytes");
+  uint8_t* body = iv + ivLength_;
+  if (!cipherName_.empty() && !Cbc(lib_->sendCipher, iv, body, bodyLength)) return 0;
+  const uint32_t sequence = ++sendSequence_;
+  for (int i = 0; i < 4; ++i) {
+    out[i] = static_cast<uint8_t>(config_.clientSpi >> (24 - 8 * i));
+    out[4 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
+  }
+  const size_t covered = kHeader + ivLength_ + bodyLength;
+  if (icvLength_ != 0) {
+    uint8_t mac[EVP_MAX_MD_SIZE];
+    if (!Mac(lib_->sendMac, out, covered, mac)) throw std::runtime_error("HMAC failed");
+    std::memcpy(out + covered, mac, icvLength_);
+  }
+  return covered + icvLength_;
 }
 
 }  // namespace vqgateway

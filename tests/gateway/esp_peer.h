@@ -6,6 +6,10 @@
 // Datagram: SPI (BE) | sequence (BE) | IV | CBC(inner | 1..pad | pad | 4) | ICV
 // Key block: the gateway-to-client HMAC key, the gateway-to-client cipher
 // key, then the client-to-gateway HMAC key and cipher key.
+//
+// The cipher and HMAC contexts of both directions are keyed once, when the
+// peer is made, so a packet costs its own crypto only. One thread at a time
+// may decapsulate and one (another, or the same) encapsulate.
 #pragma once
 
 #include <array>
@@ -47,6 +51,13 @@ class EspPeer {
 
   // A datagram from the client.
   EspDecapResult Decap(std::span<const uint8_t> datagram) const;
+  // The same in place, for the data plane's packet path: on success inner
+  // is the decrypted inner packet inside datagram; on failure error (when
+  // given) says why.
+  bool DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error = nullptr) const;
+  // Encapsulates inner into out: the datagram's length, or 0 when out is too
+  // small or the crypto failed.
+  size_t EncapInto(std::span<const uint8_t> inner, std::span<uint8_t> out);
   // A datagram to the client: random IV, sequence numbers from 1.
   std::vector<uint8_t> Encap(std::span<const uint8_t> inner);
   // The same around a body that already ends with its trailer (padding, pad
@@ -67,9 +78,10 @@ class EspPeer {
   size_t cipherKeyLength_ = 0;
   uint32_t sendSequence_ = 0;
 
-  std::vector<uint8_t> Key(size_t offset, size_t length) const;
-  bool Cbc(bool encrypt, const std::vector<uint8_t>& key, const uint8_t* iv, uint8_t* data, size_t length) const;
-  std::vector<uint8_t> Mac(const std::vector<uint8_t>& key, std::span<const uint8_t> data) const;
+  size_t PadFor(size_t innerLength) const;
+  // The body (inner and trailer, whole cipher blocks) at out + 8 + IV is
+  // encrypted and framed in place; the datagram's length.
+  size_t SealBody(uint8_t* out, size_t bodyLength);
 };
 
 }  // namespace vqgateway

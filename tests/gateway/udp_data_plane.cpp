@@ -3,9 +3,12 @@
 #include "gateway/ip_comp_peer.h"
 
 #include <arpa/inet.h>
+#include <netinet/udp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -20,6 +23,30 @@ constexpr uint32_t kLogoutValue = 2;
 constexpr uint32_t kNoticeValue = 1;
 constexpr uint8_t kHeartBeat = 0xFF;
 constexpr uint32_t kTunPending = 997;
+// Datagrams per recvmmsg and packets per sendmmsg.
+constexpr size_t kBatch = 32;
+// Room for any datagram, and for the encapsulation of any device packet.
+constexpr size_t kDatagramRoom = 65536;
+constexpr size_t kSealedRoom = kDatagramRoom + 256;
+constexpr int kReceiveBuffer = 8 << 20;
+// Inner packets waiting for the device, past which more are dropped.
+constexpr size_t kDeviceBacklog = 4096;
+
+struct GroControl {
+  alignas(cmsghdr) uint8_t bytes[CMSG_SPACE(sizeof(int))];
+};
+
+// The segment size of a coalesced receive, or 0 for a single datagram.
+size_t SegmentSize(msghdr& message) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO) {
+      int size = 0;
+      std::memcpy(&size, CMSG_DATA(c), sizeof size);
+      return size > 0 ? static_cast<size_t>(size) : 0;
+    }
+  }
+  return 0;
+}
 
 uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 uint32_t Be32(const uint8_t* p) {
@@ -52,7 +79,7 @@ std::vector<uint8_t> ControlHeader(size_t total, uint8_t protocol) {
   return packet;
 }
 
-bool BetweenZeros(const std::vector<uint8_t>& inner) {
+bool BetweenZeros(std::span<const uint8_t> inner) {
   if (inner.size() < kIpHeader) return false;
   for (size_t i = 12; i < 20; ++i)
     if (inner[i] != 0) return false;
@@ -91,20 +118,38 @@ UdpDataPlane::UdpDataPlane(UdpDataPlaneOptions options)
   if (::inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr) != 1) throw std::runtime_error("address");
   if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     throw std::runtime_error("bind: " + std::string(std::strerror(errno)));
+  // Room for bursts while the receive thread is busy (forced past the
+  // system's limit where we may), and coalesced datagrams in one receive.
+  if (::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0) {
+    ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+  }
+  const int on = 1;
+  ::setsockopt(socket_.get(), SOL_UDP, UDP_GRO, &on, sizeof on);
   socklen_t length = sizeof address;
   ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
-  thread_ = std::thread([this] { Run(); });
+  receiveThread_ = std::thread([this] { ReceiveLoop(); });
+  if (options_.tun != nullptr) {
+    deviceThread_ = std::thread([this] { DeviceLoop(); });
+    writerThread_ = std::thread([this] { WriterLoop(); });
+  }
 }
 
 UdpDataPlane::~UdpDataPlane() {
   stop_.Set();
-  if (thread_.joinable()) thread_.join();
+  {
+    std::lock_guard<std::mutex> lock(writerMutex_);
+    writerStop_ = true;
+  }
+  writerWake_.notify_all();
+  if (receiveThread_.joinable()) receiveThread_.join();
+  if (deviceThread_.joinable()) deviceThread_.join();
+  if (writerThread_.joinable()) writerThread_.join();
 }
 
 void UdpDataPlane::SetEspConfig(const EspPeerConfig& config) {
   auto peer = std::make_shared<EspPeer>(config);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::scoped_lock lock(mutex_, sendMutex_);
   peer_ = std::move(peer);
 }
 
@@ -129,12 +174,12 @@ std::vector<ReceivedInner> UdpDataPlane::Received() const {
 }
 
 std::vector<uint8_t> UdpDataPlane::Encap(std::span<const uint8_t> inner) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(sendMutex_);
   return peer_->Encap(inner);
 }
 
 std::vector<uint8_t> UdpDataPlane::EncapBody(std::span<const uint8_t> body) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(sendMutex_);
   return peer_->EncapBody(body);
 }
 
@@ -175,74 +220,166 @@ bool UdpDataPlane::SendDisconnect(uint32_t reason) { return SendInner(GatewayDis
 
 bool UdpDataPlane::SendRaw(std::span<const uint8_t> datagram) { return SendTo(datagram); }
 
-void UdpDataPlane::Run() {
-  std::vector<uint8_t> buffer(65536);
+void UdpDataPlane::ReceiveLoop() {
+  std::vector<uint8_t> buffers(kBatch * kDatagramRoom);
+  mmsghdr messages[kBatch] = {};
+  iovec parts[kBatch] = {};
+  sockaddr_in senders[kBatch] = {};
+  GroControl controls[kBatch] = {};
   for (;;) {
-    pollfd fds[3] = {{stop_.Fd(), POLLIN, 0}, {socket_.get(), POLLIN, 0}, {-1, POLLIN, 0}};
-    nfds_t count = 2;
-    if (options_.tun != nullptr && options_.tun->IsOpen()) fds[count++].fd = options_.tun->PollFd();
-    if (::poll(fds, count, -1) < 0) {
+    pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {socket_.get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents != 0) return;
-    if (fds[1].revents != 0) {
-      for (;;) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(socket_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0) break;
-        HandleDatagram(buffer.data(), static_cast<size_t>(n), from);
+    for (;;) {
+      for (size_t i = 0; i < kBatch; ++i) {
+        parts[i] = {buffers.data() + i * kDatagramRoom, kDatagramRoom};
+        messages[i].msg_hdr = {};
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_control = controls[i].bytes;
+        messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
       }
-    }
-    if (count > 2 && fds[2].revents != 0) {
-      if ((fds[2].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds[2].revents & POLLIN) == 0) return;
-      for (;;) {
-        size_t n = 0;
-        const uint32_t result = options_.tun->Read(buffer, n);
-        if (result == kTunPending) break;
-        if (result != 0) break;
-        SendInner(std::span<const uint8_t>(buffer.data(), n));
+      const int n = ::recvmmsg(socket_.get(), messages, kBatch, MSG_DONTWAIT, nullptr);
+      if (n <= 0) break;
+      std::shared_ptr<EspPeer> peer;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        peer = peer_;
       }
+      for (int i = 0; i < n; ++i) {
+        // A coalesced receive holds datagrams of one size, the last maybe
+        // shorter.
+        uint8_t* data = buffers.data() + i * kDatagramRoom;
+        const size_t length = messages[i].msg_len;
+        const size_t segment = SegmentSize(messages[i].msg_hdr);
+        if (segment == 0 || length == 0) {
+          HandleDatagram(*peer, std::span<uint8_t>(data, length), senders[i]);
+          continue;
+        }
+        for (size_t at = 0; at < length; at += segment) {
+          HandleDatagram(*peer, std::span<uint8_t>(data + at, std::min(segment, length - at)), senders[i]);
+        }
+      }
+      FlushToWriter();
+      if (static_cast<size_t>(n) < kBatch) break;
     }
   }
 }
 
-void UdpDataPlane::HandleDatagram(const uint8_t* data, size_t length, const sockaddr_in& from) {
-  if (length == 1 && data[0] == kHeartBeat) {
+void UdpDataPlane::DeviceLoop() {
+  platform::tun::Device& tun = *options_.tun;
+  std::vector<uint8_t> packets(kBatch * kDatagramRoom);
+  std::vector<uint8_t> sealed(kBatch * kSealedRoom);
+  size_t lengths[kBatch] = {};
+  mmsghdr messages[kBatch] = {};
+  iovec parts[kBatch] = {};
+  for (;;) {
+    pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {tun.PollFd(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds[1].revents & POLLIN) == 0) return;
+    for (;;) {
+      size_t count = 0;
+      uint32_t result = 0;
+      while (count < kBatch) {
+        result = tun.Read(std::span<uint8_t>(packets.data() + count * kDatagramRoom, kDatagramRoom), lengths[count]);
+        if (result != 0) break;
+        ++count;
+      }
+      if (count == 0) break;
+      uint16_t clientCpi = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        clientCpi = options_.clientCpi;
+      }
+      // Compressed where that pays, then all sealed under one lock.
+      std::vector<std::optional<std::vector<uint8_t>>> deflated(options_.ipcomp ? count : 0);
+      for (size_t i = 0; i < deflated.size(); ++i) {
+        const std::span<const uint8_t> packet(packets.data() + i * kDatagramRoom, lengths[i]);
+        deflated[i] = DeflateIpComp(packet, clientCpi);
+      }
+      std::optional<sockaddr_in> client;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        client = client_;
+        for (const auto& d : deflated) stats_.deflated += d ? 1 : 0;
+      }
+      size_t ready = 0;
+      {
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        for (size_t i = 0; client && i < count; ++i) {
+          std::span<const uint8_t> inner(packets.data() + i * kDatagramRoom, lengths[i]);
+          if (i < deflated.size() && deflated[i]) inner = *deflated[i];
+          const std::span<uint8_t> room(sealed.data() + ready * kSealedRoom, kSealedRoom);
+          const size_t length = peer_->EncapInto(inner, room);
+          if (length == 0) continue;
+          parts[ready] = {sealed.data() + ready * kSealedRoom, length};
+          messages[ready].msg_hdr = {};
+          messages[ready].msg_hdr.msg_iov = &parts[ready];
+          messages[ready].msg_hdr.msg_iovlen = 1;
+          ++ready;
+        }
+      }
+      for (size_t sent = 0; client && sent < ready;) {
+        for (size_t i = sent; i < ready; ++i) {
+          messages[i].msg_hdr.msg_name = &*client;
+          messages[i].msg_hdr.msg_namelen = sizeof *client;
+        }
+        const int n = ::sendmmsg(socket_.get(), messages + sent, static_cast<unsigned>(ready - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+      if (result != 0) break;
+    }
+  }
+}
+
+void UdpDataPlane::HandleDatagram(EspPeer& peer, std::span<uint8_t> data, const sockaddr_in& from) {
+  if (data.size() == 1 && data[0] == kHeartBeat) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++stats_.heartBeats;
     if (!client_) client_ = from;
     return;
   }
-  std::shared_ptr<EspPeer> peer;
+  std::span<uint8_t> inner;
+  const bool ok = peer.DecapInPlace(data, inner);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    peer = peer_;
-  }
-  const EspDecapResult result = peer->Decap(std::span<const uint8_t>(data, length));
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!result.ok) {
+    if (!ok) {
       ++stats_.decapFailures;
       return;
     }
     client_ = from;
   }
-  HandleInner(result.inner);
+  HandleInner(inner);
 }
 
-void UdpDataPlane::HandleInner(std::vector<uint8_t> inner) {
+void UdpDataPlane::HandleInner(std::span<const uint8_t> packet) {
+  std::span<const uint8_t> inner = packet;
+  std::optional<std::vector<uint8_t>> restored;
   if (options_.ipcomp && IsIpComp(inner)) {
-    auto restored = InflateIpComp(inner, options_.gatewayCpi);
+    uint16_t gatewayCpi = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      gatewayCpi = options_.gatewayCpi;
+    }
+    restored = InflateIpComp(inner, gatewayCpi);
     std::lock_guard<std::mutex> lock(mutex_);
     if (!restored) {
       ++stats_.ipcompFailures;
       return;
     }
     ++stats_.inflated;
-    inner = std::move(*restored);
+    inner = *restored;
   }
   InnerKind kind = InnerKind::Traffic;
   if (BetweenZeros(inner)) {
@@ -270,14 +407,55 @@ void UdpDataPlane::HandleInner(std::vector<uint8_t> inner) {
       case InnerKind::OtherControl:
         break;
     }
-    if (kind != InnerKind::Traffic || options_.recordTraffic) received_.push_back({kind, inner});
+    if (kind != InnerKind::Traffic || options_.recordTraffic) {
+      received_.push_back({kind, std::vector<uint8_t>(inner.begin(), inner.end())});
+    }
   }
   if (kind == InnerKind::KeepAlive && options_.answerKeepAlives) SendKeepAlive();
   if (kind != InnerKind::Traffic) return;
   if (options_.onTraffic) {
-    options_.onTraffic(inner);
+    options_.onTraffic(std::vector<uint8_t>(inner.begin(), inner.end()));
   } else if (options_.tun != nullptr) {
-    options_.tun->Write(inner);
+    QueueForDevice(inner);
+  }
+}
+
+void UdpDataPlane::QueueForDevice(std::span<const uint8_t> inner) {
+  PacketBatch& batch = receivedForDevice_;
+  batch.packets.emplace_back(batch.bytes.size(), inner.size());
+  batch.bytes.insert(batch.bytes.end(), inner.begin(), inner.end());
+}
+
+void UdpDataPlane::FlushToWriter() {
+  PacketBatch& batch = receivedForDevice_;
+  if (batch.packets.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(writerMutex_);
+    if (forDevice_.packets.empty()) std::swap(forDevice_, batch);
+    for (const auto& [offset, length] : batch.packets) {
+      if (forDevice_.packets.size() >= kDeviceBacklog) break;
+      forDevice_.packets.emplace_back(forDevice_.bytes.size(), length);
+      forDevice_.bytes.insert(forDevice_.bytes.end(), batch.bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                              batch.bytes.begin() + static_cast<std::ptrdiff_t>(offset + length));
+    }
+  }
+  batch.Clear();
+  writerWake_.notify_one();
+}
+
+void UdpDataPlane::WriterLoop() {
+  PacketBatch writing;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(writerMutex_);
+      writerWake_.wait(lock, [this] { return writerStop_ || !forDevice_.packets.empty(); });
+      if (writerStop_) return;
+      std::swap(writing, forDevice_);
+    }
+    for (const auto& [offset, length] : writing.packets) {
+      options_.tun->Write(std::span<const uint8_t>(writing.bytes.data() + offset, length));
+    }
+    writing.Clear();
   }
 }
 

@@ -6,7 +6,9 @@
 // PollFd() for readability (with its events, in one poll). Write sends one
 // packet, 997 when the queue is full. After Close every call returns
 // ERROR_INVALID_HANDLE (6) and PollFd() is -1. A Device is used by one
-// thread at a time; the owner stops the packet thread before Close.
+// thread at a time, except that one thread may Read while another Writes
+// (the two share no state but the descriptor); the owner stops the packet
+// threads before Close.
 #pragma once
 
 #include <array>

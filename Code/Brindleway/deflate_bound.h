@@ -1,0 +1,41 @@
+// A lower bound on the length of what zlib's compress() at the default
+// level makes of a packet's payload, cheap enough to take before every
+// compression: a payload that can't shrink by enough is then sent as it is
+// without being compressed, exactly as compressing it would have decided.
+//
+// Why it holds, for an input of n bytes with byte histogram c:
+//  - deflate's matches are 3 bytes or longer, so a match of length L
+//    starts at L - 2 positions whose 3-byte string occurred before; with R
+//    such positions, matches cover at most 3R bytes and at least n - 3R
+//    bytes are coded as literals. R is bounded from above by the positions
+//    whose string's 16-bit hash was seen before;
+//  - an input this short fills one block, which costs at least the least
+//    of the stored form (8n bits), the fixed codes (8 bits a literal or
+//    more) and a dynamic code, whose literals cost at least their
+//    histogram's entropy (Shannon: n log n - sum c log c bits for all n
+//    bytes; each byte taken away lowers that by at most log2 n + log2 e);
+//  - a 2-byte header and a 4-byte check value come around it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace brindleway {
+
+class DeflateBound {
+ public:
+  // Inputs longer than this are never bounded.
+  static constexpr uint32_t kMaxInput = 4096;
+
+  DeflateBound();
+
+  // True when compress() provably makes at least target bytes of data.
+  // False means nothing: compress and see.
+  bool AtLeast(const uint8_t* data, uint32_t length, uint32_t target);
+
+ private:
+  // The 16-bit hashes of the 3-byte strings seen so far.
+  std::array<uint64_t, 65536 / 64> m_seen{};
+};
+
+}  // namespace brindleway
