@@ -15,6 +15,7 @@
 #include "Brindleway/key_block.h"
 #include "Brindleway/protocol_version.h"
 #include "Brindleway/sms_status.h"
+#include "Brindleway/tunnel_packets.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/ui_language.h"
@@ -369,25 +370,9 @@ int MessageDispatch::ProcessServerDisconnect(const CtrlMessage& message) {
     LogPrint(LOG_ERR, "Expect status in SVR_DISCONN message\n");
     return VQ_ERR_SERVER_DISCONNECT;
   }
-  switch (Signed(status)) {
-    case 1:
-    case 6:
-    case 7:
-    case 8:
-      return VQ_ERR_SERVER_DISCONNECT;
-    case 2:
-      return VQ_ERR_SERVER_TIMEOUT;
-    case 3:
-      return VQ_ERR_SERVER_CONFIG;
-    case 4:
-      return static_cast<int>(VQ_ERR_LOGGED_IN_ELSEWHERE);
-    case 5:
-      return static_cast<int>(VQ_ERR_FORCED_OFF);
-    case 9:
-      return VQ_ERR_CONNECTION_TIMEOUT;
-    default:
-      return 0;
-  }
+  // The same reasons as the gateway's disconnect notice; an unknown one is ignored.
+  const int code = DisconnectReasonCode(status);
+  return code < 0 ? 0 : code;
 }
 
 int MessageDispatch::ProcessHostCheck(const CtrlMessage& message) {

@@ -377,19 +377,19 @@ int cryptoapi_free_cert_key(X509Ptr& x509, EvpPkeyPtr& pkey) {
   return 0;
 }
 
-CertContextPtr cryptoapi_find_cert(std::string_view spec, const CertStore& store) {
+CertContextPtr cryptoapi_find_cert(std::string_view selector, const CertStore& store) {
   constexpr std::string_view kSubject = "SUBJ:";
   constexpr std::string_view kThumb = "THUMB:";
-  if (spec.substr(0, kSubject.size()) == kSubject) {
-    const std::string_view text = spec.substr(kSubject.size());
+  if (selector.substr(0, kSubject.size()) == kSubject) {
+    const std::string_view text = selector.substr(kSubject.size());
     for (const CertContextPtr& cert : store.certificates()) {
       if (cert->SubjectContains(text)) return cert;
     }
     return nullptr;
   }
-  if (spec.substr(0, kThumb.size()) == kThumb) {
+  if (selector.substr(0, kThumb.size()) == kThumb) {
     const std::optional<std::vector<uint8_t>> thumbprint =
-        ParseThumbprint(spec.substr(kThumb.size()));
+        ParseThumbprint(selector.substr(kThumb.size()));
     if (!thumbprint) return nullptr;
     for (const CertContextPtr& cert : store.certificates()) {
       const auto& hash = cert->sha1Hash();

@@ -62,8 +62,8 @@ int cryptoapi_free_cert_key(platform::crypto::X509Ptr& x509, platform::crypto::E
 // text (without regard to ASCII case). "THUMB:hex": the certificate whose
 // SHA-1 thumbprint is the hex digit pairs (either case, blanks allowed after
 // each pair, at most 255 bytes); a malformed list finds nothing. Null for
-// any other spec or when nothing matches.
-platform::crypto::CertContextPtr cryptoapi_find_cert(std::string_view spec,
+// any other selector or when nothing matches.
+platform::crypto::CertContextPtr cryptoapi_find_cert(std::string_view selector,
                                                      const platform::crypto::CertStore& store);
 
 // An OpenSSL trust store with every certificate and revocation list of

@@ -25,16 +25,16 @@ int getopt(GetoptState& st, int argc, const char* const argv[], const char* opts
   const char c = arg[st.nextchar++];
   st.optopt = static_cast<unsigned char>(c);
   const bool lastInGroup = arg[st.nextchar] == '\0';
-  const char* spec = (c == ':') ? nullptr : std::strchr(optstring, c);
+  const char* option = (c == ':') ? nullptr : std::strchr(optstring, c);
 
-  if (spec == nullptr) {
+  if (option == nullptr) {
     if (lastInGroup) {
       ++st.optind;
       st.nextchar = 0;
     }
     return '?';
   }
-  if (spec[1] != ':') {
+  if (option[1] != ':') {
     if (lastInGroup) {
       ++st.optind;
       st.nextchar = 0;

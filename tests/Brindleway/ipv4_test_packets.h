@@ -35,7 +35,7 @@ inline bool HeaderChecksumOk(const std::vector<uint8_t>& packet) {
   return packet.size() >= 20 && ChecksumOk(packet.data(), 4 * (packet[0] & 0x0F));
 }
 
-struct Ipv4Spec {
+struct Ipv4Fields {
   std::string source = "10.1.0.5";
   std::string destination = "192.168.50.7";
   uint8_t protocol = 1;
@@ -47,28 +47,28 @@ struct Ipv4Spec {
 
 // Payload bytes are a pattern of the offset, so a reassembly shows any
 // misplaced byte; an ICMP payload starts as an echo request.
-inline std::vector<uint8_t> Ipv4(const Ipv4Spec& spec) {
-  std::vector<uint8_t> p(spec.headerLength + spec.payload, 0);
-  p[0] = static_cast<uint8_t>(0x40 | (spec.headerLength / 4));
+inline std::vector<uint8_t> Ipv4(const Ipv4Fields& fields) {
+  std::vector<uint8_t> p(fields.headerLength + fields.payload, 0);
+  p[0] = static_cast<uint8_t>(0x40 | (fields.headerLength / 4));
   PutBe16(p, 2, static_cast<uint16_t>(p.size()));
-  PutBe16(p, 4, spec.id);
-  PutBe16(p, 6, spec.flags);
+  PutBe16(p, 4, fields.id);
+  PutBe16(p, 6, fields.flags);
   p[8] = 64;
-  p[9] = spec.protocol;
+  p[9] = fields.protocol;
   in_addr a{};
-  inet_pton(AF_INET, spec.source.c_str(), &a);
+  inet_pton(AF_INET, fields.source.c_str(), &a);
   std::memcpy(&p[12], &a, 4);
-  inet_pton(AF_INET, spec.destination.c_str(), &a);
+  inet_pton(AF_INET, fields.destination.c_str(), &a);
   std::memcpy(&p[16], &a, 4);
-  for (size_t i = 20; i < spec.headerLength; ++i) p[i] = 1;  // NOP options
-  for (size_t i = 0; i < spec.payload; ++i) p[spec.headerLength + i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-  if (spec.protocol == 1 && spec.payload >= 8) {
-    p[spec.headerLength] = 8;
-    p[spec.headerLength + 1] = 0;
-    PutBe16(p, spec.headerLength + 2, 0);
-    PutBe16(p, spec.headerLength + 2, static_cast<uint16_t>(~OnesSum(&p[spec.headerLength], spec.payload)));
+  for (size_t i = 20; i < fields.headerLength; ++i) p[i] = 1;  // NOP options
+  for (size_t i = 0; i < fields.payload; ++i) p[fields.headerLength + i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  if (fields.protocol == 1 && fields.payload >= 8) {
+    p[fields.headerLength] = 8;
+    p[fields.headerLength + 1] = 0;
+    PutBe16(p, fields.headerLength + 2, 0);
+    PutBe16(p, fields.headerLength + 2, static_cast<uint16_t>(~OnesSum(&p[fields.headerLength], fields.payload)));
   }
-  PutBe16(p, 10, static_cast<uint16_t>(~OnesSum(p.data(), spec.headerLength)));
+  PutBe16(p, 10, static_cast<uint16_t>(~OnesSum(p.data(), fields.headerLength)));
   return p;
 }
 

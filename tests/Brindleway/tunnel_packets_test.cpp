@@ -188,7 +188,7 @@ TEST_F(ClassifyTest, DisconnectNoticeReasonsMapToEventCodes) {
 
 TEST_F(ClassifyTest, OtherPacketsGoToTheAdapterOrAreDropped) {
   ProtocolVersionScope version(0x20);
-  iptest::Ipv4Spec zeros{.source = "0.0.0.0", .destination = "0.0.0.0", .protocol = 17, .payload = 16};
+  iptest::Ipv4Fields zeros{.source = "0.0.0.0", .destination = "0.0.0.0", .protocol = 17, .payload = 16};
   std::vector<uint8_t> dns = iptest::Ipv4(zeros);
   iptest::PutBe16(dns, 20, 53);
   iptest::PutBe16(dns, 22, 53);

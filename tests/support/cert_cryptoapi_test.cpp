@@ -262,9 +262,9 @@ TEST_F(CryptoApiTest, ThumbprintSpecsWithAndWithoutBlanksFindTheSameCertificate)
     upperSpaced += std::string(1, static_cast<char>(std::toupper(hex[i]))) +
                    static_cast<char>(std::toupper(hex[i + 1])) + "  ";
 
-  for (const std::string& spec : {"THUMB:" + hex, "THUMB:" + upperSpaced}) {
-    SCOPED_TRACE(spec);
-    const auto cert = cryptoapi_find_cert(spec, store);
+  for (const std::string& selector : {"THUMB:" + hex, "THUMB:" + upperSpaced}) {
+    SCOPED_TRACE(selector);
+    const auto cert = cryptoapi_find_cert(selector, store);
     ASSERT_NE(cert, nullptr);
     EXPECT_EQ(X509_cmp(cert->x509(), user_.cert.get()), 0);
   }
@@ -280,18 +280,18 @@ TEST_F(CryptoApiTest, ThumbprintSpecsWithAndWithoutBlanksFindTheSameCertificate)
       "thumb:" + hex,
       "HASH:" + hex,
   };
-  for (const std::string& spec : malformed) {
-    SCOPED_TRACE(spec);
-    EXPECT_EQ(cryptoapi_find_cert(spec, store), nullptr);
+  for (const std::string& selector : malformed) {
+    SCOPED_TRACE(selector);
+    EXPECT_EQ(cryptoapi_find_cert(selector, store), nullptr);
   }
 }
 
 TEST_F(CryptoApiTest, SubjectSpecFindsByPartOfAnyNameValue) {
   crypto::CertStore store;
   ASSERT_EQ(crypto::CertStore::OpenSystem("MY", store), 0u);
-  for (const char* spec : {"SUBJ:Token User", "SUBJ:token", "SUBJ:N US"}) {
-    SCOPED_TRACE(spec);
-    const auto cert = cryptoapi_find_cert(spec, store);
+  for (const char* selector : {"SUBJ:Token User", "SUBJ:token", "SUBJ:N US"}) {
+    SCOPED_TRACE(selector);
+    const auto cert = cryptoapi_find_cert(selector, store);
     ASSERT_NE(cert, nullptr);
     EXPECT_EQ(X509_cmp(cert->x509(), user_.cert.get()), 0);
   }
