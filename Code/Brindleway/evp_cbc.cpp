@@ -28,14 +28,23 @@ class EvpCbcSchedule final : public CipherSchedule {
     if (len % m_blockSize != 0 || len > INT32_MAX) return -1;
     uint8_t lastCipherBlock[EVP_MAX_BLOCK_LENGTH];
     if (!m_encrypt) std::memcpy(lastCipherBlock, data + len - m_blockSize, m_blockSize);
-    // Only the IV changes between packets; the key schedule stays.
-    if (EVP_CipherInit_ex2(m_ctx.get(), nullptr, nullptr, iv, m_encrypt ? 1 : 0, nullptr) != 1) return -1;
+    // Only the IV changes between packets; the key schedule stays. The
+    // context ends each call chained to its last cipher block: when that is
+    // the IV asked for (every packet sent, and received packets in order)
+    // it is already in place.
+    const bool chained = m_chained && std::memcmp(iv, m_chain, m_blockSize) == 0;
+    m_chained = false;
+    if (!chained && EVP_CipherInit_ex2(m_ctx.get(), nullptr, nullptr, iv, m_encrypt ? 1 : 0, nullptr) != 1) {
+      return -1;
+    }
     int outLength = 0;
     if (EVP_CipherUpdate(m_ctx.get(), data, &outLength, data, static_cast<int>(len)) != 1 ||
         outLength != static_cast<int>(len)) {
       return -1;
     }
     std::memcpy(iv, m_encrypt ? data + len - m_blockSize : lastCipherBlock, m_blockSize);
+    std::memcpy(m_chain, iv, m_blockSize);
+    m_chained = true;
     return 0;
   }
 
@@ -43,6 +52,9 @@ class EvpCbcSchedule final : public CipherSchedule {
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> m_ctx;
   bool m_encrypt;
   uint32_t m_blockSize;
+  // The context's chaining block after the last call, when it succeeded.
+  uint8_t m_chain[EVP_MAX_BLOCK_LENGTH] = {};
+  bool m_chained = false;
 };
 
 }  // namespace

@@ -96,6 +96,22 @@ TEST_P(CryptAlgoVectors, EncryptAndDecryptInPlace) {
   ASSERT_EQ(algo->decrypt(iv.data(), dec, data.data(), static_cast<uint32_t>(data.size())), 0);
   EXPECT_EQ(data, plain);
 
+  // Block by block with the IV carried over gives the same as the whole;
+  // decrypting the blocks backwards (no block follows the one before) too.
+  const size_t bs = algo->blocksize;
+  iv = FromHex(v.iv);
+  std::vector<uint8_t> pieces = plain;
+  for (size_t at = 0; at < pieces.size(); at += bs) {
+    ASSERT_EQ(algo->encrypt(iv.data(), enc, pieces.data() + at, static_cast<uint32_t>(bs)), 0);
+  }
+  EXPECT_EQ(pieces, cipher);
+  for (size_t at = pieces.size(); at > 0; at -= bs) {
+    std::vector<uint8_t> blockIv =
+        at == bs ? FromHex(v.iv) : std::vector<uint8_t>(cipher.begin() + at - 2 * bs, cipher.begin() + at - bs);
+    ASSERT_EQ(algo->decrypt(blockIv.data(), dec, pieces.data() + at - bs, static_cast<uint32_t>(bs)), 0);
+  }
+  EXPECT_EQ(pieces, plain);
+
   // A schedule is for one direction only.
   EXPECT_NE(algo->encrypt(iv.data(), dec, data.data(), static_cast<uint32_t>(data.size())), 0);
   EXPECT_NE(algo->decrypt(iv.data(), enc, data.data(), static_cast<uint32_t>(data.size())), 0);

@@ -43,6 +43,24 @@ TEST(SyncEvent, ManualStaysSetForEveryWaiterUntilReset) {
   EXPECT_FALSE(ev.IsSet());
 }
 
+TEST(SyncEvent, ManualStateAndDescriptorAgreeAfterRacingSetsAndResets) {
+  for (const bool initially : {false, true}) {
+    Event ev(Event::Reset::Manual, initially);
+    EXPECT_EQ(ev.IsSet(), initially);
+    EXPECT_EQ(ev.Wait(0), initially);
+    std::thread setter([&] {
+      for (int i = 0; i < 2000; ++i) ev.Set();
+    });
+    std::thread resetter([&] {
+      for (int i = 0; i < 2000; ++i) ev.Reset();
+    });
+    setter.join();
+    resetter.join();
+    // Whichever came last, looking and waiting say the same.
+    EXPECT_EQ(ev.IsSet(), ev.Wait(0));
+  }
+}
+
 TEST(SyncEvent, AutoIsConsumedByOneWaitAndSetsDoNotAccumulate) {
   Event ev(Event::Reset::Auto);
   ev.Set();

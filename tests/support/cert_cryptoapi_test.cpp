@@ -337,7 +337,8 @@ TEST(CryptoApiErrorTest, DistinctErrorsGetReasonsInTurnUpToSixteen) {
       {
         // 16 threads report at once, each its own code twice.
         std::vector<int> reasons(CRYPTOAPI_MAX_REASONS, 0);
-        std::vector<bool> repeatable(CRYPTOAPI_MAX_REASONS, false);
+        // Not vector<bool>: its elements share words, and the threads write at once.
+        std::vector<char> repeatable(CRYPTOAPI_MAX_REASONS, 0);
         std::vector<std::thread> threads;
         for (int t = 0; t < CRYPTOAPI_MAX_REASONS; ++t) {
           threads.emplace_back([&, t] {
@@ -355,7 +356,7 @@ TEST(CryptoApiErrorTest, DistinctErrorsGetReasonsInTurnUpToSixteen) {
         bool ok = distinct.size() == static_cast<size_t>(CRYPTOAPI_MAX_REASONS) &&
                   *distinct.begin() == CRYPTOAPI_REASON_BASE &&
                   *distinct.rbegin() == CRYPTOAPI_REASON_BASE + CRYPTOAPI_MAX_REASONS - 1 &&
-                  std::find(repeatable.begin(), repeatable.end(), false) == repeatable.end();
+                  std::find(repeatable.begin(), repeatable.end(), 0) == repeatable.end();
         // A seventeenth code finds the table full and puts nothing.
         cryptoapi_error(0x80090200u, CRYPTOAPI_F_CRYPT_SIGN_HASH, __FILE__, __LINE__);
         ok = ok && ERR_peek_error() == 0;

@@ -46,13 +46,15 @@ bool Readable(int fd) {
 }  // namespace
 
 Event::Event(enum Reset reset, bool initiallySet)
-    : fd_(::eventfd(initiallySet ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC)), reset_(reset) {
+    : fd_(::eventfd(initiallySet ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC)), reset_(reset), set_(initiallySet) {
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 Event::~Event() { ::close(fd_); }
 
 void Event::Set() {
+  std::lock_guard<std::mutex> lock(change_);
+  set_.store(true, std::memory_order_release);
   // The counter stays at 1 while set: one read drains it, whichever kind.
   if (Readable(fd_)) return;
   const uint64_t one = 1;
@@ -61,13 +63,19 @@ void Event::Set() {
 }
 
 void Event::Reset() {
+  std::lock_guard<std::mutex> lock(change_);
+  set_.store(false, std::memory_order_release);
   // A non-semaphore eventfd read returns the whole counter and zeroes it.
   uint64_t value = 0;
   while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
-bool Event::IsSet() const { return Readable(fd_); }
+bool Event::IsSet() const {
+  // An auto-reset event is taken by its waiters through the descriptor.
+  if (reset_ == Reset::Manual) return set_.load(std::memory_order_acquire);
+  return Readable(fd_);
+}
 
 bool Event::TryConsume() const {
   if (reset_ == Reset::Manual) return Readable(fd_);

@@ -7,8 +7,10 @@
 // changes nothing. Every operation is thread-safe.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <span>
 
 namespace platform {
@@ -34,7 +36,8 @@ class Event {
   // an auto-reset event is consumed by the successful wait.
   bool Wait(int timeoutMs = INFINITE_WAIT) const;
 
-  // True when signalled, without consuming an auto-reset event.
+  // True when signalled, without consuming an auto-reset event. For a
+  // manual-reset event no system call: loops look at it on every pass.
   bool IsSet() const;
 
   // Readable while signalled (for poll). After poll reports it, an
@@ -48,6 +51,10 @@ class Event {
  private:
   int fd_;
   enum Reset reset_;
+  // A manual-reset event's state beside its descriptor; Set and Reset
+  // change both under the lock so that the two always agree.
+  std::mutex change_;
+  std::atomic<bool> set_;
 };
 
 // WaitForMultipleObjects, wait-any: the index of the first signalled event

@@ -1,0 +1,146 @@
+#include "platform/tun/tcp_segmenter.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform::tun {
+namespace {
+
+constexpr size_t kIpMinHeader = 20;
+constexpr size_t kTcpMinHeader = 20;
+constexpr uint8_t kProtocolTcp = 6;
+constexpr uint8_t kTcpFin = 0x01;
+constexpr uint8_t kTcpPsh = 0x08;
+constexpr uint8_t kTcpCwr = 0x80;
+// Offsets in the IPv4 and TCP headers.
+constexpr size_t kIpTotalLength = 2;
+constexpr size_t kIpIdent = 4;
+constexpr size_t kIpFragment = 6;
+constexpr size_t kIpProtocol = 9;
+constexpr size_t kIpChecksum = 10;
+constexpr size_t kIpAddresses = 12;  // source, then destination
+constexpr size_t kTcpSequence = 4;
+constexpr size_t kTcpDataOffset = 12;
+constexpr size_t kTcpFlags = 13;
+constexpr size_t kTcpChecksum = 16;
+
+uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+void PutU16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+uint32_t GetU32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+void PutU32(uint8_t* p, uint32_t v) {
+  PutU16(p, static_cast<uint16_t>(v >> 16));
+  PutU16(p + 2, static_cast<uint16_t>(v));
+}
+// A checksum stored as it was summed: in host order.
+void StoreChecksum(uint8_t* p, uint16_t checksum) { std::memcpy(p, &checksum, 2); }
+
+}  // namespace
+
+uint64_t ChecksumAdd(std::span<const uint8_t> data, uint64_t sum) {
+  const uint8_t* p = data.data();
+  size_t n = data.size();
+  // 64-bit words with the carries counted apart: 2^64 is 1 modulo 0xFFFF,
+  // so each carry adds one.
+  uint64_t carries = 0;
+  while (n >= 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, p, 8);
+    sum += word;
+    carries += sum < word ? 1 : 0;
+    p += 8;
+    n -= 8;
+  }
+  uint64_t tail = 0;
+  // The odd last byte is the first byte of a word padded with zero.
+  std::memcpy(&tail, p, n);
+  sum += tail;
+  carries += sum < tail ? 1 : 0;
+  sum += carries;
+  if (sum < carries) ++sum;
+  return sum;
+}
+
+uint16_t ChecksumFinish(uint64_t sum) {
+  sum = (sum & 0xFFFFFFFFu) + (sum >> 32);
+  sum = (sum & 0xFFFFFFFFu) + (sum >> 32);
+  sum = (sum & 0xFFFFu) + (sum >> 16);
+  sum = (sum & 0xFFFFu) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+bool CompleteChecksum(std::span<uint8_t> packet, size_t start, size_t offset) {
+  if (start > packet.size() || offset > packet.size() - start || packet.size() - start - offset < 2) return false;
+  // The field holds the pseudo-header's sum; the sum over it and the rest
+  // is the checksum. Zero goes out as its other form, as the kernel does.
+  const uint16_t checksum = ChecksumFinish(ChecksumAdd(packet.subspan(start), 0));
+  StoreChecksum(packet.data() + start + offset, checksum == 0 ? 0xFFFF : checksum);
+  return true;
+}
+
+bool TcpSegmenter::Start(std::span<const uint8_t> packet, size_t segmentSize) {
+  Clear();
+  const uint8_t* ip = packet.data();
+  if (segmentSize == 0 || packet.size() < kIpMinHeader || (ip[0] >> 4) != 4) return false;
+  const size_t ipHeader = static_cast<size_t>(ip[0] & 0x0F) * 4;
+  if (ipHeader < kIpMinHeader || GetU16(ip + kIpTotalLength) != packet.size()) return false;
+  if (ip[kIpProtocol] != kProtocolTcp || (GetU16(ip + kIpFragment) & 0x3FFF) != 0) return false;
+  if (packet.size() < ipHeader + kTcpMinHeader) return false;
+  const size_t tcpHeader = static_cast<size_t>(ip[ipHeader + kTcpDataOffset] >> 4) * 4;
+  if (tcpHeader < kTcpMinHeader || packet.size() < ipHeader + tcpHeader) return false;
+  packet_ = packet;
+  ipHeader_ = ipHeader;
+  headers_ = ipHeader + tcpHeader;
+  segmentSize_ = segmentSize;
+  index_ = 0;
+  offset_ = headers_;
+  payloadEnd_ = packet.size();
+  // A packet of headers alone is one segment of no payload.
+  if (offset_ == payloadEnd_) ++payloadEnd_;
+  return true;
+}
+
+size_t TcpSegmenter::NextLength() const {
+  if (!Pending()) return 0;
+  return headers_ + std::min(segmentSize_, packet_.size() - std::min(offset_, packet_.size()));
+}
+
+size_t TcpSegmenter::Next(std::span<uint8_t> out) {
+  const size_t length = NextLength();
+  if (length == 0 || out.size() < length) return 0;
+  const size_t payload = length - headers_;
+  const bool last = offset_ + std::max<size_t>(payload, 1) >= payloadEnd_;
+  uint8_t* ip = out.data();
+  std::memcpy(ip, packet_.data(), headers_);
+  std::memcpy(ip + headers_, packet_.data() + offset_, payload);
+
+  PutU16(ip + kIpTotalLength, static_cast<uint16_t>(length));
+  PutU16(ip + kIpIdent, static_cast<uint16_t>(GetU16(packet_.data() + kIpIdent) + index_));
+  PutU16(ip + kIpChecksum, 0);
+  StoreChecksum(ip + kIpChecksum, ChecksumFinish(ChecksumAdd({ip, ipHeader_}, 0)));
+
+  uint8_t* tcp = ip + ipHeader_;
+  PutU32(tcp + kTcpSequence,
+         GetU32(packet_.data() + ipHeader_ + kTcpSequence) + static_cast<uint32_t>(offset_ - headers_));
+  if (!last) tcp[kTcpFlags] &= static_cast<uint8_t>(~(kTcpFin | kTcpPsh));
+  if (index_ != 0) tcp[kTcpFlags] &= static_cast<uint8_t>(~kTcpCwr);
+  PutU16(tcp + kTcpChecksum, 0);
+  const size_t tcpLength = length - ipHeader_;
+  const uint8_t pseudo[4] = {0, kProtocolTcp, static_cast<uint8_t>(tcpLength >> 8), static_cast<uint8_t>(tcpLength)};
+  uint64_t sum = ChecksumAdd({ip + kIpAddresses, 8}, 0);
+  sum = ChecksumAdd(pseudo, sum);
+  sum = ChecksumAdd({tcp, tcpLength}, sum);
+  StoreChecksum(tcp + kTcpChecksum, ChecksumFinish(sum));
+
+  offset_ += std::max<size_t>(payload, 1);
+  ++index_;
+  if (!Pending()) Clear();
+  return length;
+}
+
+}  // namespace platform::tun
