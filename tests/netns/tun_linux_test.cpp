@@ -3,12 +3,20 @@
 #include "platform/tun/tun.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <netinet/ip.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "netns/netns_fixture.h"
 #include "platform/net/interface_address.h"
@@ -20,6 +28,136 @@ namespace {
 
 namespace net = platform::net;
 namespace tun = platform::tun;
+
+// Packets made and checked here, apart from the code under test, so that
+// they check it: plain RFC 1071 sums over big-endian words.
+uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint32_t Be32(const uint8_t* p) { return (static_cast<uint32_t>(Be16(p)) << 16) | Be16(p + 2); }
+void PutBe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+void PutBe32(uint8_t* p, uint32_t v) {
+  PutBe16(p, static_cast<uint16_t>(v >> 16));
+  PutBe16(p + 2, static_cast<uint16_t>(v));
+}
+
+// The folded one's-complement sum of data, added to sum.
+uint16_t OnesSum(std::span<const uint8_t> data, uint32_t sum = 0) {
+  for (size_t i = 0; i < data.size(); i += 2) {
+    sum += static_cast<uint32_t>(data[i] << 8) | (i + 1 < data.size() ? data[i + 1] : 0u);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return static_cast<uint16_t>(sum);
+}
+
+size_t IpHeaderLength(std::span<const uint8_t> packet) { return static_cast<size_t>(packet[0] & 0x0F) * 4; }
+
+// The sum over the TCP/UDP pseudo-header and the segment; 0xFFFF when the
+// checksum in it is right. The packet's total length must be its size.
+uint16_t TransportSum(std::span<const uint8_t> packet) {
+  const size_t ipHeader = IpHeaderLength(packet);
+  const size_t length = packet.size() - ipHeader;
+  const uint8_t pseudo[4] = {0, packet[9], static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+  return OnesSum(packet.subspan(ipHeader), OnesSum(pseudo, OnesSum(packet.subspan(12, 8))));
+}
+
+// Whether the packet is IPv4 with its total length its size and both
+// checksums right (a UDP checksum must be there: 0 would mean none).
+::testing::AssertionResult WholeWithChecksums(std::span<const uint8_t> packet) {
+  if (packet.size() < 20 || (packet[0] >> 4) != 4) return ::testing::AssertionFailure() << "not IPv4";
+  const size_t ipHeader = IpHeaderLength(packet);
+  if (ipHeader < 20 || packet.size() < ipHeader + 8) return ::testing::AssertionFailure() << "headers cut short";
+  if (Be16(packet.data() + 2) != packet.size()) {
+    return ::testing::AssertionFailure() << "IP total length " << Be16(packet.data() + 2) << ", read "
+                                         << packet.size();
+  }
+  if (OnesSum(packet.first(ipHeader)) != 0xFFFF) return ::testing::AssertionFailure() << "bad IP header checksum";
+  if (packet[9] == IPPROTO_UDP && Be16(packet.data() + ipHeader + 6) == 0) {
+    return ::testing::AssertionFailure() << "no UDP checksum";
+  }
+  if (TransportSum(packet) != 0xFFFF) {
+    return ::testing::AssertionFailure() << "bad transport checksum (sum " << std::hex << TransportSum(packet) << ")";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The headers of a packet and its first bytes, for failure messages.
+std::string Dump(std::span<const uint8_t> packet) {
+  std::string out = std::to_string(packet.size()) + " bytes:";
+  char hex[4];
+  for (size_t i = 0; i < std::min<size_t>(packet.size(), 64); ++i) {
+    std::snprintf(hex, sizeof hex, " %02x", packet[i]);
+    out += hex;
+  }
+  return out;
+}
+
+constexpr uint8_t kFin = 0x01;
+constexpr uint8_t kSyn = 0x02;
+constexpr uint8_t kRst = 0x04;
+constexpr uint8_t kAck = 0x10;
+
+struct TcpSegment {
+  uint32_t src = 0;  // addresses in network order
+  uint32_t dst = 0;
+  uint16_t srcPort = 0;
+  uint16_t dstPort = 0;
+  uint32_t seq = 0;
+  uint32_t ack = 0;
+  uint8_t flags = 0;
+  uint16_t window = 65535;
+  std::vector<uint8_t> options;  // a multiple of 4 bytes
+  std::vector<uint8_t> payload;
+};
+
+// A TCP/IPv4 packet with its checksums.
+std::vector<uint8_t> MakeTcpPacket(const TcpSegment& s) {
+  const size_t tcpHeader = 20 + s.options.size();
+  std::vector<uint8_t> p(20 + tcpHeader + s.payload.size());
+  p[0] = 0x45;
+  PutBe16(&p[2], static_cast<uint16_t>(p.size()));
+  p[8] = 64;
+  p[9] = IPPROTO_TCP;
+  std::memcpy(&p[12], &s.src, 4);
+  std::memcpy(&p[16], &s.dst, 4);
+  PutBe16(&p[10], static_cast<uint16_t>(~OnesSum(std::span(p).first(20))));
+  uint8_t* tcp = &p[20];
+  PutBe16(tcp, s.srcPort);
+  PutBe16(tcp + 2, s.dstPort);
+  PutBe32(tcp + 4, s.seq);
+  PutBe32(tcp + 8, s.ack);
+  tcp[12] = static_cast<uint8_t>(tcpHeader / 4 << 4);
+  tcp[13] = s.flags;
+  PutBe16(tcp + 14, s.window);
+  std::copy(s.options.begin(), s.options.end(), tcp + 20);
+  std::copy(s.payload.begin(), s.payload.end(), tcp + tcpHeader);
+  PutBe16(tcp + 16, static_cast<uint16_t>(~TransportSum(p)));
+  return p;
+}
+
+// A TCP/IPv4 packet's fields; nothing for other packets.
+std::optional<TcpSegment> ParseTcp(std::span<const uint8_t> p) {
+  if (p.size() < 40 || (p[0] >> 4) != 4 || p[9] != IPPROTO_TCP) return std::nullopt;
+  const size_t ipHeader = IpHeaderLength(p);
+  if (p.size() < ipHeader + 20) return std::nullopt;
+  const uint8_t* tcp = p.data() + ipHeader;
+  const size_t tcpHeader = static_cast<size_t>(tcp[12] >> 4) * 4;
+  const size_t end = std::min<size_t>(p.size(), Be16(p.data() + 2));
+  if (tcpHeader < 20 || end < ipHeader + tcpHeader) return std::nullopt;
+  TcpSegment s;
+  std::memcpy(&s.src, p.data() + 12, 4);
+  std::memcpy(&s.dst, p.data() + 16, 4);
+  s.srcPort = Be16(tcp);
+  s.dstPort = Be16(tcp + 2);
+  s.seq = Be32(tcp + 4);
+  s.ack = Be32(tcp + 8);
+  s.flags = tcp[13];
+  s.window = Be16(tcp + 14);
+  s.options.assign(tcp + 20, tcp + tcpHeader);
+  s.payload.assign(tcp + tcpHeader, p.data() + end);
+  return s;
+}
 
 class TunLinuxTest : public vqtest::NetnsTest {
  protected:
@@ -37,6 +175,35 @@ class TunLinuxTest : public vqtest::NetnsTest {
     pollfd p{device_->PollFd(), POLLIN, 0};
     if (::poll(&p, 1, timeoutMs) != 1) return platform::WAIT_TIMEOUT_ERROR;
     return device_->Read(buffer, length);
+  }
+
+  // The next packet, as a reader keeps to the contract: Read until nothing
+  // is waiting, then wait. WAIT_TIMEOUT_ERROR when none came in time.
+  uint32_t ReadNext(std::span<uint8_t> buffer, size_t& length, int timeoutMs = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const uint32_t err = device_->Read(buffer, length);
+      if (err != platform::ERROR_IO_PENDING) return err;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      pollfd p{device_->PollFd(), POLLIN, 0};
+      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) != 1) return platform::WAIT_TIMEOUT_ERROR;
+    }
+  }
+
+  // The next TCP packet from local port port; the others are passed over
+  // (whatever else the kernel sends on a fresh link).
+  std::optional<std::vector<uint8_t>> ReadTcpFrom(uint16_t port) {
+    std::vector<uint8_t> buffer(70000);
+    for (;;) {
+      size_t length = 0;
+      const uint32_t err = ReadNext(buffer, length);
+      EXPECT_EQ(err, 0u);
+      if (err != 0) return std::nullopt;
+      buffer.resize(length);
+      if (const auto tcp = ParseTcp(buffer); tcp && tcp->srcPort == port) return buffer;
+      buffer.resize(70000);
+    }
   }
 
   // The tunnel's address; the link up.
@@ -183,6 +350,158 @@ TEST_F(TunLinuxTest, AfterCloseEveryCallSaysInvalidHandle) {
   EXPECT_NE(net::InterfaceIndex("vqtun0"), 0u);
   std::unique_ptr<tun::Device> again;
   EXPECT_EQ(tun::OpenTun("vqtun0", again), 0u);
+}
+
+// A bulk TCP stream from a real socket, answered by a peer made here at the
+// far end of the tunnel. However the kernel hands the stream to the device
+// (with offloads, bursts of many segments in one go), each Read is one
+// packet no longer than the link, with its lengths and checksums right, and
+// the stream arrives whole and in order.
+TEST_F(TunLinuxTest, TcpStreamComesAsPacketsOfTheLink) {
+  BringUp();
+  uint32_t mtu = 0;
+  ASSERT_EQ(device_->GetMtu(mtu), 0u);
+  constexpr uint16_t kPeerPort = 8080;
+  constexpr uint32_t kPeerIsn = 0x70000000;
+  constexpr uint16_t kMss = 1360;  // with 40 bytes of headers, segments fill the link
+
+  platform::UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  ASSERT_TRUE(sock.valid());
+  const int off = 0;  // Nagle on: the kernel gathers the writes into full segments
+  ASSERT_EQ(::setsockopt(sock.get(), IPPROTO_TCP, TCP_NODELAY, &off, sizeof off), 0);
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(kPeerPort);
+  peer.sin_addr.s_addr = A("10.9.0.1");
+  ASSERT_EQ(::connect(sock.get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer), -1);
+  ASSERT_EQ(errno, EINPROGRESS);
+  sockaddr_in local{};
+  socklen_t localLength = sizeof local;
+  ASSERT_EQ(::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&local), &localLength), 0);
+  const uint16_t port = ntohs(local.sin_port);
+
+  // The handshake; the SYN and ACK carry checksums the kernel left to the
+  // device.
+  const auto synPacket = ReadTcpFrom(port);
+  ASSERT_TRUE(synPacket);
+  ASSERT_TRUE(WholeWithChecksums(*synPacket)) << Dump(*synPacket);
+  const TcpSegment syn = *ParseTcp(*synPacket);
+  ASSERT_EQ(syn.flags, kSyn) << Dump(*synPacket);
+  ASSERT_EQ(syn.dst, A("10.9.0.1"));
+  ASSERT_EQ(syn.dstPort, kPeerPort);
+  const uint32_t base = syn.seq + 1;  // the stream's first byte
+
+  TcpSegment fromPeer;
+  fromPeer.src = A("10.9.0.1");
+  fromPeer.dst = A("10.9.0.2");
+  fromPeer.srcPort = kPeerPort;
+  fromPeer.dstPort = port;
+  fromPeer.seq = kPeerIsn;
+  fromPeer.ack = base;
+  fromPeer.flags = kSyn | kAck;
+  fromPeer.options = {2, 4, kMss >> 8, kMss & 0xFF};
+  ASSERT_EQ(device_->Write(MakeTcpPacket(fromPeer)), 0u);
+
+  const auto ackPacket = ReadTcpFrom(port);
+  ASSERT_TRUE(ackPacket);
+  ASSERT_TRUE(WholeWithChecksums(*ackPacket)) << Dump(*ackPacket);
+  const TcpSegment ack = *ParseTcp(*ackPacket);
+  EXPECT_EQ(ack.flags, kAck) << Dump(*ackPacket);
+  EXPECT_EQ(ack.seq, base);
+  EXPECT_EQ(ack.ack, kPeerIsn + 1);
+  pollfd writable{sock.get(), POLLOUT, 0};
+  ASSERT_EQ(::poll(&writable, 1, 3000), 1);
+  int soError = -1;
+  socklen_t soErrorLength = sizeof soError;
+  ASSERT_EQ(::getsockopt(sock.get(), SOL_SOCKET, SO_ERROR, &soError, &soErrorLength), 0);
+  ASSERT_EQ(soError, 0);
+
+  // From here the peer only acknowledges.
+  fromPeer.seq = kPeerIsn + 1;
+  fromPeer.flags = kAck;
+  fromPeer.options.clear();
+
+  std::vector<uint8_t> data(40000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  size_t sent = 0;      // handed to the socket
+  size_t received = 0;  // arrived in order
+  std::vector<uint8_t> buffer(70000);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (received < data.size() && std::chrono::steady_clock::now() < deadline) {
+    if (sent < data.size()) {
+      const ssize_t n = ::send(sock.get(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      if (n < 0) {
+        ASSERT_EQ(errno, EAGAIN);
+      } else {
+        sent += static_cast<size_t>(n);
+      }
+    }
+    // All that is waiting, then one ACK for it, as a receiver that delays
+    // its ACKs.
+    bool any = false;
+    size_t length = 0;
+    uint32_t err = 0;
+    while ((err = device_->Read(buffer, length)) == 0) {
+      const std::span<const uint8_t> packet(buffer.data(), length);
+      const auto tcp = ParseTcp(packet);
+      if (!tcp || tcp->srcPort != port) continue;
+      any = true;
+      ASSERT_LE(length, mtu) << Dump(packet);
+      ASSERT_TRUE(WholeWithChecksums(packet)) << Dump(packet);
+      ASSERT_EQ(tcp->flags & (kSyn | kRst | kFin), 0) << Dump(packet);
+      ASSERT_NE(tcp->flags & kAck, 0) << Dump(packet);
+      ASSERT_EQ(tcp->ack, kPeerIsn + 1) << Dump(packet);
+      // In order: at most a repeat of what came, never a gap; and the bytes
+      // that were sent there.
+      const size_t at = static_cast<uint32_t>(tcp->seq - base);
+      ASSERT_LE(at, received) << "a gap before " << Dump(packet);
+      ASSERT_LE(at + tcp->payload.size(), data.size()) << Dump(packet);
+      ASSERT_TRUE(std::equal(tcp->payload.begin(), tcp->payload.end(), data.begin() + static_cast<ptrdiff_t>(at)))
+          << "wrong bytes at " << at << ": " << Dump(packet);
+      received = std::max(received, at + tcp->payload.size());
+    }
+    ASSERT_EQ(err, platform::ERROR_IO_PENDING);
+    if (any) {
+      fromPeer.ack = base + static_cast<uint32_t>(received);
+      ASSERT_EQ(device_->Write(MakeTcpPacket(fromPeer)), 0u);
+      continue;
+    }
+    pollfd fds[2] = {{device_->PollFd(), POLLIN, 0},
+                     {sock.get(), static_cast<short>(sent < data.size() ? POLLOUT : 0), 0}};
+    ::poll(fds, 2, 100);
+  }
+  EXPECT_EQ(sent, data.size());
+  EXPECT_EQ(received, data.size());
+}
+
+// Closed, the device leaves the interface as a plain reader would find it;
+// opened again it reads as before, with the UDP checksums the kernel leaves
+// to the device completed (odd and even lengths, up to a full link).
+TEST_F(TunLinuxTest, ReopenedDeviceReadsDatagramsWithTheirChecksums) {
+  BringUp();
+  device_->Close();
+  ASSERT_EQ(tun::OpenTun("vqtun0", device_), 0u);
+
+  platform::UniqueFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9999);
+  to.sin_addr.s_addr = A("10.9.0.1");
+  std::vector<uint8_t> buffer(2048);
+  for (const size_t size : {size_t{1}, size_t{1001}, size_t{1372}}) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> payload(size);
+    for (size_t i = 0; i < size; ++i) payload[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
+    ASSERT_EQ(::sendto(sock.get(), payload.data(), size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(size));
+    size_t length = 0;
+    ASSERT_EQ(ReadNext(buffer, length), 0u);
+    const std::span<const uint8_t> packet(buffer.data(), length);
+    ASSERT_EQ(length, 20 + 8 + size) << Dump(packet);
+    ASSERT_EQ(packet[9], IPPROTO_UDP);
+    EXPECT_TRUE(WholeWithChecksums(packet)) << Dump(packet);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), packet.begin() + 28));
+  }
 }
 
 }  // namespace

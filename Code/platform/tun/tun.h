@@ -3,7 +3,9 @@
 //
 // Contract: Read gives one whole packet per call and never blocks; when
 // nothing is waiting it returns ERROR_IO_PENDING (997) and the caller polls
-// PollFd() for readability (with its events, in one poll). Write sends one
+// PollFd() for readability (with its events, in one poll). Poll only after
+// a 997: one read of the descriptor may bring several packets, handed out
+// by the following calls while the descriptor shows nothing. Write sends one
 // packet, 997 when the queue is full. After Close every call returns
 // ERROR_INVALID_HANDLE (6) and PollFd() is -1. A Device is used by one
 // thread at a time, except that one thread may Read while another Writes
