@@ -23,6 +23,7 @@ constexpr uint32_t kLogoutValue = 2;
 constexpr uint32_t kNoticeValue = 1;
 constexpr uint8_t kHeartBeat = 0xFF;
 constexpr uint32_t kTunPending = 997;
+constexpr uint32_t kTunTooLong = 234;
 // Datagrams per recvmmsg and packets per sendmmsg.
 constexpr size_t kBatch = 32;
 // Room for any datagram, and for the encapsulation of any device packet.
@@ -291,6 +292,9 @@ void UdpDataPlane::DeviceLoop() {
       uint32_t result = 0;
       while (count < kBatch) {
         result = tun.Read(std::span<uint8_t>(packets.data() + count * kDatagramRoom, kDatagramRoom), lengths[count]);
+        // Too long to send: dropped, and the reads go on (only a 997 may
+        // end them, the device can hold more packets than it shows).
+        if (result == kTunTooLong) continue;
         if (result != 0) break;
         ++count;
       }

@@ -202,7 +202,10 @@ uint32_t OpenTun(const std::string& ifname, std::unique_ptr<Device>& out) {
       if (offload && errno == EINVAL) continue;
       return Win32FromErrno(errno);
     }
-    if (offload) {
+    if (!offload) {
+      // A reader that died without closing may have left them on.
+      ::ioctl(fd.get(), TUNSETOFFLOAD, 0);
+    } else {
       const int headerSize = sizeof(VnetHeader);
       if (::ioctl(fd.get(), TUNSETVNETHDRSZ, &headerSize) != 0 || ::ioctl(fd.get(), TUNSETOFFLOAD, kOffloads) != 0) {
         continue;
