@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
@@ -159,18 +160,10 @@ int TunIoLoop(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
   return result;
 }
 
-TunIoLoopThread::TunIoLoopThread(platform::Event& stop) : stop_(stop) {}
-
-TunIoLoopThread::~TunIoLoopThread() { Stop(); }
+TunIoLoopThread::TunIoLoopThread(platform::Event& stop) : stop_(stop), thread_(stop) {}
 
 void TunIoLoopThread::Start(DataPathContext& ctx) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-  running_ = true;
-  thread_ = std::thread([this, &ctx] {
-    exitCode_ = Run(ctx);
-    running_ = false;
-  });
+  thread_.Start([this, &ctx] { exitCode_ = Run(ctx); });
 }
 
 int TunIoLoopThread::Run(DataPathContext& ctx) {
@@ -198,16 +191,6 @@ int TunIoLoopThread::Run(DataPathContext& ctx) {
   return 0;
 }
 
-void TunIoLoopThread::Stop() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-}
-
-void TunIoLoopThread::StopLocked() {
-  if (!thread_.joinable()) return;
-  stop_.Set();
-  thread_.join();
-  stop_.Reset();
-}
+void TunIoLoopThread::Stop() { thread_.Stop(); }
 
 }  // namespace brindleway

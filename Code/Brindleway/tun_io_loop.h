@@ -22,10 +22,9 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
-#include <thread>
 
 #include "Brindleway/data_path_context.h"
+#include "Brindleway/stoppable_thread.h"
 #include "Brindleway/tun_io_contexts.h"
 #include "platform/sync/event.h"
 
@@ -53,7 +52,6 @@ class TunIoLoopThread {
  public:
   // stop: the loop's stop event (ChannelContext::tunIoStop).
   explicit TunIoLoopThread(platform::Event& stop);
-  ~TunIoLoopThread();
   TunIoLoopThread(const TunIoLoopThread&) = delete;
   TunIoLoopThread& operator=(const TunIoLoopThread&) = delete;
 
@@ -64,12 +62,11 @@ class TunIoLoopThread {
   // happens when no thread was started.
   void Stop();
   // Until both directions ended.
-  bool Running() const { return running_.load(); }
+  bool Running() const { return thread_.Running(); }
   // 0 after a stop, -1 after an error.
   int ExitCode() const { return exitCode_.load(); }
 
  private:
-  void StopLocked();
   // The outbound thread: checks the context, starts the inbound thread,
   // runs its own direction, joins the other and posts 4004 after an error.
   int Run(DataPathContext& ctx);
@@ -77,9 +74,7 @@ class TunIoLoopThread {
   platform::Event& stop_;
   // Set by the direction that failed, so the other one ends too.
   platform::Event abort_{platform::Event::Reset::Manual};
-  std::mutex mutex_;  // Start and Stop
-  std::thread thread_;
-  std::atomic<bool> running_{false};
+  StoppableThread thread_;
   std::atomic<int> exitCode_{0};
 };
 

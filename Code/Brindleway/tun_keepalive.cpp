@@ -112,31 +112,15 @@ int TunKeepAliveLoop(DataPathContext& ctx, const platform::Event& stop, TunKeepA
   }
 }
 
-TunKeepAliveThread::TunKeepAliveThread(platform::Event& stop) : stop_(stop) {}
-
-TunKeepAliveThread::~TunKeepAliveThread() { Stop(); }
+TunKeepAliveThread::TunKeepAliveThread(platform::Event& stop) : stop_(stop), thread_(stop) {}
 
 void TunKeepAliveThread::Start(DataPathContext& ctx, TunKeepAliveSenders senders) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-  running_ = true;
-  thread_ = std::thread([this, &ctx, senders = std::move(senders)]() mutable {
+  thread_.Start([this, &ctx, senders = std::move(senders)]() mutable {
     DebugTrace(TRACE_SETUP, "Starting TunKeepAliveThread...\n");
     exitCode_ = TunKeepAliveLoop(ctx, stop_, std::move(senders));
-    running_ = false;
   });
 }
 
-void TunKeepAliveThread::Stop() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StopLocked();
-}
-
-void TunKeepAliveThread::StopLocked() {
-  if (!thread_.joinable()) return;
-  stop_.Set();
-  thread_.join();
-  stop_.Reset();
-}
+void TunKeepAliveThread::Stop() { thread_.Stop(); }
 
 }  // namespace brindleway

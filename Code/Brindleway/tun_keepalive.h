@@ -16,10 +16,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "Brindleway/data_path_context.h"
+#include "Brindleway/stoppable_thread.h"
 #include "platform/sync/event.h"
 #include "platform/sync/periodic_timer.h"
 
@@ -75,7 +74,6 @@ class TunKeepAliveThread {
  public:
   // stop: the keep-alive's stop event (ChannelContext::tunKeepAliveStop).
   explicit TunKeepAliveThread(platform::Event& stop);
-  ~TunKeepAliveThread();
   TunKeepAliveThread(const TunKeepAliveThread&) = delete;
   TunKeepAliveThread& operator=(const TunKeepAliveThread&) = delete;
 
@@ -85,16 +83,12 @@ class TunKeepAliveThread {
   // Sets the stop event, joins the thread, resets the event. Nothing
   // happens when no thread was started.
   void Stop();
-  bool Running() const { return running_.load(); }
+  bool Running() const { return thread_.Running(); }
   int ExitCode() const { return exitCode_.load(); }
 
  private:
-  void StopLocked();
-
   platform::Event& stop_;
-  std::mutex mutex_;  // Start and Stop
-  std::thread thread_;
-  std::atomic<bool> running_{false};
+  StoppableThread thread_;
   std::atomic<int> exitCode_{0};
 };
 
