@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Brindleway/protocol_version.h"
+#include "platform/net/internet_checksum.h"
 #include "support/log.h"
 #include "support/wire.h"
 
@@ -29,21 +30,8 @@ constexpr size_t kDigestLength = 16;
 constexpr size_t kNoticeLength = kOffsetReason + 4;
 constexpr size_t kDigestKeepAliveLength = kOffsetValue + kDigestLength;
 
-uint32_t Sum16(const uint8_t* words, size_t count) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint16_t word = 0;
-    std::memcpy(&word, words + 2 * i, 2);
-    sum += word;
-  }
-  return sum;
-}
-
-uint16_t Fold(uint32_t sum) {
-  while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
-  const auto result = static_cast<uint16_t>(~sum & 0xFFFF);
-  return result == 0 ? 0xFFFF : result;
-}
+// Zero goes out as its other form, 0xFFFF.
+uint16_t NonZero(uint16_t checksum) { return checksum == 0 ? 0xFFFF : checksum; }
 
 void PutIdent(uint8_t* p, uint16_t ident) { std::memcpy(p, &ident, 2); }
 
@@ -67,20 +55,21 @@ bool AllZero(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-uint16_t ip_checksum(const uint8_t* words, size_t count) { return Fold(Sum16(words, count)); }
+uint16_t ip_checksum(const uint8_t* words, size_t count) {
+  return NonZero(platform::net::ChecksumFinish(platform::net::ChecksumAdd({words, 2 * count}, 0)));
+}
 
 uint16_t udp_checksum(uint32_t source, uint32_t destination, const uint8_t* udp, size_t length) {
-  uint32_t sum = 0;
-  const uint32_t src = ntohl(source);
-  const uint32_t dst = ntohl(destination);
-  sum += (src >> 16) + (src & 0xFFFF) + (dst >> 16) + (dst & 0xFFFF);
-  sum += kProtocolUdp;
-  sum += static_cast<uint32_t>(length & 0xFFFF);
-  for (size_t i = 0; i + 1 < length; i += 2) sum += wire::GetU16BE(udp + i);
-  if ((length & 1) != 0) sum += static_cast<uint32_t>(udp[length - 1]) << 8;
-  while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
-  const auto result = static_cast<uint16_t>(~sum & 0xFFFF);
-  return result == 0 ? 0xFFFF : result;
+  uint8_t pseudo[12] = {};
+  std::memcpy(pseudo, &source, 4);
+  std::memcpy(pseudo + 4, &destination, 4);
+  pseudo[9] = kProtocolUdp;
+  wire::PutU16BE(pseudo + 10, static_cast<uint16_t>(length));
+  const uint16_t stored =
+      platform::net::ChecksumFinish(platform::net::ChecksumAdd({udp, length}, platform::net::ChecksumAdd(pseudo, 0)));
+  uint8_t bytes[2];
+  std::memcpy(bytes, &stored, 2);
+  return NonZero(wire::GetU16BE(bytes));
 }
 
 uint16_t TunnelPacketIdent() {

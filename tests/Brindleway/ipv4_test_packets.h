@@ -11,26 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "common/ones_sum.h"
+#include "platform/byte_order.h"
+
 namespace brindleway::iptest {
 
-inline uint16_t Be16(const std::vector<uint8_t>& p, size_t at) {
-  return static_cast<uint16_t>((p[at] << 8) | p[at + 1]);
-}
-inline void PutBe16(std::vector<uint8_t>& p, size_t at, uint16_t v) {
-  p[at] = static_cast<uint8_t>(v >> 8);
-  p[at + 1] = static_cast<uint8_t>(v);
-}
+inline uint16_t Be16(const std::vector<uint8_t>& p, size_t at) { return platform::GetU16BE(&p[at]); }
+inline void PutBe16(std::vector<uint8_t>& p, size_t at, uint16_t v) { platform::PutU16BE(&p[at], v); }
 
-// One's complement sum folded to 16 bits (not complemented).
-inline uint16_t OnesSum(const uint8_t* data, size_t length, uint32_t sum = 0) {
-  for (size_t i = 0; i + 1 < length; i += 2) sum += static_cast<uint32_t>((data[i] << 8) | data[i + 1]);
-  if (length % 2 != 0) sum += static_cast<uint32_t>(data[length - 1]) << 8;
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(sum);
-}
+using vqtest::OnesSum;
 
 // A header (or ICMP message) whose checksum is right sums to 0xFFFF.
-inline bool ChecksumOk(const uint8_t* data, size_t length) { return OnesSum(data, length) == 0xFFFF; }
+inline bool ChecksumOk(const uint8_t* data, size_t length) { return OnesSum({data, length}) == 0xFFFF; }
 inline bool HeaderChecksumOk(const std::vector<uint8_t>& packet) {
   return packet.size() >= 20 && ChecksumOk(packet.data(), 4 * (packet[0] & 0x0F));
 }
@@ -66,9 +58,9 @@ inline std::vector<uint8_t> Ipv4(const Ipv4Fields& fields) {
     p[fields.headerLength] = 8;
     p[fields.headerLength + 1] = 0;
     PutBe16(p, fields.headerLength + 2, 0);
-    PutBe16(p, fields.headerLength + 2, static_cast<uint16_t>(~OnesSum(&p[fields.headerLength], fields.payload)));
+    PutBe16(p, fields.headerLength + 2, static_cast<uint16_t>(~OnesSum({&p[fields.headerLength], fields.payload})));
   }
-  PutBe16(p, 10, static_cast<uint16_t>(~OnesSum(p.data(), fields.headerLength)));
+  PutBe16(p, 10, static_cast<uint16_t>(~OnesSum({p.data(), fields.headerLength})));
   return p;
 }
 

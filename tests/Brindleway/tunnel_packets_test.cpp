@@ -71,7 +71,7 @@ TEST(TunnelPacketsTest, LogoutGoldenBytesWithUdpChecksumOverZeroAddresses) {
   EXPECT_TRUE(ChecksumOk(bytes.data(), 20));
   // Pseudo-header: 0.0.0.0, 0.0.0.0, 0, 17, UDP length 12.
   const uint32_t pseudo = 17 + 12;
-  EXPECT_EQ(OnesSum(bytes.data() + 20, 12, pseudo), 0xFFFF);
+  EXPECT_EQ(OnesSum({bytes.data() + 20, 12}, pseudo), 0xFFFF);
 }
 
 TEST(TunnelPacketsTest, BuildersRefuseShortRoomAndUseTheProcessId) {
@@ -103,7 +103,7 @@ TEST(TunnelPacketsTest, ChecksumsMatchAnIndependentSum) {
   uint16_t stored = ip_checksum(words, 4);
   uint8_t field[2];
   std::memcpy(field, &stored, 2);
-  EXPECT_EQ((field[0] << 8) | field[1], static_cast<uint16_t>(~OnesSum(words, 8)));
+  EXPECT_EQ((field[0] << 8) | field[1], static_cast<uint16_t>(~OnesSum({words, 8})));
   // All-ones data sums to 0xFFFF: the complement 0 is given as 0xFFFF.
   const uint8_t ones[] = {0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(ip_checksum(ones, 2), 0xFFFF);
@@ -116,7 +116,7 @@ TEST(TunnelPacketsTest, ChecksumsMatchAnIndependentSum) {
   whole[6] = static_cast<uint8_t>(sum >> 8);
   whole[7] = static_cast<uint8_t>(sum);
   const uint32_t pseudo = 0x0A01 + 0x0005 + 0x0A01 + 0x0001 + 17 + sizeof udp;
-  EXPECT_EQ(OnesSum(whole.data(), whole.size(), pseudo), 0xFFFF);
+  EXPECT_EQ(OnesSum(whole, pseudo), 0xFFFF);
 }
 
 class ClassifyTest : public ::testing::Test {

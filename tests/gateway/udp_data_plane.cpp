@@ -1,7 +1,5 @@
 #include "gateway/udp_data_plane.h"
 
-#include "gateway/ip_comp_peer.h"
-
 #include <arpa/inet.h>
 #include <netinet/udp.h>
 #include <poll.h>
@@ -12,6 +10,10 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include "common/ones_sum.h"
+#include "gateway/ip_comp_peer.h"
+#include "platform/byte_order.h"
 
 namespace vqgateway {
 namespace {
@@ -49,34 +51,23 @@ size_t SegmentSize(msghdr& message) {
   return 0;
 }
 
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t Be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-void PutBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  PutBe16(p, static_cast<uint16_t>(v >> 16));
-  PutBe16(p + 2, static_cast<uint16_t>(v));
-}
+using platform::GetU16BE;
+using platform::GetU32BE;
+using platform::PutU16BE;
+using platform::PutU32BE;
 
-// RFC 1071 over big-endian words, with an initial sum.
-uint16_t InternetChecksum(const uint8_t* data, size_t length, uint32_t sum = 0) {
-  for (size_t i = 0; i + 1 < length; i += 2) sum += Be16(data + i);
-  if (length % 2 != 0) sum += uint32_t{data[length - 1]} << 8;
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
+// RFC 1071, complemented, with an initial sum.
+uint16_t InternetChecksum(std::span<const uint8_t> data, uint32_t sum = 0) {
+  return static_cast<uint16_t>(~vqtest::OnesSum(data, sum));
 }
 
 std::vector<uint8_t> ControlHeader(size_t total, uint8_t protocol) {
   std::vector<uint8_t> packet(total, 0);
   packet[0] = 0x45;
-  PutBe16(&packet[2], static_cast<uint16_t>(total));
+  PutU16BE(&packet[2], static_cast<uint16_t>(total));
   packet[8] = 64;
   packet[9] = protocol;
-  PutBe16(&packet[10], InternetChecksum(packet.data(), kIpHeader));
+  PutU16BE(&packet[10], InternetChecksum({packet.data(), kIpHeader}));
   return packet;
 }
 
@@ -94,18 +85,18 @@ std::vector<uint8_t> GatewayKeepAlive(uint8_t version, const std::array<uint8_t,
   std::vector<uint8_t> packet = ControlHeader(withDigest ? 44 : 32, kIcmp);
   packet[20] = 8;  // echo request
   if (withDigest) std::memcpy(&packet[28], digest.data(), digest.size());
-  PutBe16(&packet[22], InternetChecksum(&packet[20], packet.size() - kIpHeader));
+  PutU16BE(&packet[22], InternetChecksum(std::span(packet).subspan(kIpHeader)));
   return packet;
 }
 
 std::vector<uint8_t> GatewayDisconnectNotice(uint32_t reason) {
   std::vector<uint8_t> packet = ControlHeader(36, kUdp);
-  PutBe16(&packet[24], 16);
-  PutBe32(&packet[28], kNoticeValue);
-  PutBe32(&packet[32], reason);
+  PutU16BE(&packet[24], 16);
+  PutU32BE(&packet[28], kNoticeValue);
+  PutU32BE(&packet[32], reason);
   // Pseudo-header with zero addresses: protocol and UDP length only.
-  uint16_t checksum = InternetChecksum(&packet[20], 16, kUdp + 16);
-  PutBe16(&packet[26], checksum == 0 ? 0xFFFF : checksum);
+  uint16_t checksum = InternetChecksum({&packet[20], 16}, kUdp + 16);
+  PutU16BE(&packet[26], checksum == 0 ? 0xFFFF : checksum);
   return packet;
 }
 
@@ -389,8 +380,8 @@ void UdpDataPlane::HandleInner(std::span<const uint8_t> packet) {
   if (BetweenZeros(inner)) {
     if (inner[9] == kIcmp) {
       kind = InnerKind::KeepAlive;
-    } else if (inner[9] == kUdp && inner.size() >= 32 && Be16(&inner[20]) == 0 && Be16(&inner[22]) == 0 &&
-               Be32(&inner[28]) == kLogoutValue) {
+    } else if (inner[9] == kUdp && inner.size() >= 32 && GetU16BE(&inner[20]) == 0 && GetU16BE(&inner[22]) == 0 &&
+               GetU32BE(&inner[28]) == kLogoutValue) {
       kind = InnerKind::Logout;
     } else {
       kind = InnerKind::OtherControl;

@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "common/ones_sum.h"
 #include "netns/netns_fixture.h"
+#include "platform/byte_order.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/link.h"
 #include "platform/unique_fd.h"
@@ -29,38 +31,14 @@ namespace {
 namespace net = platform::net;
 namespace tun = platform::tun;
 
-// Packets made and checked here, apart from the code under test, so that
-// they check it: plain RFC 1071 sums over big-endian words.
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t Be32(const uint8_t* p) { return (static_cast<uint32_t>(Be16(p)) << 16) | Be16(p + 2); }
-void PutBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  PutBe16(p, static_cast<uint16_t>(v >> 16));
-  PutBe16(p + 2, static_cast<uint16_t>(v));
-}
-
-// The folded one's-complement sum of data, added to sum.
-uint16_t OnesSum(std::span<const uint8_t> data, uint32_t sum = 0) {
-  for (size_t i = 0; i < data.size(); i += 2) {
-    sum += static_cast<uint32_t>(data[i] << 8) | (i + 1 < data.size() ? data[i + 1] : 0u);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  return static_cast<uint16_t>(sum);
-}
+using platform::GetU16BE;
+using platform::GetU32BE;
+using platform::PutU16BE;
+using platform::PutU32BE;
+using vqtest::OnesSum;
+using vqtest::TransportSum;
 
 size_t IpHeaderLength(std::span<const uint8_t> packet) { return static_cast<size_t>(packet[0] & 0x0F) * 4; }
-
-// The sum over the TCP/UDP pseudo-header and the segment; 0xFFFF when the
-// checksum in it is right. The packet's total length must be its size.
-uint16_t TransportSum(std::span<const uint8_t> packet) {
-  const size_t ipHeader = IpHeaderLength(packet);
-  const size_t length = packet.size() - ipHeader;
-  const uint8_t pseudo[4] = {0, packet[9], static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-  return OnesSum(packet.subspan(ipHeader), OnesSum(pseudo, OnesSum(packet.subspan(12, 8))));
-}
 
 // Whether the packet is IPv4 with its total length its size and both
 // checksums right (a UDP checksum must be there: 0 would mean none).
@@ -68,12 +46,12 @@ uint16_t TransportSum(std::span<const uint8_t> packet) {
   if (packet.size() < 20 || (packet[0] >> 4) != 4) return ::testing::AssertionFailure() << "not IPv4";
   const size_t ipHeader = IpHeaderLength(packet);
   if (ipHeader < 20 || packet.size() < ipHeader + 8) return ::testing::AssertionFailure() << "headers cut short";
-  if (Be16(packet.data() + 2) != packet.size()) {
-    return ::testing::AssertionFailure() << "IP total length " << Be16(packet.data() + 2) << ", read "
+  if (GetU16BE(packet.data() + 2) != packet.size()) {
+    return ::testing::AssertionFailure() << "IP total length " << GetU16BE(packet.data() + 2) << ", read "
                                          << packet.size();
   }
   if (OnesSum(packet.first(ipHeader)) != 0xFFFF) return ::testing::AssertionFailure() << "bad IP header checksum";
-  if (packet[9] == IPPROTO_UDP && Be16(packet.data() + ipHeader + 6) == 0) {
+  if (packet[9] == IPPROTO_UDP && GetU16BE(packet.data() + ipHeader + 6) == 0) {
     return ::testing::AssertionFailure() << "no UDP checksum";
   }
   if (TransportSum(packet) != 0xFFFF) {
@@ -116,23 +94,23 @@ std::vector<uint8_t> MakeTcpPacket(const TcpSegment& s) {
   const size_t tcpHeader = 20 + s.options.size();
   std::vector<uint8_t> p(20 + tcpHeader + s.payload.size());
   p[0] = 0x45;
-  PutBe16(&p[2], static_cast<uint16_t>(p.size()));
+  PutU16BE(&p[2], static_cast<uint16_t>(p.size()));
   p[8] = 64;
   p[9] = IPPROTO_TCP;
   std::memcpy(&p[12], &s.src, 4);
   std::memcpy(&p[16], &s.dst, 4);
-  PutBe16(&p[10], static_cast<uint16_t>(~OnesSum(std::span(p).first(20))));
+  PutU16BE(&p[10], static_cast<uint16_t>(~OnesSum(std::span(p).first(20))));
   uint8_t* tcp = &p[20];
-  PutBe16(tcp, s.srcPort);
-  PutBe16(tcp + 2, s.dstPort);
-  PutBe32(tcp + 4, s.seq);
-  PutBe32(tcp + 8, s.ack);
+  PutU16BE(tcp, s.srcPort);
+  PutU16BE(tcp + 2, s.dstPort);
+  PutU32BE(tcp + 4, s.seq);
+  PutU32BE(tcp + 8, s.ack);
   tcp[12] = static_cast<uint8_t>(tcpHeader / 4 << 4);
   tcp[13] = s.flags;
-  PutBe16(tcp + 14, s.window);
+  PutU16BE(tcp + 14, s.window);
   std::copy(s.options.begin(), s.options.end(), tcp + 20);
   std::copy(s.payload.begin(), s.payload.end(), tcp + tcpHeader);
-  PutBe16(tcp + 16, static_cast<uint16_t>(~TransportSum(p)));
+  PutU16BE(tcp + 16, static_cast<uint16_t>(~TransportSum(p)));
   return p;
 }
 
@@ -143,17 +121,17 @@ std::optional<TcpSegment> ParseTcp(std::span<const uint8_t> p) {
   if (p.size() < ipHeader + 20) return std::nullopt;
   const uint8_t* tcp = p.data() + ipHeader;
   const size_t tcpHeader = static_cast<size_t>(tcp[12] >> 4) * 4;
-  const size_t end = std::min<size_t>(p.size(), Be16(p.data() + 2));
+  const size_t end = std::min<size_t>(p.size(), GetU16BE(p.data() + 2));
   if (tcpHeader < 20 || end < ipHeader + tcpHeader) return std::nullopt;
   TcpSegment s;
   std::memcpy(&s.src, p.data() + 12, 4);
   std::memcpy(&s.dst, p.data() + 16, 4);
-  s.srcPort = Be16(tcp);
-  s.dstPort = Be16(tcp + 2);
-  s.seq = Be32(tcp + 4);
-  s.ack = Be32(tcp + 8);
+  s.srcPort = GetU16BE(tcp);
+  s.dstPort = GetU16BE(tcp + 2);
+  s.seq = GetU32BE(tcp + 4);
+  s.ack = GetU32BE(tcp + 8);
   s.flags = tcp[13];
-  s.window = Be16(tcp + 14);
+  s.window = GetU16BE(tcp + 14);
   s.options.assign(tcp + 20, tcp + tcpHeader);
   s.payload.assign(tcp + tcpHeader, p.data() + end);
   return s;

@@ -1,90 +1,46 @@
-// Packets handed over with offloads, made plain: checksums completed, TCP
-// super-packets cut into link-sized segments.
+// Packets handed over with offloads, made plain: partial checksums
+// completed, TCP super-packets cut into link-sized segments.
 #include "platform/tun/tcp_segmenter.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <numeric>
 #include <vector>
+
+#include "common/ones_sum.h"
+#include "platform/byte_order.h"
 
 namespace {
 
-using platform::tun::ChecksumAdd;
-using platform::tun::ChecksumFinish;
 using platform::tun::CompleteChecksum;
 using platform::tun::TcpSegmenter;
+using vqtest::OnesSum;
+using vqtest::TransportSum;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t U32(const uint8_t* p) { return (static_cast<uint32_t>(U16(p)) << 16) | U16(p + 2); }
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, static_cast<uint16_t>(v >> 16));
-  Put16(p + 2, static_cast<uint16_t>(v));
-}
+using platform::GetU16BE;
+using platform::GetU32BE;
+using platform::PutU16BE;
+using platform::PutU32BE;
 
-// RFC 1071 the slow way: big-endian 16-bit words, the odd byte padded.
-uint32_t ReferenceSum(const uint8_t* p, size_t n, uint32_t sum = 0) {
-  for (size_t i = 0; i + 1 < n; i += 2) sum += U16(p + i);
-  if ((n & 1) != 0) sum += static_cast<uint32_t>(p[n - 1]) << 8;
-  return sum;
-}
-uint16_t Fold(uint32_t sum) {
-  while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(sum);
-}
 // A checksummed run is right when its words (checksum included) sum to 0xFFFF.
-bool IpHeaderValid(const uint8_t* ip) { return Fold(ReferenceSum(ip, (ip[0] & 0x0F) * 4u)) == 0xFFFF; }
-bool TcpValid(const uint8_t* ip, size_t length) {
-  const size_t ihl = (ip[0] & 0x0F) * 4u;
-  uint32_t sum = ReferenceSum(ip + 12, 8);
-  sum += 6 + static_cast<uint32_t>(length - ihl);
-  return Fold(ReferenceSum(ip + ihl, length - ihl, sum)) == 0xFFFF;
-}
-
-TEST(Checksum, AgreesWithTheWordByWordSumForEveryLengthAndAlignment) {
-  std::vector<uint8_t> data(1500);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + 7);
-  // All-ones bytes push every carry path.
-  std::vector<uint8_t> ones(1500, 0xFF);
-  for (const auto* bytes : {&data, &ones}) {
-    for (size_t length : {0u, 1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 1399u, 1400u, 1500u}) {
-      const uint16_t expected = static_cast<uint16_t>(~Fold(ReferenceSum(bytes->data(), length)));
-      uint16_t got = ChecksumFinish(ChecksumAdd({bytes->data(), length}, 0));
-      // Summed and stored in host order: as bytes it is the checksum.
-      uint8_t stored[2];
-      std::memcpy(stored, &got, 2);
-      EXPECT_EQ(U16(stored), expected) << "length " << length;
-    }
-  }
-}
-
-TEST(Checksum, Rfc1071Example) {
-  const uint8_t bytes[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
-  const uint16_t got = ChecksumFinish(ChecksumAdd(bytes, 0));
-  uint8_t stored[2];
-  std::memcpy(stored, &got, 2);
-  EXPECT_EQ(U16(stored), static_cast<uint16_t>(~0xddf2));
-}
+bool IpHeaderValid(const uint8_t* ip) { return OnesSum({ip, (ip[0] & 0x0Fu) * 4u}) == 0xFFFF; }
+bool TcpValid(const uint8_t* ip, size_t length) { return TransportSum({ip, length}) == 0xFFFF; }
 
 // A UDP/IPv4 packet as the kernel leaves it: the pseudo-header's sum in the
 // checksum field, the rest for the device.
 std::vector<uint8_t> PartialUdp(size_t payload) {
   std::vector<uint8_t> p(28 + payload);
   p[0] = 0x45;
-  Put16(&p[2], static_cast<uint16_t>(p.size()));
+  PutU16BE(&p[2], static_cast<uint16_t>(p.size()));
   p[8] = 64;
   p[9] = 17;
-  Put32(&p[12], 0x0A090002);
-  Put32(&p[16], 0x0A090001);
-  Put16(&p[20], 40000);
-  Put16(&p[22], 9999);
-  Put16(&p[24], static_cast<uint16_t>(8 + payload));
+  PutU32BE(&p[12], 0x0A090002);
+  PutU32BE(&p[16], 0x0A090001);
+  PutU16BE(&p[20], 40000);
+  PutU16BE(&p[22], 9999);
+  PutU16BE(&p[24], static_cast<uint16_t>(8 + payload));
   for (size_t i = 0; i < payload; ++i) p[28 + i] = static_cast<uint8_t>(i ^ 0x5A);
-  Put16(&p[26], Fold(ReferenceSum(&p[12], 8) + 17 + static_cast<uint32_t>(8 + payload)));
+  PutU16BE(&p[26], OnesSum({&p[12], 8}, 17 + static_cast<uint32_t>(8 + payload)));
   return p;
 }
 
@@ -92,9 +48,8 @@ TEST(CompleteChecksum, FillsTheFieldSoThePacketVerifies) {
   for (size_t payload : {0u, 1u, 18u, 1371u}) {
     std::vector<uint8_t> p = PartialUdp(payload);
     ASSERT_TRUE(CompleteChecksum(p, 20, 6));
-    uint32_t sum = ReferenceSum(&p[12], 8) + 17 + static_cast<uint32_t>(8 + payload);
-    EXPECT_EQ(Fold(ReferenceSum(&p[20], 8 + payload, sum)), 0xFFFF) << payload;
-    EXPECT_NE(U16(&p[26]), 0) << "zero is sent as 0xFFFF";
+    EXPECT_EQ(TransportSum(p), 0xFFFF) << payload;
+    EXPECT_NE(GetU16BE(&p[26]), 0) << "zero is sent as 0xFFFF";
   }
 }
 
@@ -126,22 +81,22 @@ std::vector<uint8_t> MakeSuper(const Super& s) {
   const size_t thl = 20 + s.tcpOptions;
   std::vector<uint8_t> p(ihl + thl + s.payload);
   p[0] = static_cast<uint8_t>(0x40 | (ihl / 4));
-  Put16(&p[2], static_cast<uint16_t>(p.size()));
-  Put16(&p[4], s.ident);
+  PutU16BE(&p[2], static_cast<uint16_t>(p.size()));
+  PutU16BE(&p[4], s.ident);
   p[6] = 0x40;  // DF
   p[8] = 64;
   p[9] = 6;
-  Put32(&p[12], 0x0A090002);
-  Put32(&p[16], 0x0A090001);
+  PutU32BE(&p[12], 0x0A090002);
+  PutU32BE(&p[16], 0x0A090001);
   for (size_t i = 0; i < s.ipOptions; ++i) p[20 + i] = 1;  // NOP
   uint8_t* tcp = &p[ihl];
-  Put16(tcp, 40000);
-  Put16(tcp + 2, 5201);
-  Put32(tcp + 4, s.sequence);
-  Put32(tcp + 8, 77);
+  PutU16BE(tcp, 40000);
+  PutU16BE(tcp + 2, 5201);
+  PutU32BE(tcp + 4, s.sequence);
+  PutU32BE(tcp + 8, 77);
   tcp[12] = static_cast<uint8_t>((thl / 4) << 4);
   tcp[13] = s.flags;
-  Put16(tcp + 14, 502);
+  PutU16BE(tcp + 14, 502);
   for (size_t i = 0; i < s.tcpOptions; ++i) tcp[20 + i] = static_cast<uint8_t>(i == 0 ? 1 : 8);
   for (size_t i = 0; i < s.payload; ++i) p[ihl + thl + i] = static_cast<uint8_t>(i * 7 + 3);
   return p;
@@ -174,11 +129,11 @@ TEST_P(TcpSegmenterCut, SegmentsAreWhatTheKernelWouldHaveSent) {
     const bool first = count == 0;
     const bool last = !cut.Pending();
     EXPECT_LE(out.size(), headers + c.segmentSize);
-    EXPECT_EQ(U16(ip + 2), out.size());
-    EXPECT_EQ(U16(ip + 4), static_cast<uint16_t>(c.super.ident + count));
+    EXPECT_EQ(GetU16BE(ip + 2), out.size());
+    EXPECT_EQ(GetU16BE(ip + 4), static_cast<uint16_t>(c.super.ident + count));
     EXPECT_TRUE(IpHeaderValid(ip)) << "segment " << count;
     EXPECT_TRUE(TcpValid(ip, out.size())) << "segment " << count;
-    EXPECT_EQ(U32(tcp + 4), static_cast<uint32_t>(c.super.sequence + payload.size()));
+    EXPECT_EQ(GetU32BE(tcp + 4), static_cast<uint32_t>(c.super.sequence + payload.size()));
     uint8_t flags = c.super.flags;
     if (!last) flags &= static_cast<uint8_t>(~(kFin | kPsh));
     if (!first) flags &= static_cast<uint8_t>(~kCwr);
@@ -223,15 +178,15 @@ TEST(TcpSegmenter, RefusesWhatIsNotAWellFormedTcpIpv4Packet) {
       {"segment size 0", [](std::vector<uint8_t>&) {}, 0},
       {"IPv6", [](std::vector<uint8_t>& p) { p[0] = 0x65; }, 100},
       {"IP header under 20", [](std::vector<uint8_t>& p) { p[0] = 0x44; }, 100},
-      {"IP header past the end", [](std::vector<uint8_t>& p) { p.resize(30); Put16(&p[2], 30); p[0] = 0x4F; }, 100},
-      {"total length short", [](std::vector<uint8_t>& p) { Put16(&p[2], static_cast<uint16_t>(p.size() - 1)); }, 100},
-      {"total length long", [](std::vector<uint8_t>& p) { Put16(&p[2], static_cast<uint16_t>(p.size() + 1)); }, 100},
+      {"IP header past the end", [](std::vector<uint8_t>& p) { p.resize(30); PutU16BE(&p[2], 30); p[0] = 0x4F; }, 100},
+      {"total length short", [](std::vector<uint8_t>& p) { PutU16BE(&p[2], static_cast<uint16_t>(p.size() - 1)); }, 100},
+      {"total length long", [](std::vector<uint8_t>& p) { PutU16BE(&p[2], static_cast<uint16_t>(p.size() + 1)); }, 100},
       {"UDP", [](std::vector<uint8_t>& p) { p[9] = 17; }, 100},
       {"a fragment", [](std::vector<uint8_t>& p) { p[6] = 0x20; }, 100},
       {"a later fragment", [](std::vector<uint8_t>& p) { p[7] = 1; }, 100},
       {"TCP header under 20", [](std::vector<uint8_t>& p) { p[32] = 0x40; }, 100},
-      {"TCP header past the end", [](std::vector<uint8_t>& p) { p.resize(40); Put16(&p[2], 40); p[32] = 0xF0; }, 100},
-      {"no TCP header", [](std::vector<uint8_t>& p) { p.resize(30); Put16(&p[2], 30); }, 100},
+      {"TCP header past the end", [](std::vector<uint8_t>& p) { p.resize(40); PutU16BE(&p[2], 40); p[32] = 0xF0; }, 100},
+      {"no TCP header", [](std::vector<uint8_t>& p) { p.resize(30); PutU16BE(&p[2], 30); }, 100},
       {"too short for IP", [](std::vector<uint8_t>& p) { p.resize(19); }, 100},
   };
   for (const Case& c : cases) {
@@ -253,7 +208,7 @@ TEST(TcpSegmenter, ASegmentThatDoesNotFitStaysPending) {
   ASSERT_TRUE(cut.Pending());
   std::vector<uint8_t> out(cut.NextLength());
   EXPECT_EQ(cut.Next(out), out.size());
-  EXPECT_EQ(U32(&out[24]), 1000u);  // still the first segment
+  EXPECT_EQ(GetU32BE(&out[24]), 1000u);  // still the first segment
   // A fresh start drops what was pending.
   ASSERT_TRUE(cut.Start(MakeSuper({0, 12, 10}), 1000));
   EXPECT_EQ(cut.NextLength(), 52u + 10u);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/ones_sum.h"
+#include "platform/byte_order.h"
 #include "platform/unique_fd.h"
 
 namespace vqtools {
@@ -20,19 +22,11 @@ constexpr uint8_t kEchoReply = 0;
 constexpr size_t kDataSize = 56;
 
 uint16_t Checksum(const uint8_t* data, size_t length) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i + 1 < length; i += 2) sum += (uint32_t{data[i]} << 8) | data[i + 1];
-  if (length % 2 != 0) sum += uint32_t{data[length - 1]} << 8;
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
+  return static_cast<uint16_t>(~vqtest::OnesSum({data, length}));
 }
 
-void PutBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+using platform::GetU16BE;
+using platform::PutU16BE;
 
 }  // namespace
 
@@ -52,10 +46,10 @@ EchoResult IcmpEcho(const std::string& dest, uint16_t id, uint16_t sequence, int
 
   std::vector<uint8_t> request(8 + kDataSize);
   request[0] = kEchoRequest;
-  PutBe16(&request[4], id);
-  PutBe16(&request[6], sequence);
+  PutU16BE(&request[4], id);
+  PutU16BE(&request[6], sequence);
   for (size_t i = 0; i < kDataSize; ++i) request[8 + i] = static_cast<uint8_t>(i);
-  PutBe16(&request[2], Checksum(request.data(), request.size()));
+  PutU16BE(&request[2], Checksum(request.data(), request.size()));
 
   const auto start = std::chrono::steady_clock::now();
   if (::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) !=
@@ -91,8 +85,8 @@ EchoResult IcmpEcho(const std::string& dest, uint16_t id, uint16_t sequence, int
     if (header < 20 || static_cast<size_t>(n) < header + 8) continue;
     const uint8_t* icmp = buffer.data() + header;
     const size_t icmpLength = static_cast<size_t>(n) - header;
-    if (from.sin_addr.s_addr != to.sin_addr.s_addr || icmp[0] != kEchoReply || Be16(icmp + 4) != id ||
-        Be16(icmp + 6) != sequence) {
+    if (from.sin_addr.s_addr != to.sin_addr.s_addr || icmp[0] != kEchoReply || GetU16BE(icmp + 4) != id ||
+        GetU16BE(icmp + 6) != sequence) {
       continue;
     }
     if (Checksum(icmp, icmpLength) != 0 || icmpLength != request.size() ||

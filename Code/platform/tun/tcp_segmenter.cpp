@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+#include "platform/net/internet_checksum.h"
+
 namespace platform::tun {
 namespace {
+
+using net::ChecksumAdd;
+using net::ChecksumFinish;
 
 constexpr size_t kIpMinHeader = 20;
 constexpr size_t kTcpMinHeader = 20;
@@ -24,55 +30,10 @@ constexpr size_t kTcpDataOffset = 12;
 constexpr size_t kTcpFlags = 13;
 constexpr size_t kTcpChecksum = 16;
 
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-uint32_t GetU32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  PutU16(p, static_cast<uint16_t>(v >> 16));
-  PutU16(p + 2, static_cast<uint16_t>(v));
-}
 // A checksum stored as it was summed: in host order.
 void StoreChecksum(uint8_t* p, uint16_t checksum) { std::memcpy(p, &checksum, 2); }
 
 }  // namespace
-
-uint64_t ChecksumAdd(std::span<const uint8_t> data, uint64_t sum) {
-  const uint8_t* p = data.data();
-  size_t n = data.size();
-  // 64-bit words with the carries counted apart: 2^64 is 1 modulo 0xFFFF,
-  // so each carry adds one.
-  uint64_t carries = 0;
-  while (n >= 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, p, 8);
-    sum += word;
-    carries += sum < word ? 1 : 0;
-    p += 8;
-    n -= 8;
-  }
-  uint64_t tail = 0;
-  // The odd last byte is the first byte of a word padded with zero.
-  std::memcpy(&tail, p, n);
-  sum += tail;
-  carries += sum < tail ? 1 : 0;
-  sum += carries;
-  if (sum < carries) ++sum;
-  return sum;
-}
-
-uint16_t ChecksumFinish(uint64_t sum) {
-  sum = (sum & 0xFFFFFFFFu) + (sum >> 32);
-  sum = (sum & 0xFFFFFFFFu) + (sum >> 32);
-  sum = (sum & 0xFFFFu) + (sum >> 16);
-  sum = (sum & 0xFFFFu) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
-}
 
 bool CompleteChecksum(std::span<uint8_t> packet, size_t start, size_t offset) {
   if (start > packet.size() || offset > packet.size() - start || packet.size() - start - offset < 2) return false;
@@ -88,8 +49,8 @@ bool TcpSegmenter::Start(std::span<const uint8_t> packet, size_t segmentSize) {
   const uint8_t* ip = packet.data();
   if (segmentSize == 0 || packet.size() < kIpMinHeader || (ip[0] >> 4) != 4) return false;
   const size_t ipHeader = static_cast<size_t>(ip[0] & 0x0F) * 4;
-  if (ipHeader < kIpMinHeader || GetU16(ip + kIpTotalLength) != packet.size()) return false;
-  if (ip[kIpProtocol] != kProtocolTcp || (GetU16(ip + kIpFragment) & 0x3FFF) != 0) return false;
+  if (ipHeader < kIpMinHeader || GetU16BE(ip + kIpTotalLength) != packet.size()) return false;
+  if (ip[kIpProtocol] != kProtocolTcp || (GetU16BE(ip + kIpFragment) & 0x3FFF) != 0) return false;
   if (packet.size() < ipHeader + kTcpMinHeader) return false;
   const size_t tcpHeader = static_cast<size_t>(ip[ipHeader + kTcpDataOffset] >> 4) * 4;
   if (tcpHeader < kTcpMinHeader || packet.size() < ipHeader + tcpHeader) return false;
@@ -119,17 +80,17 @@ size_t TcpSegmenter::Next(std::span<uint8_t> out) {
   std::memcpy(ip, packet_.data(), headers_);
   std::memcpy(ip + headers_, packet_.data() + offset_, payload);
 
-  PutU16(ip + kIpTotalLength, static_cast<uint16_t>(length));
-  PutU16(ip + kIpIdent, static_cast<uint16_t>(GetU16(packet_.data() + kIpIdent) + index_));
-  PutU16(ip + kIpChecksum, 0);
+  PutU16BE(ip + kIpTotalLength, static_cast<uint16_t>(length));
+  PutU16BE(ip + kIpIdent, static_cast<uint16_t>(GetU16BE(packet_.data() + kIpIdent) + index_));
+  PutU16BE(ip + kIpChecksum, 0);
   StoreChecksum(ip + kIpChecksum, ChecksumFinish(ChecksumAdd({ip, ipHeader_}, 0)));
 
   uint8_t* tcp = ip + ipHeader_;
-  PutU32(tcp + kTcpSequence,
-         GetU32(packet_.data() + ipHeader_ + kTcpSequence) + static_cast<uint32_t>(offset_ - headers_));
+  PutU32BE(tcp + kTcpSequence,
+         GetU32BE(packet_.data() + ipHeader_ + kTcpSequence) + static_cast<uint32_t>(offset_ - headers_));
   if (!last) tcp[kTcpFlags] &= static_cast<uint8_t>(~(kTcpFin | kTcpPsh));
   if (index_ != 0) tcp[kTcpFlags] &= static_cast<uint8_t>(~kTcpCwr);
-  PutU16(tcp + kTcpChecksum, 0);
+  PutU16BE(tcp + kTcpChecksum, 0);
   const size_t tcpLength = length - ipHeader_;
   const uint8_t pseudo[4] = {0, kProtocolTcp, static_cast<uint8_t>(tcpLength >> 8), static_cast<uint8_t>(tcpLength)};
   uint64_t sum = ChecksumAdd({ip + kIpAddresses, 8}, 0);

@@ -18,12 +18,6 @@
 
 namespace platform::tun {
 
-// The Internet checksum (RFC 1071) of data added to sum, before folding.
-// Sums in host order; the folded result is stored back in host order.
-uint64_t ChecksumAdd(std::span<const uint8_t> data, uint64_t sum);
-// Folds a sum to 16 bits and complements it.
-uint16_t ChecksumFinish(uint64_t sum);
-
 // start: where the checksummed part begins; offset: where, from start, the
 // checksum field lies. False, with the packet unchanged, when the field
 // does not lie inside the packet.
