@@ -17,6 +17,7 @@
 #include "gateway/negotiation_script.h"
 #include "gateway/tls_gateway.h"
 #include "gateway/udp_data_plane.h"
+#include "platform/service/stop_signals.h"
 #include "platform/sync/event.h"
 #include "platform/tun/tun.h"
 
@@ -79,12 +80,8 @@ int main(int argc, char** argv) {
   if (tunName.empty()) return Usage();
   options.script = vqgw::HappyPathScript(negotiation);
 
-  // Only the main thread takes the stop signals.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any thread starts: the stop signals come through the watcher.
+  platform::service::BlockStopSignals();
 
   std::unique_ptr<platform::tun::Device> tun;
   if (const uint32_t error = platform::tun::OpenTun(tunName, tun); error != 0) {
@@ -112,9 +109,10 @@ int main(int argc, char** argv) {
 
   platform::Event stop(platform::Event::Reset::Manual);
   std::thread keyer([&] { KeyDataPlane(gateway, *dataPlane, negotiation.key, stop); });
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
-  stop.Set();
+  {
+    platform::service::StopSignalWatcher signals([&](int) { stop.Set(); });
+    stop.Wait();
+  }
   keyer.join();
   const vqgateway::UdpDataPlaneStats stats = dataPlane->Stats();
   std::printf("data plane: %d tunnel packets, %d failed to decrypt, %d IPComp failures\n", stats.traffic,

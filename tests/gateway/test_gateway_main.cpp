@@ -37,6 +37,7 @@
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
 #include "gateway/udp_data_plane.h"
+#include "platform/service/stop_signals.h"
 #include "platform/sync/event.h"
 #include "platform/tun/tun.h"
 
@@ -206,12 +207,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The gateway's thread must not take the stop signals.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any thread starts: the stop signals come through the watcher.
+  platform::service::BlockStopSignals();
 
   std::unique_ptr<platform::tun::Device> tun;
   std::unique_ptr<vqgateway::UdpDataPlane> dataPlane;
@@ -245,9 +242,10 @@ int main(int argc, char** argv) {
   platform::Event stop(platform::Event::Reset::Manual);
   const vqgw::KeyReplyOptions key = negotiation ? negotiation->key : vqgw::KeyReplyOptions{};
   std::thread watcher([&] { Watch(gateway, dataPlane.get(), key, stop); });
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
-  stop.Set();
+  {
+    platform::service::StopSignalWatcher signals([&](int) { stop.Set(); });
+    stop.Wait();
+  }
   watcher.join();
   return 0;
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "common/log_reader.h"
-#include "netns/netns_fixture.h"
+#include "netns/tunnel_adapter_fixture.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/link.h"
 #include "platform/tun/tun.h"
@@ -18,30 +18,13 @@ namespace {
 namespace net = platform::net;
 using brindleway::RouteRecord;
 
-class RouteEntryTest : public vqtest::NetnsTest {
+class RouteEntryTest : public vqtest::TunnelAdapterTest {
  protected:
   void SetUp() override {
-    NetnsTest::SetUp();
+    TunnelAdapterTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    LogInit(nullptr);
-    ASSERT_EQ(Ip({"tuntap", "add", "dev", "vqtun0", "mode", "tun"}), 0);
-    tun_.connectionName = "vqtun0";
-    tun_.ifIndex = net::InterfaceIndex("vqtun0");
-    tun_.localAddress = A("10.9.0.2");
-    tun_.remoteAddress = A("10.9.0.1");
-    tun_.netmask = A("255.255.255.0");
-    ASSERT_EQ(platform::tun::OpenTun("vqtun0", tun_.device), 0u);
     ops_ = brindleway::SystemRouteOps();
     ops_.sleep = [this](std::chrono::milliseconds) { ++sleeps_; };
-  }
-  void TearDown() override {
-    LogCleanup();
-    NetnsTest::TearDown();
-  }
-
-  void GiveAddress() {
-    ASSERT_EQ(net::SetLinkUp(tun_.ifIndex, true), 0u);
-    ASSERT_EQ(net::SetInterfaceAddress(tun_.ifIndex, {tun_.localAddress, tun_.netmask, 0}), 0u);
   }
 
   RouteRecord Record(const char* dest, const char* mask, uint32_t metric) const {
@@ -64,7 +47,6 @@ class RouteEntryTest : public vqtest::NetnsTest {
     return std::nullopt;
   }
 
-  brindleway::TunDevice tun_;
   brindleway::RouteOps ops_;
   int sleeps_ = 0;
 };

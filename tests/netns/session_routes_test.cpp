@@ -9,7 +9,7 @@
 #include <fstream>
 #include <optional>
 
-#include "netns/netns_fixture.h"
+#include "netns/tunnel_adapter_fixture.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/link.h"
 #include "platform/tun/tun.h"
@@ -21,21 +21,13 @@ namespace net = platform::net;
 using brindleway::RouteRecord;
 using brindleway::SessionRoutes;
 
-class SessionRoutesTest : public vqtest::NetnsTest {
+class SessionRoutesTest : public vqtest::TunnelAdapterTest {
  protected:
   void SetUp() override {
-    NetnsTest::SetUp();
+    TunnelAdapterTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    LogInit(nullptr);
-    ASSERT_EQ(Ip({"tuntap", "add", "dev", "vqtun0", "mode", "tun"}), 0);
-    tun_.connectionName = "vqtun0";
-    tun_.ifIndex = net::InterfaceIndex("vqtun0");
-    tun_.localAddress = A("10.9.0.2");
-    tun_.remoteAddress = A("10.9.0.1");
-    tun_.netmask = A("255.255.255.0");
-    ASSERT_EQ(platform::tun::OpenTun("vqtun0", tun_.device), 0u);
-    ASSERT_EQ(net::SetLinkUp(tun_.ifIndex, true), 0u);
-    ASSERT_EQ(net::SetInterfaceAddress(tun_.ifIndex, {tun_.localAddress, tun_.netmask, 0}), 0u);
+    GiveAddress();
+    if (HasFatalFailure()) return;
     // Beside the namespace's own default route (via 10.123.0.1, metric 0):
     // one of metric 20 that stays, and a direct one that must go.
     for (const std::string d : {"d1", "d2"}) {
@@ -49,11 +41,6 @@ class SessionRoutesTest : public vqtest::NetnsTest {
     before_ = Defaults();
     ASSERT_EQ(before_.size(), 3u);
   }
-  void TearDown() override {
-    LogCleanup();
-    NetnsTest::TearDown();
-  }
-
   // Every default route: (interface, next hop, metric), sorted.
   static std::vector<std::tuple<uint32_t, uint32_t, uint32_t>> Defaults() {
     std::vector<net::IpForwardRow> rows;
@@ -87,7 +74,6 @@ class SessionRoutesTest : public vqtest::NetnsTest {
     return r;
   }
 
-  brindleway::TunDevice tun_;
   std::recursive_mutex lock_;
   std::vector<std::tuple<uint32_t, uint32_t, uint32_t>> before_;
 };
