@@ -12,6 +12,7 @@
 
 #include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
+#include "Brindleway/status_session.h"
 #include "common/temp_root.h"
 #include "platform/pipe/pipe.h"
 #include "support/conn_info_codec.h"
@@ -22,20 +23,6 @@ namespace brindleway {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-class StatusSession : public ChannelOps {
- public:
-  int SetupChannel(const conn_info&, uint32_t, uint32_t, const platform::Event&) override { return 0; }
-  int CloseChannelSequence() override { return 0; }
-  void RemoveAgingPeer() override {}
-  void StartHostCheckOnce() override {}
-  void StopHostCheckCycle() override {}
-  int SendChangePassword(const change_pwd_info&) override { return 0; }
-  void SendSmsAuthCodeToServer(const std::string&) override {}
-  void ReqSmsAuthCode() override {}
-  ChannelStatus QueryStatus() override { return status; }
-  ChannelStatus status;
-};
 
 struct Posted {
   uint32_t message;

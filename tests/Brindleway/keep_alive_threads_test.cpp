@@ -22,6 +22,7 @@
 #include "Brindleway/ctrl_message.h"
 #include "Brindleway/ctrl_protocol.h"
 #include "Brindleway/debug_trace.h"
+#include "Brindleway/status_session.h"
 #include "Brindleway/gui_command.h"
 #include "Brindleway/protocol_version.h"
 #include "Brindleway/tls_context.h"
@@ -48,20 +49,6 @@ size_t CountOf(const std::string& text, const std::string& part) {
 }
 
 // ---- the client application's watchdog ----
-
-// Only the status query matters here.
-class QuietSession : public ChannelOps {
- public:
-  int SetupChannel(const conn_info&, uint32_t, uint32_t, const platform::Event&) override { return 0; }
-  int CloseChannelSequence() override { return 0; }
-  void RemoveAgingPeer() override {}
-  void StartHostCheckOnce() override {}
-  void StopHostCheckCycle() override {}
-  int SendChangePassword(const change_pwd_info&) override { return 0; }
-  void SendSmsAuthCodeToServer(const std::string&) override {}
-  void ReqSmsAuthCode() override {}
-  ChannelStatus QueryStatus() override { return {}; }
-};
 
 class GuiKeepAliveTest : public ::testing::Test {
  protected:
@@ -97,7 +84,7 @@ class GuiKeepAliveTest : public ::testing::Test {
 
   vqtest::TempRoot root_;
   ChannelContext ctx_;
-  QuietSession session_;
+  StatusSession session_;
   platform::FakeClock clock_;
   PostRecorder posts_;
   GuiKeepAliveThread watchdog_{ctx_, posts_.Callback(), clock_};
