@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
 #include "platform/net/dns_resolver.h"
 #include "platform/net/wins_servers.h"
@@ -16,14 +17,6 @@
 
 namespace brindleway {
 namespace {
-
-constexpr uint32_t kTraceSetup = 1;
-
-// The octets of an address in network order, most significant first.
-std::string Octets(uint32_t addr) {
-  const uint32_t h = ntohl(addr);
-  return FormatText("%d.%d.%d.%d", h >> 24, (h >> 16) & 0xFF, (h >> 8) & 0xFF, h & 0xFF);
-}
 
 }  // namespace
 
@@ -40,17 +33,19 @@ platform::net::InterfaceAddress TunInterfaceAddress(const TunDevice& tun, uint32
 
 int SetTunDeviceIpCommand2(TunDevice* tun, uint32_t address, uint32_t netmask) {
   if (tun == nullptr) return -1;
+  // Only the very address wanted, its far end included, is left as it is:
+  // a stale far end would route the gateway's address elsewhere.
+  const platform::net::InterfaceAddress wanted = TunInterfaceAddress(*tun, address, netmask);
   std::vector<platform::net::InterfaceAddress> current;
-  if (platform::net::GetInterfaceAddresses(tun->ifIndex, current) == 0 && !current.empty() &&
-      current.front().local == address && current.front().mask == netmask) {
+  if (platform::net::GetInterfaceAddresses(tun->ifIndex, current) == 0 && current.size() == 1 &&
+      current[0].local == wanted.local && current[0].mask == wanted.mask && current[0].peer == wanted.peer) {
     LogPrint(LOG_INFO, "Do not need change TunDevice ip\n");
     return 0;
   }
   LogPrint(LOG_INFO, "Command %s \n",
-           FormatText("interface ip set address name=\"%s\" static %s %s", tun->connectionName, Octets(address),
-                      Octets(netmask)));
-  return platform::net::SetInterfaceAddress(tun->ifIndex, TunInterfaceAddress(*tun, address, netmask)) == 0 ? 0
-                                                                                                            : -1;
+           FormatText("interface ip set address name=\"%s\" static %s %s", tun->connectionName, DottedIPv4(address),
+                      DottedIPv4(netmask)));
+  return platform::net::SetInterfaceAddress(tun->ifIndex, wanted) == 0 ? 0 : -1;
 }
 
 int SetDnsServersRegistry(TunDevice* tun, std::span<const uint32_t> servers) {
@@ -58,7 +53,7 @@ int SetDnsServersRegistry(TunDevice* tun, std::span<const uint32_t> servers) {
   // The list in a zero-filled text of 16 units a server and 2 more.
   std::string list;
   for (size_t i = 0; i < servers.size(); ++i) {
-    list += Octets(servers[i]);
+    list += DottedIPv4(servers[i]);
     if (i + 1 < servers.size()) list += ',';
   }
   LogPrint(LOG_DEBUG, "DNS List %s \n", list);
@@ -101,7 +96,7 @@ int DeleteDnsServers(TunDevice* tun) {
   if (tun == nullptr) return -1;
   std::unique_ptr<platform::net::DnsResolver> resolver = platform::net::OpenDnsResolver();
   resolver->FlushCache();
-  DebugTrace(kTraceSetup, "%s\n", FormatText("interface ip delete dns \"%s\" all", tun->connectionName));
+  DebugTrace(TRACE_SETUP, "%s\n", FormatText("interface ip delete dns \"%s\" all", tun->connectionName));
   const uint32_t err = resolver->RevertDnsServers(tun->connectionName);
   if (err == 0) tun->dnsServersSet = false;
   return static_cast<int>(err);
@@ -115,7 +110,7 @@ int AddDnsServersNetsh(TunDevice* tun, std::span<const uint32_t> servers) {
   uint32_t err = 0;
   std::vector<uint32_t> added;
   for (uint32_t server : servers) {
-    DebugTrace(kTraceSetup, "%s\n", FormatText("interface ip add dns \"%s\" %s", tun->connectionName, Octets(server)));
+    DebugTrace(TRACE_SETUP, "%s\n", FormatText("interface ip add dns \"%s\" %s", tun->connectionName, DottedIPv4(server)));
     added.push_back(server);
     err = resolver->SetDnsServers(tun->connectionName, added);
     if (err == 0) tun->dnsServersSet = true;
@@ -164,7 +159,7 @@ int ChangeChannelDNSPri(int remove) {
 int AddWinsServer(TunDevice* tun, uint32_t server) {
   if (tun == nullptr) return -1;
   if (server == 0) return 0;
-  DebugTrace(kTraceSetup, "%s\n", FormatText("interface ip add wins \"%s\" %s", tun->connectionName, Octets(server)));
+  DebugTrace(TRACE_SETUP, "%s\n", FormatText("interface ip add wins \"%s\" %s", tun->connectionName, DottedIPv4(server)));
   platform::net::RecordWinsServer(tun->connectionName, server);
   LogPrint(LOG_INFO, "WINS server %s recorded for %s (no WINS on this system)\n", DottedIPv4(server),
            tun->connectionName);
@@ -173,7 +168,7 @@ int AddWinsServer(TunDevice* tun, uint32_t server) {
 
 int DeleteWinsServers(TunDevice* tun) {
   if (tun == nullptr) return -1;
-  DebugTrace(kTraceSetup, "%s\n", FormatText("interface ip delete wins \"%s\" all", tun->connectionName));
+  DebugTrace(TRACE_SETUP, "%s\n", FormatText("interface ip delete wins \"%s\" all", tun->connectionName));
   platform::net::ClearWinsServers(tun->connectionName);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Brindleway/adapter_address.h"
+#include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/link.h"
@@ -19,8 +20,6 @@ namespace brindleway {
 namespace {
 
 namespace net = platform::net;
-
-constexpr uint32_t kTraceSetup = 1;
 
 uint32_t CreateOnce(const RouteOps& ops, const net::IpForwardRow& row) { return ops.createRoute(row); }
 
@@ -70,7 +69,7 @@ int AddRouteEntry(RouteRecord& route, TunDevice* tun, const RouteOps& ops) {
       row.metric1 = route.metric;
     }
   }
-  DebugTrace(kTraceSetup, "Route entry: %u/%u, gateway %u, metric %d, ifindex %d\n", ntohl(row.dest),
+  DebugTrace(TRACE_SETUP, "Route entry: %u/%u, gateway %u, metric %d, ifindex %d\n", ntohl(row.dest),
              ntohl(row.mask), ntohl(row.nextHop), row.metric1, row.ifIndex);
 
   uint32_t err = CreateOnce(ops, row);

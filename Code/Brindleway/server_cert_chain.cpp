@@ -58,6 +58,8 @@ uint32_t GetCertChainStatus(X509_STORE* trust, const platform::crypto::CertConte
              static_cast<unsigned>(ERR_peek_last_error()));
     return kNoTrustStore;
   }
+  // Trusted as a server's certificate, not merely as some certificate.
+  X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SSL_SERVER);
   const int ok = X509_verify_cert(ctx.get());
   const int error = X509_STORE_CTX_get_error(ctx.get());
   ERR_clear_error();

@@ -37,10 +37,12 @@ namespace {
 struct ServerCertState {
   ServerCertKey key;
   uint32_t validity = CERT_STATUS_NOT_SEEN;
-  // The leaf's verdict once a refused chain was judged: -1 not yet, 0
-  // rejected, 1 accepted. One verdict per connection, however many
-  // certificates of the chain OpenSSL refused.
+  // The verdict on judgedLeaf once a refused chain was judged: -1 not yet,
+  // 0 rejected, 1 accepted. One verdict per leaf, however many certificates
+  // of its chain OpenSSL refused; a renegotiation that brings another leaf
+  // is judged anew.
   int leafVerdict = -1;
+  std::shared_ptr<X509> judgedLeaf;
 };
 
 void FreeServerCertState(void* /*parent*/, void* ptr, CRYPTO_EX_DATA* /*ad*/, int /*idx*/, long /*argl*/,
@@ -138,13 +140,18 @@ int VerifyServerCertCallback(int preverifyOk, X509_STORE_CTX* storeContext) {
     // Whatever certificate OpenSSL stumbled on, the stored copy stands for
     // the gateway's own certificate only: an intermediate is never pinned.
     X509* leaf = X509_STORE_CTX_get0_cert(storeContext);
-    int verdict = state != nullptr ? state->leafVerdict : -1;
+    const bool judged = state != nullptr && state->leafVerdict >= 0 && state->judgedLeaf != nullptr &&
+                        leaf != nullptr && X509_cmp(state->judgedLeaf.get(), leaf) == 0;
+    int verdict = judged ? state->leafVerdict : -1;
     if (verdict < 0) {
       verdict = leaf != nullptr && RunStoredServerCertCheck(leaf, X509_STORE_CTX_get0_untrusted(storeContext),
                                                             state != nullptr ? state->key : ServerCertKey{}) == 1
                     ? 1
                     : 0;
-      if (state != nullptr) state->leafVerdict = verdict;
+      if (state != nullptr && leaf != nullptr && X509_up_ref(leaf) == 1) {
+        state->leafVerdict = verdict;
+        state->judgedLeaf.reset(leaf, X509_free);
+      }
     }
     if (verdict != 1) {
       const int error = X509_STORE_CTX_get_error(storeContext);

@@ -66,6 +66,8 @@ void SetStoredServerCertCheck(StoredServerCertCheck check);
 // trusted by the ROOT and CA stores, or the gateway's stored certificate.
 int VerifyServerCertCallback(int preverifyOk, X509_STORE_CTX* storeContext);
 
+// HKLM settings key, DWORD "AllowLegacyTls": nonzero lets old gateways
+// speak TLS 1.0 and 1.1. Missing or unreadable: false.
 bool ReadAllowLegacyTls();
 
 // A client context: TLS 1.2 and later by default; TLS 1.0 and later at

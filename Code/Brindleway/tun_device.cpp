@@ -3,6 +3,7 @@
 #include <array>
 
 #include "Brindleway/adapter_address.h"
+#include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
 #include "Brindleway/route_entry.h"
 #include "support/ipv4_text.h"
@@ -17,8 +18,6 @@ namespace {
 std::atomic<uint32_t> g_tunMtu{0};
 
 // The debug-trace category of set-up lines.
-constexpr uint32_t kTraceSetup = 1;
-
 uint32_t OpenSystemTun(const std::string& ifname, std::unique_ptr<platform::tun::Device>& out) {
   return platform::tun::OpenTun(ifname, out);
 }
@@ -46,20 +45,20 @@ uint32_t TunMtu() { return g_tunMtu.load(std::memory_order_relaxed); }
 void GetDriverVersion(platform::tun::Device* device) {
   platform::tun::DriverVersion version;
   if (device == nullptr || device->GetVersion(version) != 0) return;
-  DebugTrace(kTraceSetup, "Vardenlow Virtual Network Driver Version %d.%d %s\n", version.major, version.minor,
+  DebugTrace(TRACE_SETUP, "Vardenlow Virtual Network Driver Version %d.%d %s\n", version.major, version.minor,
              version.debug != 0 ? "(DEBUG)" : "");
 }
 
 void GetDriverInfo(platform::tun::Device* device) {
   std::string info;
   if (device == nullptr || device->GetInfo(info) != 0) return;
-  DebugTrace(kTraceSetup, "%s\n", AnsiToUtf8(info));
+  DebugTrace(TRACE_SETUP, "%s\n", AnsiToUtf8(info));
 }
 
 void GetDriverMac(platform::tun::Device* device) {
   std::array<uint8_t, 6> mac{};
   if (device == nullptr || device->GetMac(mac) != 0) return;
-  DebugTrace(kTraceSetup, "MAC address: %02X-%02X-%02X-%02X-%02X-%02X\n", mac[0], mac[1], mac[2], mac[3], mac[4],
+  DebugTrace(TRACE_SETUP, "MAC address: %02X-%02X-%02X-%02X-%02X-%02X\n", mac[0], mac[1], mac[2], mac[3], mac[4],
              mac[5]);
 }
 
@@ -80,7 +79,7 @@ int OpenTunDevice(TunDevice* tun, const TunOpener& open) {
   uint32_t mtu = 0;
   if (tun->device->GetMtu(mtu) == 0) {
     tun->mtu = mtu;
-    DebugTrace(kTraceSetup, "Interface MTU: %d\n", mtu);
+    DebugTrace(TRACE_SETUP, "Interface MTU: %d\n", mtu);
   }
   // Also when the driver did not answer: an earlier adapter's MTU must not
   // outlive it.
@@ -158,8 +157,7 @@ std::unique_ptr<TunDevice> CreateTunDevice(uint32_t localAddress, uint32_t remot
   return CreateTunDevice(localAddress, remoteAddress, netmask, OpenSystemTun);
 }
 
-void CloseTunDevice(std::unique_ptr<TunDevice> tun) {
-  if (tun) ReleaseTunDevice(*tun);
-}
+// The record's destructor releases it, once.
+void CloseTunDevice(std::unique_ptr<TunDevice> /*tun*/) {}
 
 }  // namespace brindleway

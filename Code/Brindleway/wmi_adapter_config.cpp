@@ -1,5 +1,6 @@
 #include "Brindleway/wmi_adapter_config.h"
 
+#include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
@@ -7,17 +8,15 @@
 namespace brindleway {
 namespace {
 
-constexpr uint32_t kTraceSetup = 0x1;
-
 // Steps 1 to 3 of one method call. warnName names the method in the line
 // for a missing ReturnValue.
 int32_t CallAdapterMethod(AdapterConfigServices& services, const std::string& guid, const AdapterMethodCall& call,
                           const char* warnName) {
   std::string path;
   if (const int32_t hr = FindAdapterConfigPath(guid, &services, &path); hr != WMI_S_OK) return hr;
-  DebugTrace(kTraceSetup, "Found Adapter Instance\n");
+  DebugTrace(TRACE_SETUP, "Found Adapter Instance\n");
 
-  DebugTrace(kTraceSetup, "Calling ExecMethod NOW...          \n");
+  DebugTrace(TRACE_SETUP, "Calling ExecMethod NOW...          \n");
   std::optional<uint32_t> returnValue;
   if (const int32_t hr = services.ExecMethod(path, call, returnValue); hr != WMI_S_OK) {
     LogPrint(LOG_ERR, "ExecMethod failed\n");
@@ -42,7 +41,7 @@ int32_t FindAdapterConfigPath(const std::string& guid, AdapterConfigServices* se
   }
   for (const AdapterConfigInstance& instance : instances) {
     if (instance.settingId != guid) continue;
-    DebugTrace(kTraceSetup, "Found adapter %s\n", guid);
+    DebugTrace(TRACE_SETUP, "Found adapter %s\n", guid);
     *path = instance.relPath;
     return WMI_S_OK;
   }
@@ -73,7 +72,7 @@ int32_t WmiSetDnsServerSearchOrder(AdapterConfigServices& services, const std::s
   AdapterMethodCall call{"SetDNSServerSearchOrder", {{"DNSServerSearchOrder", {}}}};
   for (uint32_t server : servers) {
     const std::string dotted = DottedIPv4(server);
-    DebugTrace(kTraceSetup, "DNS server: %s\n", dotted);
+    DebugTrace(TRACE_SETUP, "DNS server: %s\n", dotted);
     call.params[0].second.push_back(dotted);
   }
   const int32_t result = CallAdapterMethod(services, guid, call, "SetDNSServerSearchOrder");
@@ -88,8 +87,8 @@ int32_t WmiSetDnsServerSearchOrder(AdapterConfigServices& services, const std::s
 int32_t SetIpAddress(AdapterConfigServices& services, const std::string& guid, uint32_t address, uint32_t netmask) {
   const std::string dottedAddress = DottedIPv4(address);
   const std::string dottedMask = DottedIPv4(netmask);
-  DebugTrace(kTraceSetup, "Running SetIpAddress()...\n");
-  DebugTrace(kTraceSetup, "Set tunnel address %s/%s\n", dottedAddress, dottedMask);
+  DebugTrace(TRACE_SETUP, "Running SetIpAddress()...\n");
+  DebugTrace(TRACE_SETUP, "Set tunnel address %s/%s\n", dottedAddress, dottedMask);
   return WmiEnableStatic(services, guid, dottedAddress, dottedMask);
 }
 
@@ -99,7 +98,7 @@ int32_t SetIpAddress(const std::string& guid, uint32_t address, uint32_t netmask
 }
 
 int32_t SetWins(AdapterConfigServices& services, const std::string& guid, uint32_t primary, uint32_t secondary) {
-  DebugTrace(kTraceSetup, "Running SetWins ()...\n");
+  DebugTrace(TRACE_SETUP, "Running SetWins ()...\n");
   return WmiSetWinsServer(services, guid, DottedIPv4(primary), DottedIPv4(secondary));
 }
 

@@ -1,9 +1,11 @@
 // The second way of configuring the tunnel adapter: through its adapter
 // configuration instance (what the system reached through WMI's
-// Win32_NetworkAdapterConfiguration), found by the adapter's GUID. The route
-// code sets the address this way when a route is refused because the
-// interface has no address yet; the DNS and WINS setters are complete but
-// the tunnel service configures those through adapter_address.h.
+// Win32_NetworkAdapterConfiguration), found by the adapter's GUID. When a
+// route is refused because the interface has no address yet, the route
+// code sets it through the adapter layer directly instead: that keeps the
+// link's far end, which EnableStatic has no field for. The DNS and WINS
+// setters are complete but the tunnel service configures those through
+// adapter_address.h.
 //
 // One method call:
 //   1. query the configuration instances; the first whose SettingID equals
