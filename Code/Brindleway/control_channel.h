@@ -51,6 +51,7 @@ class CChannelSession {
   void SetConnectLimitMs(int64_t limitMs) { m_connectLimitMs = limitMs; }
   // Every wait of a connect ends early once cancel is set (null: none).
   void SetCancelEvent(const platform::Event* cancel) { m_pCancel.store(cancel); }
+  const platform::Event* CancelEvent() const { return m_pCancel.load(); }
   // A second such event for the whole life of the session (a close's stop
   // of the heart-beat), beside the set-up's cancel event.
   void SetStopEvent(const platform::Event* stop) { m_pStop.store(stop); }

@@ -97,9 +97,11 @@ void CSecurityCheck::HostCheckProc() {
   while (m_clock.SleepFor(periodMs, &m_cycleEvent)) {
     std::lock_guard<std::mutex> pass(m_passLock);
     if (m_cycleEvent.IsSet()) break;
-    ProcessVBS();
+    // A run that failed (killed, not started) leaves no result to report.
+    const int ran = ProcessVBS();
     // A stop during the run: the killed script's result is no result.
     if (m_cycleEvent.IsSet()) break;
+    if (ran != 0) continue;
     if (IsCheckResultChanged() == 0) continue;
     const std::unique_ptr<OwnLink> link = MakeOwnLink();
     if (CreateNewConnect(*link) == 0) {

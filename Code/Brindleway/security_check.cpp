@@ -104,7 +104,10 @@ int CSecurityCheck::RunSetupCheck(CChannelSession& channel) {
   // A script that could not be fetched leaves the one we have; the run
   // and the gateway's verdict decide.
   LoadVBSFromServer(channel, AnnouncedDigest(), 0);
-  if (const int r = ProcessVBS(); r != 0) {
+  // A close during the set-up ends the run at once, not after the script's
+  // five minutes.
+  if (channel.Cancelled()) return -1;
+  if (const int r = ProcessVBS(0, channel.CancelEvent()); r != 0) {
     LogPrint(LOG_ERR, "ProcessVBS failed\n");
     return r;
   }
@@ -166,13 +169,13 @@ int CSecurityCheck::SendMD5Result(CChannelSession& link, int same, int ownLink) 
   return result;
 }
 
-int CSecurityCheck::ProcessVBS(int /*unused*/) {
+int CSecurityCheck::ProcessVBS(int /*unused*/, const platform::Event* stop) {
   LogPrint(LOG_INFO, "ProcessVBS Begin \n");
   if (!EnterState(CHECK_STATE_RUNNING)) return -1;
   const int unpacked = Unpack();
   LeaveState();
   if (unpacked != 0) return -1;
-  return RunSecurityScript() == -1 ? -1 : 0;
+  return RunSecurityScript(stop) == -1 ? -1 : 0;
 }
 
 int CSecurityCheck::Unpack() {
@@ -193,11 +196,12 @@ int CSecurityCheck::Unpack() {
   return 0;
 }
 
-int CSecurityCheck::RunSecurityScript() {
-  return RunScriptAsUser(kScriptFile, {kCheckResultFile, kCheckLogFile}) != 0 ? -1 : 0;
+int CSecurityCheck::RunSecurityScript(const platform::Event* stop) {
+  return RunScriptAsUser(kScriptFile, {kCheckResultFile, kCheckLogFile}, stop) != 0 ? -1 : 0;
 }
 
-int CSecurityCheck::RunScriptAsUser(const char* script, const std::vector<std::string>& arguments) {
+int CSecurityCheck::RunScriptAsUser(const char* script, const std::vector<std::string>& arguments,
+                                    const platform::Event* stop) {
   if (script == nullptr || !m_folder.OpenRead(script).valid()) {
     LogPrint(LOG_ERR, "The file %s was not opened\n", script != nullptr ? script : "");
     return -1;
@@ -230,7 +234,7 @@ int CSecurityCheck::RunScriptAsUser(const char* script, const std::vector<std::s
   command.arguments.push_back("//e:vbs");
   command.workDir = m_folder.Path();
   const platform::process::ScriptOutcome outcome =
-      platform::process::RunScriptAs(command, *user, m_env.scriptLimitMs, &m_cycleEvent);
+      platform::process::RunScriptAs(command, *user, m_env.scriptLimitMs, stop != nullptr ? stop : &m_cycleEvent);
   switch (outcome.end) {
     case platform::process::ScriptEnd::Exited:
       return outcome.exitCode;

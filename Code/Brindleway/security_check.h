@@ -119,9 +119,12 @@ class CSecurityCheck {
   // 0 when written.
   int SendMD5Result(CChannelSession& link, int same, int ownLink);
   // 0, or -1 when busy, the script can't be unpacked or its run fails.
-  int ProcessVBS(int unused = 0);
-  // The script's exit code, or -1 (not run, killed at the time limit).
-  int RunScriptAsUser(const char* script, const std::vector<std::string>& arguments);
+  // stop ends the run early (null: the cycle's stop).
+  int ProcessVBS(int unused = 0, const platform::Event* stop = nullptr);
+  // The script's exit code, or -1 (not run, killed at the time limit or on
+  // stop; null: the cycle's stop).
+  int RunScriptAsUser(const char* script, const std::vector<std::string>& arguments,
+                      const platform::Event* stop = nullptr);
   // 0 when the whole result went out.
   int SendCheckResult(CChannelSession& link);
   // 0 (passed) or the gateway's code (1012 host check failed, ...).
@@ -144,7 +147,7 @@ class CSecurityCheck {
   // Takes the received script when its digest is the announced one.
   bool StoreScript(const std::vector<uint8_t>& bytes, const Md5Digest& announced);
   int Unpack();
-  int RunSecurityScript();
+  int RunSecurityScript(const platform::Event* stop);
 
   std::unique_ptr<OwnLink> MakeOwnLink();
   // 1 when connected, 0 otherwise.

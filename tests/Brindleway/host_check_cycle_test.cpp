@@ -117,6 +117,31 @@ TEST_F(HostCheckCycleTest, AChangeTheGatewayCouldNotBeToldIsToldAtTheNextPass) {
   EXPECT_EQ(std::string(exchanges[0].result.begin(), exchanges[0].result.end()), "changed\n");
 }
 
+TEST_F(HostCheckCycleTest, ARunThatFailsReportsNothing) {
+  HostCheckPlay play(PlayOptions({}));
+  StartGateway(play);
+  MakeCheck(&clock_);
+  // A different, partial result, but the script failed: nothing is told.
+  Plant(File(Script("result partial\nexit 3\n")));
+  check_->SetCheckCycle(5);
+  ASSERT_EQ(check_->StartHostCheckCycle(), 0);
+  ASSERT_TRUE(Eventually([&] { return clock_.Sleepers() == 1; }));
+  clock_.Advance(5 * 60000);
+  ASSERT_TRUE(PassesDone(1));
+  EXPECT_EQ(Connections(), 0u);
+
+  // The next run that succeeds is reported.
+  Plant(File(Script("result whole\n")));
+  clock_.Advance(5 * 60000);
+  ASSERT_TRUE(PassesDone(2));
+  ASSERT_TRUE(gateway_->WaitConnections(1));
+  ASSERT_TRUE(gateway_->WaitFinished(0));
+  const std::vector<vqgw::HostCheckExchange> exchanges = play.Exchanges();
+  ASSERT_EQ(exchanges.size(), 1u);
+  EXPECT_EQ(std::string(exchanges[0].result.begin(), exchanges[0].result.end()), "whole\n");
+  EXPECT_EQ(check_->StopHostCheckCycle(), 0);
+}
+
 TEST_F(HostCheckCycleTest, TheCycleStartsOnlyWithACycleAndOnce) {
   MakeCheck(&clock_);
   EXPECT_EQ(check_->StartHostCheckCycle(), -1);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <future>
 #include <string>
 
 #include "Brindleway/channel_session.h"
@@ -163,6 +164,21 @@ TEST_F(SecurityCheckSetUpTest, AFailedVerdictOrScriptEndsTheSetUp) {
     ASSERT_EQ(play.Exchanges().size(), 1u);
     EXPECT_EQ(play.Exchanges()[0].resultTotal.has_value(), c.resultSent);
   }
+}
+
+TEST_F(SecurityCheckSetUpTest, ACloseDuringTheScriptEndsTheRunAtOnce) {
+  // The script would run for a minute; the close must not wait for it.
+  const Bytes file = File(Script("result partial\nsleep 60000\n"));
+  Plant(file);
+  HostCheckPlay play(PlayOptions(file, 0));
+  auto setUp = std::async(std::launch::async, [&] { return Open(play, vqgw::Md5(file), true); });
+  ASSERT_TRUE(vqtest::Eventually([&] { return Runs() == 1; }));
+  cancel_.Set();
+  ASSERT_EQ(setUp.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_NE(setUp.get(), 0);
+  // Nothing of the killed run went to the gateway.
+  ASSERT_EQ(play.Exchanges().size(), 1u);
+  EXPECT_FALSE(play.Exchanges()[0].resultTotal.has_value());
 }
 
 TEST_F(SecurityCheckSetUpTest, TheErrorTextOfThisRunIsReportedNeverAStaleOne) {
