@@ -13,6 +13,7 @@
 #include "Brindleway/protocol_version.h"
 #include "Brindleway/traffic_counters.h"
 #include "support/ipv4_text.h"
+#include "support/guarded.h"
 #include "support/log.h"
 #include "support/wire.h"
 
@@ -183,7 +184,8 @@ int ChannelSession::SetupChannel(const conn_info& info, uint32_t reconnect, uint
 int ChannelSession::Rekey(const conn_info& info) {
   const std::time_t now = std::time(nullptr);
   char when[64] = "";
-  std::strftime(when, sizeof when, "%a %b %d %H:%M:%S %Y", std::localtime(&now));
+  std::tm local{};
+  if (GuardedLocalTime(&local, &now) == 0) std::strftime(when, sizeof when, "%a %b %d %H:%M:%S %Y", &local);
   LogPrint(LOG_DEBUG, "Process ReKey operation at %s\n", when);
   LogPrint(LOG_INFO, "SetupChannel pConn->init = %d \n", info.init);
   if (!UsbKeyPinStep(info)) {

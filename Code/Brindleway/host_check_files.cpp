@@ -1,50 +1,45 @@
 #include "Brindleway/host_check_files.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
 
+#include "platform/fd_io.h"
+#include "support/md5_buffer.h"
+
 namespace brindleway {
 namespace {
 
 constexpr size_t kReadChunk = 65536;
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// Reads fd to its end, feeding each piece to take; false on a read error
-// or once more than limit bytes came.
-template <typename Take>
-bool ReadPieces(int fd, size_t limit, Take take) {
-  std::string buffer(kReadChunk, '\0');
-  size_t total = 0;
+// Reads fd to its end; none on a read error or once more than limit bytes
+// came.
+std::optional<std::string> ReadAll(int fd, size_t limit) {
+  std::string bytes;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    total += static_cast<size_t>(n);
-    if (total > limit) return false;
-    take(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    const size_t at = bytes.size();
+    bytes.resize(at + kReadChunk);
+    const ssize_t n = platform::ReadUpTo(fd, {reinterpret_cast<uint8_t*>(bytes.data()) + at, kReadChunk});
+    if (n < 0) return std::nullopt;
+    bytes.resize(at + static_cast<size_t>(n));
+    if (bytes.size() > limit) return std::nullopt;
+    if (static_cast<size_t>(n) < kReadChunk) return bytes;  // the end
   }
 }
 
 }  // namespace
+
+std::optional<Md5Digest> Md5OfBytes(std::span<const uint8_t> bytes) {
+  Md5Digest digest{};
+  if (bytes.size() > UINT32_MAX ||
+      Md5OfBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()), digest.data()) != 0) {
+    return std::nullopt;
+  }
+  return digest;
+}
 
 platform::UniqueFd HostCheckFolder::OpenDir() const {
   return platform::UniqueFd(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -65,28 +60,13 @@ platform::UniqueFd HostCheckFolder::OpenRead(const char* name) const {
 std::optional<std::string> HostCheckFolder::Read(const char* name, size_t limit) const {
   const platform::UniqueFd fd = OpenRead(name);
   if (!fd.valid()) return std::nullopt;
-  std::string bytes;
-  if (!ReadPieces(fd.get(), limit, [&bytes](std::string_view piece) { bytes.append(piece); })) return std::nullopt;
-  return bytes;
+  return ReadAll(fd.get(), limit);
 }
 
 std::optional<Md5Digest> HostCheckFolder::Md5(const char* name, size_t limit) const {
-  const platform::UniqueFd fd = OpenRead(name);
-  if (!fd.valid()) return std::nullopt;
-  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return std::nullopt;
-  bool ok = true;
-  if (!ReadPieces(fd.get(), limit, [&](std::string_view piece) {
-        ok = ok && EVP_DigestUpdate(ctx.get(), piece.data(), piece.size()) == 1;
-      })) {
-    return std::nullopt;
-  }
-  Md5Digest digest{};
-  unsigned int length = 0;
-  if (!ok || EVP_DigestFinal_ex(ctx.get(), digest.data(), &length) != 1 || length != digest.size()) {
-    return std::nullopt;
-  }
-  return digest;
+  const std::optional<std::string> bytes = Read(name, limit);
+  if (!bytes) return std::nullopt;
+  return Md5OfBytes({reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()});
 }
 
 bool HostCheckFolder::HasContent(const char* name) const {
@@ -102,7 +82,7 @@ bool HostCheckFolder::Replace(const char* name, std::string_view bytes, mode_t m
   platform::UniqueFd fd(
       ::openat(dir.get(), tempName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (!fd.valid()) return false;
-  const bool written = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), bytes);
+  const bool written = ::fchmod(fd.get(), mode) == 0 && platform::WriteFull(fd.get(), {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
   fd.reset();
   if (!written || ::renameat(dir.get(), tempName, dir.get(), name) != 0) {
     ::unlinkat(dir.get(), tempName, 0);

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,10 @@ inline constexpr char kHostCheckErrorFile[] = "HostCheckErrorInfo.txt";
 inline constexpr char kScriptDataTempFile[] = "SecurityCheck.data.new";
 
 using Md5Digest = std::array<uint8_t, 16>;
+
+// The MD5 of bytes (script and result are compared by it); none when it
+// cannot be computed.
+std::optional<Md5Digest> Md5OfBytes(std::span<const uint8_t> bytes);
 
 class HostCheckFolder {
  public:

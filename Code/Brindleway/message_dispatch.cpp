@@ -245,12 +245,8 @@ int MessageDispatch::CheckTunnelAddress() {
   for (const IpAddrRow& row : addresses) {
     if (row.ifIndex == tunnelIndex) continue;
     if ((H(row.addr) & H(row.mask)) == (H(tunnel) & H(mask))) {
-      const uint32_t subnet = H(tunnel) & H(mask);
-      const uint32_t m = H(mask);
-      LogPrint(LOG_ERR,
-               "Tunnel interface address conflict with local interface address: %d.%d.%d.%d/%d.%d.%d.%d",
-               subnet >> 24, (subnet >> 16) & 0xFF, (subnet >> 8) & 0xFF, subnet & 0xFF, m >> 24, (m >> 16) & 0xFF,
-               (m >> 8) & 0xFF, m & 0xFF);
+      LogPrint(LOG_ERR, "Tunnel interface address conflict with local interface address: %s/%s",
+               DottedIPv4(tunnel & mask), DottedIPv4(mask));
       return VQ_ERR_TUNNEL_ADDRESS_CONFLICT;
     }
   }
@@ -260,15 +256,13 @@ int MessageDispatch::CheckTunnelAddress() {
 int MessageDispatch::AddDnsServer(uint32_t address) {
   if (std::find(s_.m_dnsList.begin(), s_.m_dnsList.end(), address) != s_.m_dnsList.end()) return 0;
   if (!Append([&] { s_.m_dnsList.push_back(address); })) return VQ_ERR_OUT_OF_MEMORY;
-  const uint32_t a = H(address);
-  DebugTrace(TRACE_SETUP, "Set DNS server: %d.%d.%d.%d\n", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+  DebugTrace(TRACE_SETUP, "Set DNS server: %s\n", DottedIPv4(address));
   return 0;
 }
 
 int MessageDispatch::AppendWinsServer(uint32_t address) {
   if (!Append([&] { s_.m_winsList.push_back(address); })) return VQ_ERR_OUT_OF_MEMORY;
-  const uint32_t a = H(address);
-  DebugTrace(TRACE_SETUP, "Set WINS address: %d.%d.%d.%d\n", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+  DebugTrace(TRACE_SETUP, "Set WINS address: %s\n", DottedIPv4(address));
   return 0;
 }
 
@@ -537,7 +531,7 @@ int MessageDispatch::ProcessResponseMessage(uint16_t type, const CtrlMessage& me
         s_.m_iState = NEG_STATE_SMS_CODE_SENT;
         return 0;
       }
-      return env_.smsStatus ? env_.smsStatus(status) : MapSmsStatus(status);
+      return MapSmsStatus(status);
     case CTRLMSG_TYPE_SMS_AUTH_RSP:
       s_.m_dwResponseFlags &= ~CChannelSession::kResponseAwaited;
       if (!hasStatus) return noStatus("Expect status in sms auth response\n", VQ_ERR_AUTH_RESPONSE, true);
@@ -546,7 +540,7 @@ int MessageDispatch::ProcessResponseMessage(uint16_t type, const CtrlMessage& me
         return 0;
       }
       LogPrint(LOG_ERR, "CTRLMSG_TYPE_SMS_AUTH_RSP response error [%d]\n", status);
-      return env_.smsStatus ? env_.smsStatus(status) : MapSmsStatus(status);
+      return MapSmsStatus(status);
     default:
       return 0;
   }

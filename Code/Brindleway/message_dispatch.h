@@ -44,9 +44,6 @@ struct DispatchEnv {
   // The service's channel state: heart-beat answers count only while 4.
   const std::atomic<uint32_t>* channelState = nullptr;
   NetworkView network = SystemNetworkView();
-  // The SMS exchange takes the gateway's refusal; its code is the result
-  // (null: the status is mapped as it stands).
-  std::function<int(int32_t status)> smsStatus;
   // The host check takes the gateway's script digest and cycle.
   std::function<void(const std::array<uint8_t, 16>& digest)> hostCheckDigest;
   // Starts the proximity detection over the preferred gateways.

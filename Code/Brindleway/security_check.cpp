@@ -24,16 +24,6 @@ namespace {
 // Capacity for the interpreter's path, as the other settings texts.
 constexpr uint32_t kInterpreterCapacity = 260;
 
-std::optional<Md5Digest> Md5Of(const std::vector<uint8_t>& bytes) {
-  Md5Digest digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_md5(), nullptr) != 1 ||
-      length != digest.size()) {
-    return std::nullopt;
-  }
-  return digest;
-}
-
 std::string ScriptInterpreter() {
   std::string value;
   uint32_t size = kInterpreterCapacity;
@@ -146,7 +136,7 @@ int CSecurityCheck::LoadVBSFromServer(CChannelSession& link, const Md5Digest& an
 
 bool CSecurityCheck::StoreScript(const std::vector<uint8_t>& bytes, const Md5Digest& announced) {
   // Only the script the gateway announced replaces the one we have.
-  const std::optional<Md5Digest> digest = Md5Of(bytes);
+  const std::optional<Md5Digest> digest = Md5OfBytes(bytes);
   if (!digest || *digest != announced) {
     LogPrint(LOG_ERR, "The received %s is not the script the gateway announced\n", kScriptDataFile);
     return false;
@@ -272,9 +262,10 @@ int CSecurityCheck::SendCheckResult(CChannelSession& link) {
   if (bytes.empty()) LogPrint(LOG_INFO, "No Content Check Result \n");
   LogPrint(LOG_INFO, "Send Host Check Result End\n");
   // What the gateway now knows: the cycle reports again only when it changes.
-  std::vector<uint8_t> sent(bytes.begin(), bytes.end());
+  const std::optional<Md5Digest> sent =
+      Md5OfBytes({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
   std::lock_guard<std::mutex> lock(m_lock);
-  m_lastResultDigest = Md5Of(sent);
+  m_lastResultDigest = sent;
   return 0;
 }
 

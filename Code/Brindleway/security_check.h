@@ -136,7 +136,6 @@ class CSecurityCheck {
 
   int CheckState() const;
   Md5Digest AnnouncedDigest() const;
-  const HostCheckFolder& Folder() const { return m_folder; }
 
  private:
   struct OwnLink;
