@@ -6,6 +6,7 @@
 
 #include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
+#include "Brindleway/timing_trace.h"
 #include "Brindleway/esp_sa.h"
 #include "Brindleway/hex_dump.h"
 #include "support/log.h"
@@ -25,23 +26,6 @@ uint32_t PadLength(uint32_t innerLength, uint32_t blockSize) {
 }
 
 uint32_t IcvLength(const sa_desc& sa) { return sa.auth != nullptr ? sa.auth->icv_length : 0; }
-
-// Milliseconds for the timing trace, only read when it will be written.
-class TimingTrace {
- public:
-  TimingTrace() : m_on((g_dwDebugTraceMask.load(std::memory_order_relaxed) & TRACE_TIMING) != 0) {
-    if (m_on) m_start = std::chrono::steady_clock::now();
-  }
-  void Write(const char* format) const {
-    if (!m_on) return;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start);
-    DebugTrace(TRACE_TIMING, format, static_cast<unsigned>(ms.count()));
-  }
-
- private:
-  bool m_on;
-  std::chrono::steady_clock::time_point m_start;
-};
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/net/net_error.h"
 #include "platform/paths/paths.h"
 #include "support/log.h"
 
@@ -12,8 +13,6 @@ namespace brindleway {
 namespace {
 
 namespace net = platform::net;
-
-constexpr uint32_t kWin32AlreadyExists = 5010;
 
 bool IsDefaultRoute(const net::IpForwardRow& row) { return row.dest == 0 && row.mask == 0; }
 
@@ -93,7 +92,7 @@ int SessionRoutes::DeleteRoutes(std::vector<RouteRecord>& routes) {
   if (gatewayRoute_ && gatewayRoute_->proto == net::kRouteProtoNetMgmt) {
     // Back as it was, unless it never left.
     const uint32_t error = ops_.createRoute(*gatewayRoute_);
-    if (error != 0 && error != kWin32AlreadyExists) {
+    if (error != 0 && error != net::ERROR_OBJECT_ALREADY_EXISTS) {
       LogPrint(LOG_ERR, "Restore route to the gateway failed [%d]\n", error);
     }
   }
@@ -150,7 +149,7 @@ int RestoreSavedDefaultRoutes(const RouteOps& ops) {
       continue;
     }
     const uint32_t error = mark == kDefaultRouteDeleted ? ops.createRoute(row) : (ops.setRoute ? ops.setRoute(row) : 0);
-    if (error == 0 || error == kWin32AlreadyExists) {
+    if (error == 0 || error == net::ERROR_OBJECT_ALREADY_EXISTS) {
       ++restored;
     } else {
       LogPrint(LOG_ERR, "Restore default route failed [%d]\n", error);

@@ -1,18 +1,14 @@
 #include "Brindleway/tun_io_contexts.h"
 
-#include <arpa/inet.h>
-
-#include <bit>
+#include "Brindleway/message_dispatch.h"
 
 namespace brindleway {
-
-int NetmaskPrefixLength(uint32_t netmask) { return std::countl_one(ntohl(netmask)); }
 
 AdapterContext MakeAdapterContext(const DataPathContext& ctx) {
   AdapterContext adapter;
   adapter.device = ctx.adapter;
   adapter.ownAddress = ctx.tunnelAddress;
-  adapter.prefixLength = NetmaskPrefixLength(ctx.tunnelMask);
+  adapter.prefixLength = MaskPrefixLength(ctx.tunnelMask);
   adapter.mtu = ctx.mtu;
   return adapter;
 }

@@ -71,9 +71,6 @@ struct SocketContext {
   bool HasWriteWork() const { return writeBuffer != nullptr || !writeQueue.Empty(); }
 };
 
-// The number of leading one bits of a netmask in network order.
-int NetmaskPrefixLength(uint32_t netmask);
-
 AdapterContext MakeAdapterContext(const DataPathContext& ctx);
 SocketContext MakeSocketContext(DataPathContext& ctx);
 

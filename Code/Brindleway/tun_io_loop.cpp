@@ -3,21 +3,17 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <chrono>
 #include <thread>
 
 #include "Brindleway/constants.h"
 #include "Brindleway/debug_trace.h"
+#include "Brindleway/timing_trace.h"
 #include "Brindleway/device_path.h"
 #include "Brindleway/udp_side.h"
 #include "support/log.h"
 
 namespace brindleway {
 namespace {
-
-int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
 
 constexpr short kBroken = POLLERR | POLLHUP;
 
@@ -40,7 +36,7 @@ bool TunIoAllWaiting(TunIoDirection direction, const AdapterContext& adapter, co
 }
 
 int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket) {
-  const auto start = std::chrono::steady_clock::now();
+  const TimingTrace timing;
   DebugTrace(TRACE_TIMING, "TunIoNoWait %s\n", Name(direction));
   if (direction == TunIoDirection::Outbound) {
     if (socket.HasWriteWork() && !socket.writePending) {
@@ -61,13 +57,13 @@ int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext
       if (socket_read(socket, adapter) != 0) return -1;
     }
   }
-  DebugTrace(TRACE_TIMING, "IO no wait time %u\n", ElapsedMs(start));
+  timing.Write("IO no wait time %u\n");
   return 0;
 }
 
 int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket, const platform::Event& stop,
               const platform::Event& abort) {
-  const auto start = std::chrono::steady_clock::now();
+  const TimingTrace timing;
   const bool outbound = direction == TunIoDirection::Outbound;
   if (outbound) {
     DebugTrace(TRACE_TIMING, "io_wait outbound: dread %d, swrite %d\n", adapter.readPending, socket.writePending);
@@ -113,7 +109,7 @@ int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
   DebugTrace(TRACE_TIMING, "WaitForMultipleObjectsEx returns %d\n", ready);
   if (adapterAt >= 0) MarkReady(fds[adapterAt].revents, adapterRead, adapterWrite);
   if (socketAt >= 0) MarkReady(fds[socketAt].revents, socketRead, socketWrite);
-  DebugTrace(TRACE_TIMING, "IO wait time %u\n", ElapsedMs(start));
+  timing.Write("IO wait time %u\n");
   return 0;
 }
 

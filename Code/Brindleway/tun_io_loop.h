@@ -74,8 +74,9 @@ class TunIoLoopThread {
   platform::Event& stop_;
   // Set by the direction that failed, so the other one ends too.
   platform::Event abort_{platform::Event::Reset::Manual};
-  StoppableThread thread_;
   std::atomic<int> exitCode_{0};
+  // Last: its destructor joins the thread, which writes the members above.
+  StoppableThread thread_;
 };
 
 }  // namespace brindleway

@@ -88,8 +88,9 @@ class TunKeepAliveThread {
 
  private:
   platform::Event& stop_;
-  StoppableThread thread_;
   std::atomic<int> exitCode_{0};
+  // Last: its destructor joins the thread, which writes the members above.
+  StoppableThread thread_;
 };
 
 }  // namespace brindleway

@@ -143,13 +143,13 @@ int DisconnectReasonCode(uint32_t reason) {
 int classify_tunnel_packet(const uint8_t* packet, size_t length, DataPathContext& ctx) {
   if (packet == nullptr || length < kIpHeaderLength) return 1;
   if (!AllZero(packet + kOffsetSource, 4) || !AllZero(packet + kOffsetDestination, 4)) {
-    ctx.lastTrafficMs = ctx.NowMs();
+    ctx.lastTrafficMs.store(ctx.NowMs(), std::memory_order_relaxed);
     return 0;
   }
   const uint8_t protocol = packet[kOffsetProtocol];
   if (protocol == kProtocolIcmp) {
     LogPrint(LOG_DEBUG, "RECV keepalive message\n");
-    ctx.lastTrafficMs = ctx.NowMs();
+    ctx.lastTrafficMs.store(ctx.NowMs(), std::memory_order_relaxed);
     const uint8_t version = g_btProtocolVersion.load(std::memory_order_relaxed);
     // Compared as text, as the gateways announce it.
     const std::string text = std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);

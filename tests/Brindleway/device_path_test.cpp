@@ -45,9 +45,6 @@ TEST(BroadcastTest, DestinationsByPrefix) {
     EXPECT_EQ(is_broadcast(own, c.prefix, packet.data()), c.broadcast);
     EXPECT_EQ(is_multicast(packet.data()), c.multicast);
   }
-  EXPECT_EQ(NetmaskPrefixLength(inet_addr("255.255.0.0")), 16);
-  EXPECT_EQ(NetmaskPrefixLength(inet_addr("255.255.255.255")), 32);
-  EXPECT_EQ(NetmaskPrefixLength(0), 0);
 }
 
 class DevicePathTest : public DataPathFixture {

@@ -90,12 +90,15 @@ class LinuxTun final : public Device {
       if (segments_.Pending()) return NextSegment(buffer, length);
       VnetHeader header{};
       iovec parts[2] = {{&header, sizeof header}, {frame_.data(), frame_.size()}};
+      // The frame's room is larger than any IPv4 packet: nothing is cut.
       size_t got = 0;
-      const uint32_t err =
-          ReadPacketCall([&] { return ::readv(fd_.get(), parts, 2); }, sizeof header + frame_.size(), got);
-      if (err != 0 && err != ERROR_MORE_DATA) return err;
+      if (const uint32_t err =
+              ReadPacketCall([&] { return ::readv(fd_.get(), parts, 2); }, sizeof header + frame_.size(), got);
+          err != 0) {
+        return err;
+      }
       // What cannot be made into packets is dropped like a corrupt frame.
-      if (err != 0 || got <= sizeof header) continue;
+      if (got <= sizeof header) continue;
       const std::span<uint8_t> packet(frame_.data(), got - sizeof header);
       if (header.gsoType == kGsoNone) {
         if ((header.flags & kNeedsChecksum) != 0 &&
