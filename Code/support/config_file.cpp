@@ -11,11 +11,11 @@
 #include <cerrno>
 
 #include "platform/paths/paths.h"
+#include "platform/replacement_file.h"
 #include "platform/unique_fd.h"
 #include "support/file_helpers.h"
 #include "support/log.h"
 #include "support/registry_logins.h"
-#include "support/replacement_file.h"
 #include "support/utf16.h"
 
 namespace {
@@ -110,7 +110,7 @@ int LoadConfigFile(const std::string& fileName, ConfigList& list) {
 
 int SaveConfigFile(const std::string& fileName, const ConfigList& list) {
   const std::string path = ConfigFilePath(fileName);
-  support::ReplacementFile file;
+  platform::ReplacementFile file;
   if (path.empty() || file.Open(path) != 0) {
     LogPrint(LOG_ERR, "Open configuration file failed\n");
     return -1;

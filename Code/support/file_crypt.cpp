@@ -21,12 +21,12 @@
 
 #include "platform/crypto/protect.h"
 #include "platform/fd_io.h"
+#include "platform/replacement_file.h"
 #include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 #include "support/md5_buffer.h"
 #include "support/rc4_cipher.h"
-#include "support/replacement_file.h"
 #include "support/utf16.h"
 
 namespace {
@@ -66,7 +66,7 @@ bool PrepareKey(const char* password, WipedKey& key) {
 int EncryptFileWithPassword(const uint8_t* data, int length, const std::string& path, const char* password) {
   if (length < 0 || (data == nullptr && length > 0)) return 0;
 
-  support::ReplacementFile file;
+  platform::ReplacementFile file;
   if (file.Open(path) != 0) {
     LogPrint(LOG_ERR, "Error opening destination ciphertext file: %s\n", path);
     return 0;

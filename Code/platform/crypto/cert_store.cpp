@@ -14,6 +14,7 @@
 
 #include "platform/crypto/token_provider.h"
 #include "platform/paths/paths.h"
+#include "platform/replacement_file.h"
 #include "platform/win32/win32_error.h"
 
 namespace platform::crypto {
@@ -142,18 +143,14 @@ uint32_t CertStore::AddCertificate(X509* cert) {
   if (!context) return ERROR_INVALID_PARAMETER;
   if (!paths::CreateDirectories(folder_)) return LastWin32Error();
   const std::string path = folder_ + "/" + HexThumbprint(*context) + ".pem";
-  const std::string temp = path + ".tmp";
-  {
-    BioPtr bio(BIO_new_file(temp.c_str(), "wb"));
-    if (!bio) return LastWin32Error();
-    if (PEM_write_bio_X509(bio.get(), context->x509()) != 1 || BIO_flush(bio.get()) != 1) {
-      ::unlink(temp.c_str());
-      return ERROR_WRITE_FAULT;
-    }
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const uint32_t err = LastWin32Error();
-    ::unlink(temp.c_str());
+  BioPtr pem(BIO_new(BIO_s_mem()));
+  if (!pem || PEM_write_bio_X509(pem.get(), context->x509()) != 1) return ERROR_WRITE_FAULT;
+  const char* text = nullptr;
+  const long length = BIO_get_mem_data(pem.get(), &text);
+  if (length <= 0 || text == nullptr) return ERROR_WRITE_FAULT;
+  // Synced before it replaces an older copy: a crash never leaves it empty.
+  if (const uint32_t err =
+          ReplaceFileContents(path, {reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(length)})) {
     return err;
   }
   certificates_.erase(std::remove_if(certificates_.begin(), certificates_.end(),

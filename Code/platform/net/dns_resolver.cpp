@@ -12,6 +12,7 @@
 
 #include "platform/paths/paths.h"
 #include "platform/service/service.h"
+#include "platform/replacement_file.h"
 #include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
 
@@ -89,37 +90,14 @@ std::string Folder(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-// Writes the file beside its place and renames it over: readers see the old
-// or the new file, never a half-written one. 0 or an errno.
-int WriteReplacing(const std::string& path, std::string_view bytes, mode_t mode) {
-  const std::string temp = path + ".vqtmp";
-  ::unlink(temp.c_str());
-  {
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (!fd.valid()) return errno;
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return err;
-      }
-      done += static_cast<size_t>(n);
-    }
-    if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) {
-      const int err = errno;
-      ::unlink(temp.c_str());
-      return err;
-    }
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return err;
-  }
-  return 0;
+// Readers see the old or the new file, never a half-written one. 0 or a
+// Win32 code.
+uint32_t WriteReplacing(const std::string& path, std::string_view bytes, mode_t mode) {
+  ReplacementFile file;
+  if (const uint32_t err = file.Open(path)) return err;
+  if (const uint32_t err = file.SetMode(mode)) return err;
+  if (const uint32_t err = file.Write(bytes)) return err;
+  return file.Commit();
 }
 
 int LinkReplacing(const std::string& path, const std::string& target) {
@@ -196,7 +174,7 @@ class ResolvConfResolver final : public DnsResolver {
     text += original.content;
     if (!original.content.empty() && original.content.back() != '\n') text += '\n';
     if (!paths::CreateDirectories(Folder(file_))) return ERROR_PATH_NOT_FOUND;
-    return Win32FromErrno(WriteReplacing(file_, text, 0644));
+    return WriteReplacing(file_, text, 0644);
   }
 
   uint32_t RevertDnsServers(const std::string&) override {
@@ -209,15 +187,15 @@ class ResolvConfResolver final : public DnsResolver {
     std::string current;
     const bool ours = ReadWhole(file_, current) == 0 && current.starts_with(kOwnHeader);
     if (ours) {
-      int err = 0;
+      uint32_t err = ERROR_SUCCESS;
       switch (original.kind) {
         case Backup::Kind::File: err = WriteReplacing(file_, original.content, original.mode); break;
-        case Backup::Kind::Link: err = LinkReplacing(file_, original.target); break;
+        case Backup::Kind::Link: err = Win32FromErrno(LinkReplacing(file_, original.target)); break;
         case Backup::Kind::None:
-          if (::unlink(file_.c_str()) != 0 && errno != ENOENT) err = errno;
+          if (::unlink(file_.c_str()) != 0 && errno != ENOENT) err = Win32FromErrno(errno);
           break;
       }
-      if (err != 0) return Win32FromErrno(err);
+      if (err != ERROR_SUCCESS) return err;
     }
     ::unlink(backup_.c_str());
     return ERROR_SUCCESS;
@@ -251,7 +229,7 @@ class ResolvConfResolver final : public DnsResolver {
       if (int err = ReadWhole(file_, original.content); err != 0) return Win32FromErrno(err);
     }
     if (!paths::CreateDirectories(Folder(backup_))) return ERROR_PATH_NOT_FOUND;
-    return Win32FromErrno(WriteReplacing(backup_, EncodeBackup(original), 0600));
+    return WriteReplacing(backup_, EncodeBackup(original), 0600);
   }
 
   std::string file_;

@@ -1,6 +1,7 @@
-#include "support/replacement_file.h"
+#include "platform/replacement_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,10 +9,8 @@
 
 #include "platform/win32/win32_error.h"
 
-namespace support {
+namespace platform {
 namespace {
-
-using platform::LastWin32Error;
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -32,29 +31,34 @@ void ReplacementFile::Discard() {
 
 uint32_t ReplacementFile::Open(const std::string& path) {
   Discard();
-  if (path.empty() || path.back() == '/') return platform::ERROR_INVALID_NAME;
+  if (path.empty() || path.back() == '/') return ERROR_INVALID_NAME;
   static std::atomic<unsigned> counter{0};
   // Unique per process and call, so writers of the same file never share one.
   std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-  platform::UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!fd.valid()) return LastWin32Error();
   path_ = path;
   temp_ = std::move(temp);
   fd_ = std::move(fd);
-  return platform::ERROR_SUCCESS;
+  return ERROR_SUCCESS;
+}
+
+uint32_t ReplacementFile::SetMode(unsigned mode) {
+  if (!fd_.valid()) return ERROR_INVALID_HANDLE;
+  return ::fchmod(fd_.get(), static_cast<mode_t>(mode)) == 0 ? ERROR_SUCCESS : LastWin32Error();
 }
 
 uint32_t ReplacementFile::Write(std::span<const uint8_t> bytes) {
-  if (!fd_.valid()) return platform::ERROR_INVALID_HANDLE;
+  if (!fd_.valid()) return ERROR_INVALID_HANDLE;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return LastWin32Error();
-    if (n == 0) return platform::ERROR_WRITE_FAULT;
+    if (n == 0) return ERROR_WRITE_FAULT;
     done += static_cast<size_t>(n);
   }
-  return platform::ERROR_SUCCESS;
+  return ERROR_SUCCESS;
 }
 
 uint32_t ReplacementFile::Write(std::string_view bytes) {
@@ -62,7 +66,7 @@ uint32_t ReplacementFile::Write(std::string_view bytes) {
 }
 
 uint32_t ReplacementFile::Commit() {
-  if (!fd_.valid()) return platform::ERROR_INVALID_HANDLE;
+  if (!fd_.valid()) return ERROR_INVALID_HANDLE;
   if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0) {
     const uint32_t err = LastWin32Error();
     Discard();
@@ -75,9 +79,9 @@ uint32_t ReplacementFile::Commit() {
   }
   temp_.clear();
   // The rename itself survives a crash only once the folder is synced.
-  platform::UniqueFd dir(::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) ::fsync(dir.get());
-  return platform::ERROR_SUCCESS;
+  return ERROR_SUCCESS;
 }
 
 uint32_t ReplaceFileContents(const std::string& path, std::span<const uint8_t> bytes) {
@@ -87,4 +91,4 @@ uint32_t ReplaceFileContents(const std::string& path, std::span<const uint8_t> b
   return file.Commit();
 }
 
-}  // namespace support
+}  // namespace platform

@@ -11,7 +11,7 @@
 
 #include "platform/unique_fd.h"
 
-namespace support {
+namespace platform {
 
 class ReplacementFile {
  public:
@@ -24,6 +24,8 @@ class ReplacementFile {
   // Creates the temporary file beside path (the folder must exist); its mode
   // is 0666 less the umask, as a newly opened file's. 0 or a Win32 code.
   uint32_t Open(const std::string& path);
+  // The file's permission bits exactly, umask or not. 0 or a Win32 code.
+  uint32_t SetMode(unsigned mode);
   // 0 or a Win32 code (the disk is full, the file too large, ...).
   uint32_t Write(std::span<const uint8_t> bytes);
   uint32_t Write(std::string_view bytes);
@@ -36,10 +38,10 @@ class ReplacementFile {
 
   std::string path_;
   std::string temp_;
-  platform::UniqueFd fd_;
+  UniqueFd fd_;
 };
 
 // Open, Write, Commit in one call.
 uint32_t ReplaceFileContents(const std::string& path, std::span<const uint8_t> bytes);
 
-}  // namespace support
+}  // namespace platform
