@@ -20,6 +20,10 @@ auto Find(Entries& entries, std::string_view key) {
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
+// Blanks as the file's reader trims them (C locale white space).
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool BlankAtAnEnd(std::string_view text) { return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back())); }
+
 }  // namespace
 
 bool ConfigTextEquals(std::string_view a, std::string_view b) { return FoldName(a) == FoldName(b); }
@@ -35,8 +39,13 @@ int ConfigGetValue(const ConfigList& list, std::string_view key, std::string& va
 }
 
 int ConfigSetValue(ConfigList& list, std::string_view key, std::string_view value) {
-  // Such text would not come back from the file as it went in.
-  if (key.find('=') != std::string_view::npos || HasLineBreak(key) || HasLineBreak(value)) return -1;
+  // Such text would not come back from the file as it went in: the reader
+  // splits at the first "=", trims blanks around keys and values, and skips
+  // lines that start with "#" or ";".
+  if (key.find('=') != std::string_view::npos || HasLineBreak(key) || HasLineBreak(value) ||
+      (!key.empty() && (key.front() == '#' || key.front() == ';')) || BlankAtAnEnd(key) || BlankAtAnEnd(value)) {
+    return -1;
+  }
   const std::string cutValue = CutUtf8ToUnits(value, CONFIG_TEXT_UNITS);
   auto it = Find(list.entries, key);
   if (it != list.entries.end()) {

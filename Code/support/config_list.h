@@ -2,7 +2,8 @@
 // insertion order, keys compared without regard to case. Keys and values
 // are UTF-8 and hold at most CONFIG_TEXT_UNITS UTF-16 units (longer text is
 // cut between characters). What the list holds can always be written to its
-// file and read back: a key never holds "=", neither holds a line break.
+// file and read back: a key never holds "=" or starts with "#" or ";",
+// neither holds a line break or starts or ends with a blank.
 #pragma once
 
 #include <cstddef>

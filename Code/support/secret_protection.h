@@ -13,6 +13,9 @@
 // The description sealed with every secret.
 inline constexpr char kSecretDescription[] = "Fenn";
 // At most this many bytes of secret, of base64 text, and of decoded blob.
+// The text's limit binds first: sealing adds a fixed overhead and base64 a
+// third, so a secret of more than about 720 bytes is refused (the secrets
+// kept are passwords of at most 127).
 inline constexpr size_t kSecretMaxBytes = 1023;
 inline constexpr size_t kSecretTextMaxChars = 1023;
 inline constexpr size_t kSecretBlobMaxBytes = 1023;

@@ -51,6 +51,11 @@ TEST(ConfigListTest, TextThatWouldNotReadBackIsRefused) {
   EXPECT_EQ(ConfigSetValue(list, "k", "two\nlines"), -1);
   EXPECT_EQ(ConfigSetValue(list, "k", "cr\r"), -1);
   EXPECT_EQ(ConfigSetValue(list, "k\r\nx", "v"), -1);
+  // What the reader would skip as a comment or trim away.
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"#srv", "1"}, {";srv", "1"}, {" k", "v"}, {"k\t", "v"}, {"k", " bob"}, {"k", "bob "}}) {
+    EXPECT_EQ(ConfigSetValue(list, key, value), -1) << "'" << key << "'='" << value << "'";
+  }
   ASSERT_EQ(list.entries.size(), 1u);
   EXPECT_EQ(list.entries[0].value, "v");
   // "=" in a value is fine: the first "=" of a line splits.
