@@ -79,11 +79,9 @@ bool CProximityList::StartDetection() {
     running_ = true;
     detected_ = list_;
   }
-  // The previous detection has ended; only its thread is left to join.
-  if (thread_.joinable()) thread_.join();
-  stop_.Reset();
   try {
-    thread_ = std::thread([this] { DetecProximity(); });
+    // The previous detection has ended; Start joins its thread first.
+    thread_.Start([this] { DetecProximity(); });
   } catch (...) {
     running_ = false;
     throw;
@@ -93,10 +91,7 @@ bool CProximityList::StartDetection() {
 
 void CProximityList::Stop() {
   std::lock_guard<std::mutex> threadLock(threadMutex_);
-  if (!thread_.joinable()) return;
-  stop_.Set();
-  thread_.join();
-  stop_.Reset();
+  thread_.Stop();
 }
 
 std::vector<ProximityEntry> CProximityList::HandOver(const std::vector<PreferredGateway>& received) const {

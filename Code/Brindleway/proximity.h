@@ -18,11 +18,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "Brindleway/channel_session.h"
 #include "Brindleway/session_lists.h"
+#include "Brindleway/stoppable_thread.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
@@ -102,9 +102,10 @@ class CProximityList {
   platform::Event stop_{platform::Event::Reset::Manual};
   // Only the detection thread uses the probe socket.
   platform::UniqueFd probe_;
-  // Start and Stop of the thread, one at a time.
+  // StartDetection and Stop, one at a time.
   std::mutex threadMutex_;
-  std::thread thread_;
+  // Last: its destructor joins the thread, which uses the members above.
+  StoppableThread thread_{stop_};
 };
 
 }  // namespace brindleway
