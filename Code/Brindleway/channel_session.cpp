@@ -132,12 +132,7 @@ int ChannelSession::SetupChannel(const conn_info& info, uint32_t reconnect, uint
     LogPrint(LOG_DEBUG, "VQ_ERR_SMS_AUTH_NEEDED.....! ");
     env_.ctx.smsNeeded = VQ_ERR_SMS_AUTH_NEEDED;
     r = env_.parts.smsExchange ? env_.parts.smsExchange(session_) : VQ_ERR_SMS_REQUEST_FAILED;
-    if (r != 0) {
-      if (env_.closeTunnelChannel) env_.closeTunnelChannel();
-      LogPrint(LOG_ERR, "Sms Auth failed!\n");
-      ReportFailure(r, reconnect);
-      return r;
-    }
+    if (r != 0) return Fail(r, "Sms Auth failed!\n", info, reconnect);
   } else if (r != 0) {
     return Fail(r, "Can't login %s\n", info, reconnect);
   }
@@ -145,10 +140,7 @@ int ChannelSession::SetupChannel(const conn_info& info, uint32_t reconnect, uint
 
   if (r = SendClientInfo(session_); r != 0) return Fail(r, "Send client info to server %s failed\n", info, reconnect);
   if (r = HandPreferredGateways(cancel); r != 0) {
-    if (env_.closeTunnelChannel) env_.closeTunnelChannel();
-    LogPrint(LOG_ERR, "SetupChannel return VQ_ERR_PROX_IP_RECCONNECT \n");
-    ReportFailure(r, reconnect);
-    return r;
+    return Fail(r, "SetupChannel return VQ_ERR_PROX_IP_RECCONNECT \n", info, reconnect);
   }
   if (r = RunHostCheck(reconnect); r != 0) return r;
 
@@ -256,8 +248,8 @@ int ChannelSession::RunHostCheck(uint32_t reconnect) {
   return 0;
 }
 
+// The channel thread's CloseTunnelChannel calls it, one close at a time.
 int ChannelSession::CloseChannelSequence() {
-  std::lock_guard<std::mutex> lock(closeMutex_);
   if (env_.parts.stopProximity) env_.parts.stopProximity();
   // The heart-beat uses the connection that the close logs out and frees.
   if (heartBeatStarted_) {

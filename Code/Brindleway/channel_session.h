@@ -101,8 +101,8 @@ class ChannelSession final : public ChannelOps {
   CChannelSession& Session() { return session_; }
 
  private:
-  // The failure path: close, log the text with the host, report on a
-  // first open, return the code.
+  // The failure path: close, log the text (with the host where it has a
+  // place for it), report on a first open, return the code.
   int Fail(int code, const char* text, const conn_info& info, uint32_t reconnect);
   // A first open's failure goes to the client application, unless a close
   // cancelled the set-up: the user asked for the end.
@@ -123,8 +123,6 @@ class ChannelSession final : public ChannelOps {
   // The local address at the end of the last successful set-up.
   uint32_t previousClientAddress_ = 0;
   bool heartBeatStarted_ = false;
-  // One close at a time; a second finds nothing left to do.
-  std::mutex closeMutex_;
 };
 
 }  // namespace brindleway
