@@ -95,19 +95,10 @@ int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
     SecurityCheckEnv check;
     check.reports = &service.gui;
     check.connectEnv = [&service, pin = setup.parts.setUsbKeyPin] {
-      NewConnectEnv connect;
-      connect.conn = service.context.connInfo.Get();
-      connect.reports = &service.gui;
-      connect.setUsbKeyPin = pin;
-      return connect;
+      return ChannelConnectEnv(service.context.connInfo.Get(), service.gui, pin);
     };
     check.dispatchEnv = [&service, network = setup.network] {
-      DispatchEnv dispatch;
-      dispatch.reports = &service.gui;
-      dispatch.connInfo = &service.context.connInfo;
-      dispatch.channelState = &service.context.channelState;
-      dispatch.network = network;
-      return dispatch;
+      return ChannelDispatchEnv(service.gui, service.context, network);
     };
     service.securityCheck = std::make_unique<CSecurityCheck>(std::move(check));
     // The digest a gateway keep-alive carried asks for a fresh check.

@@ -32,11 +32,7 @@ constexpr int kPreferServerPauseMs = 20;
 constexpr int kProximityWaitLimitMs = 30000;
 
 DispatchEnv MakeDispatchEnv(ChannelSessionEnv& env) {
-  DispatchEnv d;
-  d.reports = &env.gui;
-  d.connInfo = &env.ctx.connInfo;
-  d.channelState = &env.ctx.channelState;
-  d.network = env.network;
+  DispatchEnv d = ChannelDispatchEnv(env.gui, env.ctx, env.network);
   d.startProximity = env.parts.startProximity;
   return d;
 }
@@ -50,6 +46,24 @@ struct CancelScope {
 };
 
 }  // namespace
+
+DispatchEnv ChannelDispatchEnv(GuiReports& gui, ChannelContext& ctx, NetworkView network) {
+  DispatchEnv d;
+  d.reports = &gui;
+  d.connInfo = &ctx.connInfo;
+  d.channelState = &ctx.channelState;
+  d.network = std::move(network);
+  return d;
+}
+
+NewConnectEnv ChannelConnectEnv(const conn_info& info, GuiReports& gui,
+                                std::function<bool(const conn_info&)> setUsbKeyPin) {
+  NewConnectEnv connect;
+  connect.conn = info;
+  connect.reports = &gui;
+  connect.setUsbKeyPin = std::move(setUsbKeyPin);
+  return connect;
+}
 
 ChannelSession::ChannelSession(ChannelSessionEnv env)
     : env_(std::move(env)),
@@ -281,11 +295,8 @@ void ChannelSession::StopHostCheckCycle() {
 }
 
 NewConnectEnv ChannelSession::ConnectEnv(const conn_info& info) const {
-  NewConnectEnv connect;
-  connect.conn = info;
-  connect.reports = &env_.gui;
+  NewConnectEnv connect = ChannelConnectEnv(info, env_.gui, env_.parts.setUsbKeyPin);
   if (env_.post) connect.postToChannelThread = env_.post;
-  connect.setUsbKeyPin = env_.parts.setUsbKeyPin;
   return connect;
 }
 

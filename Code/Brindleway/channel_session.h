@@ -78,6 +78,12 @@ struct ChannelSessionEnv {
   platform::Clock* clock = nullptr;
 };
 
+// What a dispatch and a connect of this service are given, for the
+// channel and for the connections of its own that the host check makes.
+DispatchEnv ChannelDispatchEnv(GuiReports& gui, ChannelContext& ctx, NetworkView network);
+NewConnectEnv ChannelConnectEnv(const conn_info& info, GuiReports& gui,
+                                std::function<bool(const conn_info&)> setUsbKeyPin);
+
 class ChannelSession final : public ChannelOps {
  public:
   explicit ChannelSession(ChannelSessionEnv env);
