@@ -111,6 +111,22 @@ TEST(DeflateBoundTest, NeverClaimsMoreThanCompressMakes) {
   EXPECT_GT(claims, 500);  // the table does exercise the claims
 }
 
+TEST(DeflateBoundTest, WhatOneInputLeavesBehindNeverSwaysTheNext) {
+  // A bound that saw many inputs answers as a fresh one: the strings of the
+  // earlier inputs never count as repeats of a later one.
+  DeflateBound used;
+  for (uint32_t seed = 1; seed <= 200; ++seed) {
+    const Bytes earlier = Random(1400, seed * 7919, 64);
+    used.AtLeast(earlier.data(), static_cast<uint32_t>(earlier.size()), 1000);
+    const Bytes data = Random(1400, seed);
+    for (const uint32_t target : {1000u, 1300u, 1390u}) {
+      DeflateBound fresh;
+      EXPECT_EQ(used.AtLeast(data.data(), 1400, target), fresh.AtLeast(data.data(), 1400, target))
+          << "seed " << seed << ", target " << target;
+    }
+  }
+}
+
 TEST(DeflateBoundTest, RandomPayloadsAreBoundedAndCompressibleOnesAreNot) {
   DeflateBound bound;
   for (uint32_t seed = 1; seed <= 50; ++seed) {
