@@ -236,6 +236,8 @@ int CSecurityCheck::RunScriptAsUser(const char* script, const std::vector<std::s
       return -1;
     case platform::process::ScriptEnd::Signalled:
     case platform::process::ScriptEnd::Cancelled:
+      // A stop says nothing; a failure of the wait itself does.
+      if (!outcome.failure.empty()) LogPrint(LOG_ERR, "Running %s failed: %s\n", script, outcome.failure);
       break;
   }
   return -1;

@@ -6,6 +6,7 @@
 
 #include "support/cryptoapi.h"
 
+#include <openssl/crypto.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -296,13 +297,6 @@ std::unique_ptr<RSA_METHOD, RsaMethodDeleter> CreateMethod() {
   return method;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 constexpr size_t kMaxThumbprintBytes = 255;
 
 // Hex digit pairs, each optionally followed by blanks; nothing when the
@@ -312,8 +306,8 @@ std::optional<std::vector<uint8_t>> ParseThumbprint(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     if (i + 1 >= text.size()) return std::nullopt;
-    const int high = HexDigit(text[i]);
-    const int low = HexDigit(text[i + 1]);
+    const int high = OPENSSL_hexchar2int(static_cast<unsigned char>(text[i]));
+    const int low = OPENSSL_hexchar2int(static_cast<unsigned char>(text[i + 1]));
     if (high < 0 || low < 0) return std::nullopt;
     if (bytes.size() == kMaxThumbprintBytes) return std::nullopt;
     bytes.push_back(static_cast<uint8_t>(high << 4 | low));

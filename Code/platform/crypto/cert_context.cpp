@@ -1,5 +1,6 @@
 #include "platform/crypto/cert_context.h"
 
+#include <openssl/crypto.h>
 #include <openssl/objects.h>
 #include <openssl/sha.h>
 
@@ -25,13 +26,6 @@ std::string FirstValueOf(const X509_NAME* name, int nid) {
 }
 
 char LowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -99,8 +93,8 @@ std::optional<std::vector<uint8_t>> KeyIdFromContainerName(std::string_view name
   std::vector<uint8_t> id;
   id.reserve(name.size() / 2);
   for (size_t i = 0; i < name.size(); i += 2) {
-    const int high = HexDigit(name[i]);
-    const int low = HexDigit(name[i + 1]);
+    const int high = OPENSSL_hexchar2int(static_cast<unsigned char>(name[i]));
+    const int low = OPENSSL_hexchar2int(static_cast<unsigned char>(name[i + 1]));
     if (high < 0 || low < 0) return std::nullopt;
     id.push_back(static_cast<uint8_t>(high << 4 | low));
   }

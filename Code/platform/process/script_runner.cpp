@@ -226,6 +226,7 @@ ScriptOutcome RunScriptAs(const ScriptCommand& command, const UserContext& user,
     if (!pidFd.valid()) wait = wait < 0 ? kPollSliceMs : std::min(wait, kPollSliceMs);
     const int ready = ::poll(count > 0 ? fds : nullptr, count, wait);
     if (ready < 0 && errno != EINTR) {
+      outcome.failure = "poll: " + std::string(std::strerror(errno));
       KillAndReap(pid);
       outcome.end = ScriptEnd::Cancelled;
       return outcome;
