@@ -1,8 +1,11 @@
 #include "platform/fd_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/unique_fd.h"
 
 namespace platform {
 
@@ -31,6 +34,20 @@ bool WriteFull(int fd, std::span<const uint8_t> data) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+int ReadFileBytes(const std::string& path, std::string& out) {
+  out.clear();
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    out.append(chunk, static_cast<size_t>(n));
+  }
 }
 
 }  // namespace platform

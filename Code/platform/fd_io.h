@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace platform {
 
@@ -17,5 +18,9 @@ ssize_t ReadUpTo(int fd, std::span<uint8_t> out);
 
 // All of data; false on an error or a write that takes nothing.
 bool WriteFull(int fd, std::span<const uint8_t> data);
+
+// The whole file at path into out: 0, or the errno of the open or read
+// (ENOENT: there is no such file).
+int ReadFileBytes(const std::string& path, std::string& out);
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include "platform/fd_io.h"
 #include "platform/paths/paths.h"
 #include "platform/replacement_file.h"
 #include "platform/unique_fd.h"
@@ -61,16 +62,9 @@ void ParseLines(const std::string& fileName, std::u16string_view text, ConfigLis
 
 ReadResult ReadFile(const std::string& path, std::string& bytes) {
   if (path.empty()) return ReadResult::Failed;
-  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-  char buf[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return ReadResult::Failed;
-    if (n == 0) return ReadResult::Read;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
+  const int err = platform::ReadFileBytes(path, bytes);
+  if (err == 0) return ReadResult::Read;
+  return err == ENOENT ? ReadResult::Missing : ReadResult::Failed;
 }
 
 }  // namespace

@@ -10,9 +10,10 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/fd_io.h"
 #include "platform/paths/paths.h"
-#include "platform/service/service.h"
 #include "platform/replacement_file.h"
+#include "platform/service/service.h"
 #include "platform/unique_fd.h"
 #include "platform/win32/win32_error.h"
 
@@ -67,23 +68,6 @@ class ResolvectlResolver final : public DnsResolver {
 
 constexpr std::string_view kOwnHeader = "# DNS servers of the tunnel; the previous file returns when it closes.\n";
 
-// 0 or an errno.
-int ReadWhole(const std::string& path, std::string& out) {
-  out.clear();
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return errno;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n > 0) {
-      out.append(buf, static_cast<size_t>(n));
-    } else if (n == 0) {
-      return 0;
-    } else if (errno != EINTR) {
-      return errno;
-    }
-  }
-}
 
 std::string Folder(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -179,13 +163,13 @@ class ResolvConfResolver final : public DnsResolver {
 
   uint32_t RevertDnsServers(const std::string&) override {
     std::string bytes;
-    if (int err = ReadWhole(backup_, bytes); err != 0) return err == ENOENT ? ERROR_SUCCESS : Win32FromErrno(err);
+    if (int err = ReadFileBytes(backup_, bytes); err != 0) return err == ENOENT ? ERROR_SUCCESS : Win32FromErrno(err);
     Backup original;
     if (!DecodeBackup(bytes, original)) return ERROR_INVALID_DATA;
     // Somebody else (a DHCP client, the administrator) wrote the file since:
     // theirs is newer than our backup, so it stays.
     std::string current;
-    const bool ours = ReadWhole(file_, current) == 0 && current.starts_with(kOwnHeader);
+    const bool ours = ReadFileBytes(file_, current) == 0 && current.starts_with(kOwnHeader);
     if (ours) {
       uint32_t err = ERROR_SUCCESS;
       switch (original.kind) {
@@ -206,7 +190,7 @@ class ResolvConfResolver final : public DnsResolver {
  private:
   uint32_t EnsureBackup(Backup& original) {
     std::string bytes;
-    if (int err = ReadWhole(backup_, bytes); err != ENOENT) {
+    if (int err = ReadFileBytes(backup_, bytes); err != ENOENT) {
       if (err != 0) return Win32FromErrno(err);
       return DecodeBackup(bytes, original) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
     }
@@ -222,11 +206,11 @@ class ResolvConfResolver final : public DnsResolver {
       original.kind = Backup::Kind::Link;
       original.target.assign(target, static_cast<size_t>(n));
       if (original.target.find('\n') != std::string::npos) return ERROR_INVALID_DATA;
-      ReadWhole(file_, original.content);  // a dangling link reads as empty
+      ReadFileBytes(file_, original.content);  // a dangling link reads as empty
     } else {
       original.kind = Backup::Kind::File;
       original.mode = st.st_mode & 07777;
-      if (int err = ReadWhole(file_, original.content); err != 0) return Win32FromErrno(err);
+      if (int err = ReadFileBytes(file_, original.content); err != 0) return Win32FromErrno(err);
     }
     if (!paths::CreateDirectories(Folder(backup_))) return ERROR_PATH_NOT_FOUND;
     return WriteReplacing(backup_, EncodeBackup(original), 0600);
