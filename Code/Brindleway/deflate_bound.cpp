@@ -33,12 +33,10 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   if (roomBits < 0) return false;
   const uint32_t maxRepeats = static_cast<uint32_t>(roomBits / (3.0 * bitsPerRemoved));
 
-  // A new generation stands for a cleared table: only the words this input
-  // touches are cleared, not the whole 8 KiB for every packet.
-  if (++m_generation == 0) {
-    m_stamps.fill(0);
-    m_generation = 1;
-  }
+  // Clearing the whole table (one pass of wide stores) costs less than
+  // tracking which words an input touched: that adds a hard-to-predict
+  // branch per byte.
+  m_seen.fill(0);
   uint32_t counts[256] = {};
   ++counts[data[0]];
   ++counts[data[1]];
@@ -48,12 +46,7 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
     key = (key << 8) | data[i];
     ++counts[data[i]];
     const uint32_t hash = ((key & 0xFFFFFFu) * 0x9E3779B1u) >> 16;
-    const uint32_t at = hash >> 6;
-    if (m_stamps[at] != m_generation) {
-      m_stamps[at] = m_generation;
-      m_seen[at] = 0;
-    }
-    uint64_t& word = m_seen[at];
+    uint64_t& word = m_seen[hash >> 6];
     const uint64_t bit = uint64_t{1} << (hash & 63);
     repeats += (word & bit) != 0 ? 1 : 0;
     word |= bit;

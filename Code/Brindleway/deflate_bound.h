@@ -34,11 +34,8 @@ class DeflateBound {
   bool AtLeast(const uint8_t* data, uint32_t length, uint32_t target);
 
  private:
-  // The 16-bit hashes of the 3-byte strings seen so far: a word counts only
-  // when its stamp is the current generation (else it is taken as zero).
+  // The 16-bit hashes of the 3-byte strings seen so far.
   std::array<uint64_t, 65536 / 64> m_seen{};
-  std::array<uint32_t, 65536 / 64> m_stamps{};
-  uint32_t m_generation = 0;
 };
 
 }  // namespace brindleway
