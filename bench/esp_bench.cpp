@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/esp_crypto_context.h"
-#include "Brindleway/esp_packet.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/esp_crypto_context.h"
+#include "Brindleway/datapath/esp_packet.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/deflate_bound.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/ip_compressor.h"
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/deflate_bound.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/ip_compressor.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 // vqpipe; runs until SIGINT or SIGTERM.
 #include <openssl/x509.h>
 
-#include "Brindleway/channel_service.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/service/channel_service.h"
 #include "platform/service/stop_signals.h"
 #include "platform/sync/event.h"
 #include "support/log.h"

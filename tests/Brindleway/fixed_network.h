@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "Brindleway/message_dispatch.h"
+#include "Brindleway/control/message_dispatch.h"
 
 namespace brindleway {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "Brindleway/keep_alive_threads.h"
+#include "Brindleway/channel/keep_alive_threads.h"
 #include "common/shared_list.h"
 
 namespace brindleway {

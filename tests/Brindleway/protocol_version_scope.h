@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/protocol_version.h"
 
 namespace brindleway {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "Brindleway/channel_ops.h"
+#include "Brindleway/common/channel_ops.h"
 
 namespace brindleway {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Brindleway/channel_ops.h"
+#include "Brindleway/common/channel_ops.h"
 
 namespace brindleway {
 

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/ctrl_protocol.h"
-#include "Brindleway/ctrl_stream_framer.h"
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/ctrl_protocol.h"
+#include "Brindleway/control/ctrl_stream_framer.h"
 #include "support/log.h"
 #include "support/wire.h"
 

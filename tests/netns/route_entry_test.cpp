@@ -1,6 +1,6 @@
 // Route records added to and deleted from the kernel's table, and the
 // interface's leftovers cleared.
-#include "Brindleway/route_entry.h"
+#include "Brindleway/adapter/route_entry.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The system's default routes around a session that routes everything
 // through the tunnel: demoted once, restored exactly at close, and restored
 // at the next start when the service died while connected.
-#include "Brindleway/session_routes.h"
+#include "Brindleway/adapter/session_routes.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // The tunnel interface brought up on a real TUN adapter and closed again.
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/tun_device.h"
 
-#include "Brindleway/adapter_address.h"
+#include "Brindleway/adapter/adapter_address.h"
 
 #include <fcntl.h>
 

@@ -3,7 +3,7 @@
 // 10.9.0.1 on a /24; GiveAddress brings it up with that address.
 #pragma once
 
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/tun_device.h"
 #include "netns/netns_fixture.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/link.h"

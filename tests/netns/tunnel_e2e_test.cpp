@@ -24,13 +24,13 @@
 #include <thread>
 #include <tuple>
 
-#include "Brindleway/channel_service.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/gui_command.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/datapath/esp_sa.h"
 #include "Brindleway/password_login.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/service/channel_service.h"
+#include "Brindleway/service/gui_command.h"
 #include "common/eventually.h"
 #include "common/fake_report_server.h"
 #include "common/log_reader.h"

@@ -1,7 +1,7 @@
 // The adapter configuration instances of this machine in a namespace: the
 // installed adapter's address, DNS and WINS through them, and nothing at
 // all when its interface is missing.
-#include "Brindleway/wmi_adapter_config.h"
+#include "Brindleway/adapter/wmi_adapter_config.h"
 
 #include <filesystem>
 #include <string>

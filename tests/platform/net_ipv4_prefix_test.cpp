@@ -21,4 +21,13 @@ TEST(Ipv4PrefixTest, MasksAndPrefixes) {
   }
 }
 
+TEST(MaskPrefixLength, CountsLeadingOnesOnly) {
+  const struct {
+    const char* mask;
+    int length;
+  } cases[] = {{"0.0.0.0", 0}, {"255.0.0.0", 8}, {"255.255.255.0", 24}, {"255.255.255.255", 32},
+               {"255.255.254.0", 23}, {"255.255.0.255", 16}, {"128.0.0.0", 1}};
+  for (const auto& c : cases) EXPECT_EQ(platform::net::MaskPrefixLength(::inet_addr(c.mask)), c.length) << c.mask;
+}
+
 }  // namespace

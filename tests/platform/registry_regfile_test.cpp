@@ -9,11 +9,11 @@
 #include "common/child_process.h"
 #include "common/temp_root.h"
 #include "platform/registry/registry.h"
-#include "platform/registry/tools/reg_file.h"
 #include "platform/win32/win32_error.h"
 #include "support/registry_value.h"
 #include "support/text_convert.h"
 #include "support/utf16.h"
+#include "tools/vqregedit/reg_file.h"
 
 namespace reg = platform::registry;
 using platform::ERROR_SUCCESS;

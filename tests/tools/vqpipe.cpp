@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/gui_command.h"
-#include "Brindleway/gui_reports.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/service/gui_command.h"
 #include "platform/pipe/pipe.h"
 #include "platform/sync/event.h"
 #include "support/conn_info_codec.h"

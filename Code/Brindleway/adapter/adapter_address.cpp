@@ -1,11 +1,11 @@
-#include "Brindleway/adapter_address.h"
+#include "Brindleway/adapter/adapter_address.h"
 
 #include <arpa/inet.h>
 
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "platform/net/dns_resolver.h"
 #include "platform/net/wins_servers.h"
 #include "platform/registry/registry.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/tun_device.h"
 #include "platform/net/interface_address.h"
 
 namespace brindleway {

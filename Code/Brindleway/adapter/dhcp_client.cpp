@@ -1,4 +1,4 @@
-#include "Brindleway/dhcp_client.h"
+#include "Brindleway/adapter/dhcp_client.h"
 
 #include "support/log.h"
 

@@ -1,13 +1,13 @@
-#include "Brindleway/route_entry.h"
+#include "Brindleway/adapter/route_entry.h"
 
 #include <arpa/inet.h>
 
 #include <cstdio>
 #include <thread>
 
-#include "Brindleway/adapter_address.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/adapter/adapter_address.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/link.h"
 #include "platform/net/net_error.h"

@@ -16,8 +16,8 @@
 #include <functional>
 #include <vector>
 
-#include "Brindleway/session_lists.h"
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/session_lists.h"
+#include "Brindleway/adapter/tun_device.h"
 #include "platform/net/ip_helper.h"
 
 namespace brindleway {

@@ -1,6 +1,6 @@
-#include "Brindleway/session_name_servers.h"
+#include "Brindleway/adapter/session_name_servers.h"
 
-#include "Brindleway/adapter_address.h"
+#include "Brindleway/adapter/adapter_address.h"
 #include "support/log.h"
 
 namespace brindleway {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/tun_device.h"
 
 namespace brindleway {
 

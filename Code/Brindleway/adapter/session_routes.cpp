@@ -1,4 +1,4 @@
-#include "Brindleway/session_routes.h"
+#include "Brindleway/adapter/session_routes.h"
 
 #include <cstdio>
 #include <fstream>

@@ -14,8 +14,8 @@
 #include <optional>
 #include <vector>
 
-#include "Brindleway/route_entry.h"
-#include "Brindleway/session_lists.h"
+#include "Brindleway/adapter/route_entry.h"
+#include "Brindleway/adapter/session_lists.h"
 #include "platform/net/ip_helper.h"
 
 namespace brindleway {

@@ -1,11 +1,11 @@
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/tun_device.h"
 
 #include <array>
 
-#include "Brindleway/adapter_address.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/route_entry.h"
+#include "Brindleway/adapter/adapter_address.h"
+#include "Brindleway/adapter/route_entry.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/net_adapter.h"

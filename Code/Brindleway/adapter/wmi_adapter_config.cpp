@@ -1,7 +1,7 @@
-#include "Brindleway/wmi_adapter_config.h"
+#include "Brindleway/adapter/wmi_adapter_config.h"
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 

@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-#include "Brindleway/wmi_adapter_config.h"
+#include "Brindleway/adapter/wmi_adapter_config.h"
 #include "platform/net/dns_resolver.h"
 #include "platform/net/interface_address.h"
 #include "platform/net/ipv4_prefix.h"

@@ -1,19 +1,19 @@
-#include "Brindleway/channel_session.h"
+#include "Brindleway/channel/channel_session.h"
 
 #include <chrono>
 #include <ctime>
 #include <string>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/gui_reports.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/negotiation_requests.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/traffic_counters.h"
-#include "support/ipv4_text.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/negotiation_requests.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/traffic_counters.h"
 #include "support/guarded.h"
+#include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/wire.h"
 

@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/control_channel.h"
-#include "Brindleway/keep_alive_threads.h"
-#include "Brindleway/message_dispatch.h"
-#include "Brindleway/negotiation_requests.h"
+#include "Brindleway/channel/keep_alive_threads.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/message_dispatch.h"
+#include "Brindleway/control/negotiation_requests.h"
 #include "platform/sync/event.h"
 
 namespace brindleway {

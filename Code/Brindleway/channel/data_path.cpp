@@ -1,4 +1,4 @@
-#include "Brindleway/data_path.h"
+#include "Brindleway/channel/data_path.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <ctime>
 
-#include "Brindleway/adapter_address.h"
-#include "Brindleway/dhcp_client.h"
-#include "Brindleway/negotiation_requests.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/session_name_servers.h"
-#include "Brindleway/udp_side.h"
+#include "Brindleway/adapter/adapter_address.h"
+#include "Brindleway/adapter/dhcp_client.h"
+#include "Brindleway/adapter/session_name_servers.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/negotiation_requests.h"
+#include "Brindleway/datapath/udp_side.h"
 #include "platform/net/ip_helper.h"
 #include "support/log.h"
 

@@ -19,13 +19,13 @@
 #include <memory>
 #include <mutex>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/control_channel.h"
-#include "Brindleway/data_path_context.h"
-#include "Brindleway/data_path_threads.h"
-#include "Brindleway/keep_alive_threads.h"
-#include "Brindleway/session_routes.h"
-#include "Brindleway/tun_device.h"
+#include "Brindleway/adapter/session_routes.h"
+#include "Brindleway/adapter/tun_device.h"
+#include "Brindleway/channel/keep_alive_threads.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/data_path_threads.h"
 #include "platform/sync/clock.h"
 #include "platform/unique_fd.h"
 

@@ -1,11 +1,10 @@
-#include "Brindleway/keep_alive_threads.h"
+#include "Brindleway/channel/keep_alive_threads.h"
 
 #include <utility>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/gui_command.h"
-#include "Brindleway/negotiation_requests.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/control/negotiation_requests.h"
 #include "platform/sync/periodic_timer.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"

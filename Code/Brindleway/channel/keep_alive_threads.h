@@ -18,20 +18,17 @@
 #include <cstdint>
 #include <functional>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/control_channel.h"
-#include "Brindleway/stoppable_thread.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/common/stoppable_thread.h"
+#include "Brindleway/control/control_channel.h"
 #include "platform/sync/clock.h"
 
 namespace brindleway {
 
-// Results of the heart-beat loop besides 0 and the heart-beat's own codes.
-// The timer lives in memory, so it can't fail to be created (4001 is never
-// returned); 4002 and 4003 answer a refused timer start and a wait that
-// could never end, neither of which the fixed settings below allow.
-inline constexpr int VQ_ERR_CREATE_TIMER = 4001;
-inline constexpr int VQ_ERR_SET_TIMER = 4002;
-inline constexpr int VQ_ERR_WAIT_OBJECTS = 4003;
+// Results of the heart-beat loop besides 0 and the heart-beat's own codes:
+// VQ_ERR_SET_TIMER and VQ_ERR_WAIT_OBJECTS answer a refused timer start and
+// a wait that could never end, neither of which the fixed settings below
+// allow.
 
 // Watchdog: first tick 1 s after the start, then one a second.
 inline constexpr int64_t kGuiKeepAliveFirstMs = 1000;
@@ -39,9 +36,6 @@ inline constexpr int64_t kGuiKeepAlivePeriodMs = 1000;
 // Heart-beat: first 100 ms after the start, then every 30 s.
 inline constexpr int64_t kSslKeepAliveFirstMs = 100;
 inline constexpr int64_t kSslKeepAlivePeriodMs = 30000;
-
-// PostThreadMessage to the channel thread (message, code as wParam).
-using PostToChannelThread = std::function<void(uint32_t message, uint32_t code)>;
 
 // The heart-beat loop on session: 0 once the channel state has left 4 or
 // the stop event (ctx.heartBeatStop) was set, 4002, 4003, or the failed

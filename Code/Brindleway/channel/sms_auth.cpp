@@ -1,10 +1,10 @@
-#include "Brindleway/sms_auth.h"
+#include "Brindleway/channel/sms_auth.h"
 
-#include "Brindleway/constants.h"
-#include "Brindleway/control_channel.h"
-#include "Brindleway/gui_reports.h"
-#include "Brindleway/negotiation_requests.h"
-#include "Brindleway/sms_status.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/negotiation_requests.h"
+#include "Brindleway/control/sms_status.h"
 #include "support/log.h"
 
 namespace brindleway {

@@ -1,4 +1,4 @@
-#include "Brindleway/usb_key_pin.h"
+#include "Brindleway/channel/usb_key_pin.h"
 
 #include <string>
 

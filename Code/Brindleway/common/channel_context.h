@@ -9,12 +9,16 @@
 #include <functional>
 #include <mutex>
 
-#include "Brindleway/constants.h"
+#include "Brindleway/common/channel_post.h"
+#include "Brindleway/common/constants.h"
 #include "platform/sync/event.h"
 #include "platform/sync/instance_lock.h"
 #include "support/conn_info.h"
 
 namespace brindleway {
+
+// What each status query sets the client application's watchdog to.
+inline constexpr int kGuiWatchdogStart = 10;
 
 // g_conn_info: written by the command pipe and the channel thread, read by
 // the set-up; readers take a copy.
@@ -41,8 +45,9 @@ class ConnInfoSlot {
 struct ChannelContext {
   ConnInfoSlot connInfo;
   std::atomic<uint32_t> channelState{CHANNEL_STATE_IDLE};
-  // The client application's watchdog: set to 10 by each status query.
-  std::atomic<int> guiWatchdogCount{10};
+  // The client application's watchdog: set to kGuiWatchdogStart by each
+  // status query.
+  std::atomic<int> guiWatchdogCount{kGuiWatchdogStart};
   // Set by the set-up when the gateway demands an SMS code.
   std::atomic<uint32_t> smsNeeded{0};
   // One channel set-up or open channel at a time.

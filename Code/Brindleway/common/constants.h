@@ -104,6 +104,11 @@ inline constexpr int VQ_ERR_HOST_CHECK_FAILED = 1012;
 inline constexpr int VQ_ERR_SERVER_TEXT = 1014;
 inline constexpr int VQ_ERR_NO_IP_RESOURCE = 1020;
 inline constexpr int VQ_ERR_IP_USED = 1021;
+// The worker loops' timers. A timer lives in memory, so it can't fail to
+// be created (4001 is never returned).
+inline constexpr int VQ_ERR_CREATE_TIMER = 4001;
+inline constexpr int VQ_ERR_SET_TIMER = 4002;
+inline constexpr int VQ_ERR_WAIT_OBJECTS = 4003;
 // VQ_PASSWORD_RESULT after a login: the user may change the password.
 inline constexpr uint32_t VQ_PASSWORD_CHANGE_ALLOWED = 18;
 // Longest text (bytes) the dispatch passes on to the client application.

@@ -1,4 +1,4 @@
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/debug_trace.h"
 
 #include "support/utf16.h"
 

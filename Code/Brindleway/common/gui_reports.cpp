@@ -1,7 +1,7 @@
 // A report's road: [type][payload] -> connect to the client application's
 // pipe (absent: 2 at once; busy: bounded wait) -> one write -> for a
 // transaction, one answer within 500 ms -> the connection is closed.
-#include "Brindleway/gui_reports.h"
+#include "Brindleway/common/gui_reports.h"
 
 #include "platform/pipe/pipe.h"
 #include "platform/win32/win32_error.h"

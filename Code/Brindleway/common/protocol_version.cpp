@@ -1,4 +1,4 @@
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/protocol_version.h"
 
 namespace brindleway {
 

@@ -1,4 +1,4 @@
-#include "Brindleway/stoppable_thread.h"
+#include "Brindleway/common/stoppable_thread.h"
 
 #include <utility>
 

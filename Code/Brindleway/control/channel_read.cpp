@@ -11,9 +11,9 @@
 #include <climits>
 #include <thread>
 
-#include "Brindleway/control_channel.h"
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/socket_wait.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/socket_wait.h"
 #include "support/log.h"
 
 namespace brindleway {

@@ -9,7 +9,7 @@
 //      valid (1008) gateway certificate;
 //   5. the negotiated protocol goes to the status reply;
 //   6. the peer and local addresses are captured, reading is prepared.
-#include "Brindleway/control_channel.h"
+#include "Brindleway/control/control_channel.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -22,10 +22,10 @@
 #include <cstring>
 #include <new>
 
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/gui_reports.h"
-#include "Brindleway/proxy_connect.h"
-#include "Brindleway/socket_wait.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/control/proxy_connect.h"
+#include "Brindleway/control/socket_wait.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/ctrl_stream_framer.h"
-#include "Brindleway/session_lists.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/adapter/session_lists.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/ctrl_stream_framer.h"
+#include "Brindleway/control/tls_context.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
 

@@ -1,13 +1,13 @@
-#include "Brindleway/ctrl_message.h"
+#include "Brindleway/control/ctrl_message.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/protocol_version.h"
 #include "support/log.h"
 #include "support/wire.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "Brindleway/ctrl_protocol.h"
+#include "Brindleway/control/ctrl_protocol.h"
 
 namespace brindleway {
 

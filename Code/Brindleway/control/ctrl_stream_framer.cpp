@@ -1,7 +1,7 @@
-#include "Brindleway/ctrl_stream_framer.h"
+#include "Brindleway/control/ctrl_stream_framer.h"
 
-#include "Brindleway/constants.h"
-#include "Brindleway/ctrl_protocol.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/ctrl_protocol.h"
 #include "support/log.h"
 #include "support/wire.h"
 

@@ -1,4 +1,4 @@
-#include "Brindleway/dotted_version.h"
+#include "Brindleway/control/dotted_version.h"
 
 #include <cctype>
 

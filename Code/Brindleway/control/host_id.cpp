@@ -1,4 +1,4 @@
-#include "Brindleway/host_id.h"
+#include "Brindleway/control/host_id.h"
 
 #include <openssl/evp.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "Brindleway/host_texts.h"
+#include "Brindleway/control/host_texts.h"
 
-#include "Brindleway/host_id.h"
+#include "Brindleway/control/host_id.h"
 #include "support/text_convert.h"
 
 namespace brindleway {

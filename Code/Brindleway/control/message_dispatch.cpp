@@ -1,4 +1,4 @@
-#include "Brindleway/message_dispatch.h"
+#include "Brindleway/control/message_dispatch.h"
 
 #include <arpa/inet.h>
 
@@ -7,15 +7,15 @@
 #include <string>
 #include <string_view>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/gui_reports.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/key_block.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/sms_status.h"
-#include "Brindleway/tunnel_packets.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/sms_status.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/key_block.h"
+#include "Brindleway/datapath/tunnel_packets.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/ui_language.h"
@@ -65,20 +65,6 @@ bool Append(F&& add) {
 
 }  // namespace
 
-int MaskPrefixLength(uint32_t mask) {
-  uint8_t bytes[4];
-  std::memcpy(bytes, &mask, sizeof bytes);
-  int length = 0;
-  for (uint8_t byte : bytes) {
-    if (byte == 0xFF) {
-      length += 8;
-      continue;
-    }
-    for (uint8_t bit = 0x80; bit != 0 && (byte & bit) != 0; bit >>= 1) ++length;
-    break;
-  }
-  return length;
-}
 
 bool IsSameSubnet(uint32_t a, uint32_t mask, uint32_t b) { return (H(a) & H(mask)) == (H(b) & H(mask)); }
 

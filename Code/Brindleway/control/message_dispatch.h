@@ -16,10 +16,10 @@
 #include <functional>
 #include <vector>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/control_channel.h"
-#include "Brindleway/ctrl_message.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/ctrl_message.h"
 #include "platform/net/ip_helper.h"
 
 namespace brindleway {
@@ -92,8 +92,6 @@ class MessageDispatch {
   DispatchEnv env_;
 };
 
-// Leading one bits of a mask in network order (never more than 32).
-int MaskPrefixLength(uint32_t mask);
 // a and b in one subnet of mask; all three in network order.
 bool IsSameSubnet(uint32_t a, uint32_t mask, uint32_t b);
 // The route of another interface than tunnelIndex that leads to gateway:

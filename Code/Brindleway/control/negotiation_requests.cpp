@@ -1,4 +1,4 @@
-#include "Brindleway/negotiation_requests.h"
+#include "Brindleway/control/negotiation_requests.h"
 
 #include <arpa/inet.h>
 #include <openssl/rand.h>
@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/ctrl_protocol.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/ctrl_protocol.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
 

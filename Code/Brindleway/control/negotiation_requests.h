@@ -15,8 +15,8 @@
 #include <functional>
 #include <string_view>
 
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/control_channel.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/control/control_channel.h"
 #include "support/conn_info.h"
 
 namespace brindleway {

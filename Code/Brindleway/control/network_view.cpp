@@ -1,5 +1,5 @@
 // The system's side of the tunnel address check and the gateway route.
-#include "Brindleway/message_dispatch.h"
+#include "Brindleway/control/message_dispatch.h"
 #include "platform/net/ip_helper.h"
 #include "support/net_adapter.h"
 

@@ -1,6 +1,6 @@
-#include "Brindleway/proxy_connect.h"
+#include "Brindleway/control/proxy_connect.h"
 
-#include "Brindleway/constants.h"
+#include "Brindleway/common/constants.h"
 #include "support/log.h"
 
 namespace brindleway {

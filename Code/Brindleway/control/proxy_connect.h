@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "Brindleway/socket_wait.h"
+#include "Brindleway/control/socket_wait.h"
 
 namespace brindleway {
 

@@ -1,4 +1,4 @@
-#include "Brindleway/server_cert_chain.h"
+#include "Brindleway/control/server_cert_chain.h"
 
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "support/cryptoapi.h"
 #include "support/log.h"
 

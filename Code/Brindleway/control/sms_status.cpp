@@ -1,4 +1,4 @@
-#include "Brindleway/sms_status.h"
+#include "Brindleway/control/sms_status.h"
 
 namespace brindleway {
 

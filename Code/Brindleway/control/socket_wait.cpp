@@ -1,4 +1,4 @@
-#include "Brindleway/socket_wait.h"
+#include "Brindleway/control/socket_wait.h"
 
 #include <fcntl.h>
 #include <poll.h>

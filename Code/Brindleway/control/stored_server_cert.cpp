@@ -5,7 +5,7 @@
 //   4. no file yet, or a start from the web portal: store, accept;
 //   5. decrypt the stored block (whole, or refused); a newer installed
 //      product renews it; else the stored DER must be this certificate.
-#include "Brindleway/stored_server_cert.h"
+#include "Brindleway/control/stored_server_cert.h"
 
 #include <openssl/err.h>
 
@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/dotted_version.h"
-#include "Brindleway/server_cert_chain.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/control/dotted_version.h"
+#include "Brindleway/control/server_cert_chain.h"
 #include "platform/crypto/cert_context.h"
 #include "platform/paths/paths.h"
 #include "support/file_crypt.h"

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Brindleway/tls_context.h"
+#include "Brindleway/control/tls_context.h"
 
 namespace brindleway {
 

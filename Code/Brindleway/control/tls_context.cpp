@@ -7,7 +7,7 @@
 //   3. during the handshake the callback records whether the gateway's
 //      certificates are expired or not yet valid, and a chain that OpenSSL
 //      refuses goes to the stored-certificate check with its leaf.
-#include "Brindleway/tls_context.h"
+#include "Brindleway/control/tls_context.h"
 
 #include <openssl/err.h>
 #include <openssl/x509.h>
@@ -17,7 +17,7 @@
 #include <mutex>
 #include <vector>
 
-#include "Brindleway/stored_server_cert.h"
+#include "Brindleway/control/stored_server_cert.h"
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/cert_ptr.h"
 #include "platform/process/user_context.h"

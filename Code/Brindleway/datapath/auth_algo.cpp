@@ -1,12 +1,12 @@
-#include "Brindleway/auth_algo.h"
+#include "Brindleway/datapath/auth_algo.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstring>
 
-#include "Brindleway/algo_list.h"
-#include "Brindleway/esp_crypto_context.h"
+#include "Brindleway/datapath/algo_list.h"
+#include "Brindleway/datapath/esp_crypto_context.h"
 
 namespace brindleway {
 namespace {

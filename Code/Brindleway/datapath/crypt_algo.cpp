@@ -1,8 +1,8 @@
-#include "Brindleway/crypt_algo.h"
+#include "Brindleway/datapath/crypt_algo.h"
 
-#include "Brindleway/algo_list.h"
-#include "Brindleway/evp_cbc.h"
-#include "Brindleway/idea_cbc.h"
+#include "Brindleway/datapath/algo_list.h"
+#include "Brindleway/datapath/evp_cbc.h"
+#include "Brindleway/datapath/idea_cbc.h"
 
 namespace brindleway {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "Brindleway/cipher_schedule.h"
+#include "Brindleway/datapath/cipher_schedule.h"
 
 namespace brindleway {
 

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/keep_alive_threads.h"
+#include "Brindleway/common/channel_post.h"
+#include "Brindleway/common/constants.h"
 #include "platform/sync/clock.h"
 #include "platform/tun/tun.h"
 

@@ -1,4 +1,4 @@
-#include "Brindleway/data_path_threads.h"
+#include "Brindleway/datapath/data_path_threads.h"
 
 #include <utility>
 

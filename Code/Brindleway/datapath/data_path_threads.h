@@ -10,10 +10,10 @@
 
 #include <optional>
 
-#include "Brindleway/data_path_context.h"
-#include "Brindleway/packet_buffer_pool.h"
-#include "Brindleway/tun_io_loop.h"
-#include "Brindleway/tun_keepalive.h"
+#include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
+#include "Brindleway/datapath/tun_io_loop.h"
+#include "Brindleway/datapath/tun_keepalive.h"
 #include "platform/sync/event.h"
 
 namespace brindleway {

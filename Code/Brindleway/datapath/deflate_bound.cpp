@@ -1,4 +1,4 @@
-#include "Brindleway/deflate_bound.h"
+#include "Brindleway/datapath/deflate_bound.h"
 
 #include <cmath>
 #include <cstring>

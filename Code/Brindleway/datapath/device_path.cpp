@@ -1,4 +1,4 @@
-#include "Brindleway/device_path.h"
+#include "Brindleway/datapath/device_path.h"
 
 #include <arpa/inet.h>
 
@@ -6,13 +6,13 @@
 #include <cstring>
 #include <span>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/esp_packet.h"
-#include "Brindleway/hex_dump.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/ip_frag.h"
-#include "Brindleway/traffic_counters.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/esp_packet.h"
+#include "Brindleway/datapath/hex_dump.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/ip_frag.h"
+#include "Brindleway/datapath/traffic_counters.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 #include "support/wire.h"

@@ -27,7 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Brindleway/tun_io_contexts.h"
+#include "Brindleway/datapath/tun_io_contexts.h"
 
 namespace brindleway {
 

@@ -1,4 +1,4 @@
-#include "Brindleway/esp_crypto_context.h"
+#include "Brindleway/datapath/esp_crypto_context.h"
 
 #include "support/legacy_crypto_context.h"
 

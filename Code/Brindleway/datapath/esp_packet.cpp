@@ -1,14 +1,14 @@
-#include "Brindleway/esp_packet.h"
+#include "Brindleway/datapath/esp_packet.h"
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/timing_trace.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/hex_dump.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/hex_dump.h"
+#include "Brindleway/datapath/timing_trace.h"
 #include "support/log.h"
 #include "support/wire.h"
 

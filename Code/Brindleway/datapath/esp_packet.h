@@ -23,7 +23,7 @@
 // There is no anti-replay window: sequence numbers are not checked.
 #pragma once
 
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace brindleway {
 

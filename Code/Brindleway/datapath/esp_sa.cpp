@@ -1,4 +1,4 @@
-#include "Brindleway/esp_sa.h"
+#include "Brindleway/datapath/esp_sa.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -8,8 +8,8 @@
 #include <ctime>
 #include <new>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "support/log.h"
 
 namespace brindleway {

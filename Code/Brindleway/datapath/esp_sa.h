@@ -29,9 +29,9 @@
 #include <span>
 #include <vector>
 
-#include "Brindleway/auth_algo.h"
-#include "Brindleway/cipher_schedule.h"
-#include "Brindleway/crypt_algo.h"
+#include "Brindleway/datapath/auth_algo.h"
+#include "Brindleway/datapath/cipher_schedule.h"
+#include "Brindleway/datapath/crypt_algo.h"
 
 namespace brindleway {
 

@@ -1,10 +1,10 @@
-#include "Brindleway/evp_cbc.h"
+#include "Brindleway/datapath/evp_cbc.h"
 
 #include <openssl/evp.h>
 
 #include <cstring>
 
-#include "Brindleway/esp_crypto_context.h"
+#include "Brindleway/datapath/esp_crypto_context.h"
 
 namespace brindleway {
 namespace {

@@ -1,9 +1,9 @@
-#include "Brindleway/hex_dump.h"
+#include "Brindleway/datapath/hex_dump.h"
 
 #include <string>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 
 namespace brindleway {
 

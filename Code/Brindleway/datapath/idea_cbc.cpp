@@ -1,4 +1,4 @@
-#include "Brindleway/idea_cbc.h"
+#include "Brindleway/datapath/idea_cbc.h"
 
 #include <gcrypt.h>
 

@@ -1,13 +1,13 @@
-#include "Brindleway/ip_comp.h"
+#include "Brindleway/datapath/ip_comp.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/hex_dump.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/hex_dump.h"
 #include "support/wire.h"
 
 namespace brindleway {

@@ -28,9 +28,9 @@
 #include <random>
 #include <vector>
 
-#include "Brindleway/deflate_bound.h"
-#include "Brindleway/ip_compressor.h"
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/deflate_bound.h"
+#include "Brindleway/datapath/ip_compressor.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace brindleway {
 

@@ -1,4 +1,4 @@
-#include "Brindleway/ip_compressor.h"
+#include "Brindleway/datapath/ip_compressor.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "Brindleway/constants.h"
+#include "Brindleway/common/constants.h"
 
 namespace brindleway {
 

@@ -1,10 +1,10 @@
-#include "Brindleway/ip_frag.h"
+#include "Brindleway/datapath/ip_frag.h"
 
 #include <cstring>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "support/wire.h"
 
 namespace brindleway {

@@ -19,8 +19,8 @@
 
 #include <cstdint>
 
-#include "Brindleway/packet_buffer_pool.h"
-#include "Brindleway/packet_queue.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_queue.h"
 
 namespace brindleway {
 

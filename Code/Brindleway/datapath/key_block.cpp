@@ -1,4 +1,4 @@
-#include "Brindleway/key_block.h"
+#include "Brindleway/datapath/key_block.h"
 
 #include <openssl/evp.h>
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "Brindleway/constants.h"
+#include "Brindleway/common/constants.h"
 
 namespace brindleway {
 

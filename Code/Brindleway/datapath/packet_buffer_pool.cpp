@@ -1,4 +1,4 @@
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 #include <algorithm>
 #include <cstring>

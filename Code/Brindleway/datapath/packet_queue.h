@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace brindleway {
 

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <chrono>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 
 namespace brindleway {
 

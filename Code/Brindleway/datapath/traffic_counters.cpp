@@ -1,4 +1,4 @@
-#include "Brindleway/traffic_counters.h"
+#include "Brindleway/datapath/traffic_counters.h"
 
 namespace brindleway {
 

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/ip_comp.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/datapath/ip_comp.h"
 #include "support/byte_counters.h"
 
 namespace brindleway {

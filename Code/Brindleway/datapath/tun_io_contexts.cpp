@@ -1,6 +1,6 @@
-#include "Brindleway/tun_io_contexts.h"
+#include "Brindleway/datapath/tun_io_contexts.h"
 
-#include "Brindleway/message_dispatch.h"
+#include "platform/net/ipv4_prefix.h"
 
 namespace brindleway {
 
@@ -8,7 +8,7 @@ AdapterContext MakeAdapterContext(const DataPathContext& ctx) {
   AdapterContext adapter;
   adapter.device = ctx.adapter;
   adapter.ownAddress = ctx.tunnelAddress;
-  adapter.prefixLength = MaskPrefixLength(ctx.tunnelMask);
+  adapter.prefixLength = platform::net::MaskPrefixLength(ctx.tunnelMask);
   adapter.mtu = ctx.mtu;
   return adapter;
 }

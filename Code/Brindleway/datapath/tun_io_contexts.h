@@ -17,11 +17,11 @@
 #include <array>
 #include <cstdint>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/data_path_context.h"
-#include "Brindleway/packet_buffer_pool.h"
-#include "Brindleway/packet_queue.h"
-#include "Brindleway/udp_batch.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_queue.h"
+#include "Brindleway/datapath/udp_batch.h"
 #include "platform/tun/tun.h"
 
 namespace brindleway {

@@ -1,15 +1,15 @@
-#include "Brindleway/tun_io_loop.h"
+#include "Brindleway/datapath/tun_io_loop.h"
 
 #include <poll.h>
 
 #include <cerrno>
 #include <thread>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/timing_trace.h"
-#include "Brindleway/device_path.h"
-#include "Brindleway/udp_side.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/device_path.h"
+#include "Brindleway/datapath/timing_trace.h"
+#include "Brindleway/datapath/udp_side.h"
 #include "support/log.h"
 
 namespace brindleway {

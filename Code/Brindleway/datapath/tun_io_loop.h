@@ -23,9 +23,9 @@
 
 #include <atomic>
 
-#include "Brindleway/data_path_context.h"
-#include "Brindleway/stoppable_thread.h"
-#include "Brindleway/tun_io_contexts.h"
+#include "Brindleway/common/stoppable_thread.h"
+#include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/tun_io_contexts.h"
 #include "platform/sync/event.h"
 
 namespace brindleway {

@@ -1,12 +1,12 @@
-#include "Brindleway/tun_keepalive.h"
+#include "Brindleway/datapath/tun_keepalive.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/udp_side.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/datapath/udp_side.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "Brindleway/data_path_context.h"
-#include "Brindleway/stoppable_thread.h"
+#include "Brindleway/common/stoppable_thread.h"
+#include "Brindleway/datapath/data_path_context.h"
 #include "platform/sync/event.h"
 #include "platform/sync/periodic_timer.h"
 

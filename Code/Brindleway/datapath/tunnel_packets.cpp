@@ -1,4 +1,4 @@
-#include "Brindleway/tunnel_packets.h"
+#include "Brindleway/datapath/tunnel_packets.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/protocol_version.h"
 #include "platform/net/internet_checksum.h"
 #include "support/log.h"
 #include "support/wire.h"

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Brindleway/data_path_context.h"
+#include "Brindleway/datapath/data_path_context.h"
 
 namespace brindleway {
 

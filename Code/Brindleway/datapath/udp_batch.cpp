@@ -1,4 +1,4 @@
-#include "Brindleway/udp_batch.h"
+#include "Brindleway/datapath/udp_batch.h"
 
 #include <netinet/udp.h>
 #include <sys/socket.h>

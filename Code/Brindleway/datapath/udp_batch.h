@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <span>
 
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace brindleway {
 

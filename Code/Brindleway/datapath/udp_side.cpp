@@ -1,4 +1,4 @@
-#include "Brindleway/udp_side.h"
+#include "Brindleway/datapath/udp_side.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -7,14 +7,14 @@
 #include <ctime>
 #include <string>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/device_path.h"
-#include "Brindleway/esp_packet.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/tunnel_packets.h"
-#include "Brindleway/udp_batch.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/datapath/device_path.h"
+#include "Brindleway/datapath/esp_packet.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/tunnel_packets.h"
+#include "Brindleway/datapath/udp_batch.h"
 #include "support/log.h"
 
 namespace brindleway {

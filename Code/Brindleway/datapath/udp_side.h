@@ -24,7 +24,7 @@
 
 #include <netinet/in.h>
 
-#include "Brindleway/tun_io_contexts.h"
+#include "Brindleway/datapath/tun_io_contexts.h"
 
 namespace brindleway {
 

@@ -8,8 +8,8 @@
 //     script end), joins both threads and resets the event.
 #include <system_error>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/security_check.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/hostcheck/security_check.h"
 #include "support/log.h"
 
 namespace brindleway {

@@ -1,4 +1,4 @@
-#include "Brindleway/host_check_files.h"
+#include "Brindleway/hostcheck/host_check_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

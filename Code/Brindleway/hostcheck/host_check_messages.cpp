@@ -1,10 +1,10 @@
-#include "Brindleway/host_check_messages.h"
+#include "Brindleway/hostcheck/host_check_messages.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/ctrl_protocol.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/ctrl_protocol.h"
 
 namespace brindleway {
 namespace {

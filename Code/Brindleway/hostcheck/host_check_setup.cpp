@@ -1,4 +1,4 @@
-#include "Brindleway/host_check_setup.h"
+#include "Brindleway/hostcheck/host_check_setup.h"
 
 namespace brindleway {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "Brindleway/channel_session.h"
-#include "Brindleway/security_check.h"
+#include "Brindleway/channel/channel_session.h"
+#include "Brindleway/hostcheck/security_check.h"
 
 namespace brindleway {
 

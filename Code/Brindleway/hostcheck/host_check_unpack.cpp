@@ -1,4 +1,4 @@
-#include "Brindleway/host_check_unpack.h"
+#include "Brindleway/hostcheck/host_check_unpack.h"
 
 #include <unistd.h>
 #include <zlib.h>

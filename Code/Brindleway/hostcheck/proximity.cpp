@@ -1,4 +1,4 @@
-#include "Brindleway/proximity.h"
+#include "Brindleway/hostcheck/proximity.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

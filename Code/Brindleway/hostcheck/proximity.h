@@ -20,9 +20,9 @@
 #include <mutex>
 #include <vector>
 
-#include "Brindleway/channel_session.h"
-#include "Brindleway/session_lists.h"
-#include "Brindleway/stoppable_thread.h"
+#include "Brindleway/adapter/session_lists.h"
+#include "Brindleway/channel/channel_session.h"
+#include "Brindleway/common/stoppable_thread.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"

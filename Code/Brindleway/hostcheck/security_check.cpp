@@ -1,4 +1,4 @@
-#include "Brindleway/security_check.h"
+#include "Brindleway/hostcheck/security_check.h"
 
 #include <openssl/evp.h>
 #include <unistd.h>
@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/gui_reports.h"
-#include "Brindleway/host_check_messages.h"
-#include "Brindleway/host_check_unpack.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/hostcheck/host_check_messages.h"
+#include "Brindleway/hostcheck/host_check_unpack.h"
 #include "platform/paths/paths.h"
 #include "platform/process/desktop_user.h"
 #include "platform/process/script_runner.h"

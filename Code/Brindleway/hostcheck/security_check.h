@@ -32,10 +32,10 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/control_channel.h"
-#include "Brindleway/host_check_files.h"
-#include "Brindleway/message_dispatch.h"
-#include "Brindleway/negotiation_requests.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/message_dispatch.h"
+#include "Brindleway/control/negotiation_requests.h"
+#include "Brindleway/hostcheck/host_check_files.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 

@@ -4,7 +4,7 @@
 //   3. no argument: run the service body in the console, stopped by SIGTERM/SIGINT;
 //      else dispatch the options
 //   4. log clean-up
-#include "Brindleway/brindleway.h"
+#include "Brindleway/service/brindleway.h"
 
 #include <strings.h>
 
@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "Brindleway/channel_service.h"
-#include "Brindleway/service_install.h"
+#include "Brindleway/service/channel_service.h"
+#include "Brindleway/service/service_install.h"
 #include "platform/registry/registry.h"
 #include "platform/service/stop_signals.h"
 #include "platform/sync/event.h"

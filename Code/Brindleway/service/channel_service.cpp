@@ -8,28 +8,28 @@
 //   5. stop and join the client threads, post the exit message and join the
 //      channel thread (on every way out of the loop)
 //   6. clean up in reverse order
-#include "Brindleway/channel_service.h"
+#include "Brindleway/service/channel_service.h"
 
 #include <openssl/ssl.h>
 
 #include <memory>
 #include <system_error>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/channel_session.h"
-#include "Brindleway/channel_thread.h"
-#include "Brindleway/client_threads.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/data_path.h"
-#include "Brindleway/host_check_setup.h"
-#include "Brindleway/host_texts.h"
-#include "Brindleway/proximity.h"
-#include "Brindleway/security_check.h"
-#include "Brindleway/session_routes.h"
-#include "Brindleway/sms_auth.h"
-#include "Brindleway/usb_key_pin.h"
-#include "Brindleway/gui_command.h"
-#include "Brindleway/gui_reports.h"
+#include "Brindleway/adapter/session_routes.h"
+#include "Brindleway/channel/channel_session.h"
+#include "Brindleway/channel/data_path.h"
+#include "Brindleway/channel/sms_auth.h"
+#include "Brindleway/channel/usb_key_pin.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/gui_reports.h"
+#include "Brindleway/control/host_texts.h"
+#include "Brindleway/hostcheck/host_check_setup.h"
+#include "Brindleway/hostcheck/proximity.h"
+#include "Brindleway/hostcheck/security_check.h"
+#include "Brindleway/service/channel_thread.h"
+#include "Brindleway/service/client_threads.h"
+#include "Brindleway/service/gui_command.h"
 #include "platform/pipe/pipe.h"
 #include "platform/process/desktop_user.h"
 #include "platform/win32/win32_error.h"

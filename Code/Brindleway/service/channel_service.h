@@ -1,7 +1,7 @@
 // The run body of the tunnel service, in the console or as the service.
 #pragma once
 
-#include "Brindleway/channel_session.h"
+#include "Brindleway/channel/channel_session.h"
 #include "platform/sync/event.h"
 #include "platform/sync/instance_lock.h"
 

@@ -8,14 +8,14 @@
 //   reopen result -> stop reconnecting on success, expiry or SMS; else retry every 60 s
 //   rekey     -> SetupChannel with rekey on this thread; age the old key for 30 s
 //   exit      -> close and end the thread
-#include "Brindleway/channel_thread.h"
+#include "Brindleway/service/channel_thread.h"
 
 #include <future>
 #include <optional>
 #include <memory>
 
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/protocol_version.h"
 #include "support/log.h"
 
 namespace brindleway {

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/channel_ops.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/common/channel_ops.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 #include "platform/sync/message_queue.h"

@@ -1,4 +1,4 @@
-#include "Brindleway/client_threads.h"
+#include "Brindleway/service/client_threads.h"
 
 namespace brindleway {
 

@@ -1,9 +1,9 @@
-#include "Brindleway/gui_command.h"
+#include "Brindleway/service/gui_command.h"
 
 #include <cstring>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "platform/win32/win32_error.h"
 #include "support/conn_info_codec.h"
 #include "support/log.h"

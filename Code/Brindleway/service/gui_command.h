@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "Brindleway/channel_context.h"
-#include "Brindleway/channel_ops.h"
+#include "Brindleway/common/channel_context.h"
+#include "Brindleway/common/channel_ops.h"
 #include "platform/pipe/pipe.h"
 #include "platform/sync/event.h"
 
@@ -25,7 +25,6 @@ inline constexpr uint8_t VQ_SMS_AUTH = 11;
 inline constexpr uint8_t VQ_SMS_AUTH_REQ = 12;
 
 inline constexpr size_t kInqueryReplySize = 65;
-inline constexpr int kGuiWatchdogStart = 10;
 // A client that does not take its reply within this is dropped.
 inline constexpr int kCommandWriteTimeoutMs = 5000;
 

@@ -1,4 +1,4 @@
-#include "Brindleway/brindleway.h"
+#include "Brindleway/service/brindleway.h"
 #include "platform/service/stop_signals.h"
 
 int main(int argc, char* argv[]) {

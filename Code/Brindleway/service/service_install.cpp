@@ -1,11 +1,11 @@
-#include "Brindleway/service_install.h"
+#include "Brindleway/service/service_install.h"
 
 #include <chrono>
 #include <memory>
 #include <thread>
 
-#include "Brindleway/channel_service.h"
-#include "Brindleway/constants.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/service/channel_service.h"
 #include "platform/paths/paths.h"
 #include "platform/service/service.h"
 #include "platform/sync/event.h"

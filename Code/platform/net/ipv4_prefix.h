@@ -17,6 +17,12 @@ inline std::optional<int> PrefixFromMask(uint32_t maskNet) {
   return std::popcount(host);
 }
 
+// Leading one bits of a mask in network order (never more than 32); a mask
+// with holes counts up to its first hole.
+inline int MaskPrefixLength(uint32_t maskNet) {
+  return std::countl_one(ntohl(maskNet));
+}
+
 inline uint32_t MaskFromPrefix(int prefix) {
   if (prefix <= 0) return 0;
   if (prefix >= 32) return 0xFFFFFFFFu;

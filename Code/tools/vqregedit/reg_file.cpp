@@ -1,4 +1,4 @@
-#include "platform/registry/tools/reg_file.h"
+#include "tools/vqregedit/reg_file.h"
 
 #include <strings.h>
 

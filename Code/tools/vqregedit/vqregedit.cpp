@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry/tools/reg_file.h"
+#include "tools/vqregedit/reg_file.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // DNS servers, binding order and WINS servers of the tunnel interface, and
 // the text replacement the binding order is edited with.
-#include "Brindleway/adapter_address.h"
+#include "Brindleway/adapter/adapter_address.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The route code's retry ladder against a scripted route layer.
-#include "Brindleway/route_entry.h"
+#include "Brindleway/adapter/route_entry.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

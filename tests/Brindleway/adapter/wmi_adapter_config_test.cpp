@@ -1,6 +1,6 @@
 // The method-call sequence over a fake set of configuration instances; the
 // real instances and methods run in tests/netns/wmi_adapter_config_test.cpp.
-#include "Brindleway/wmi_adapter_config.h"
+#include "Brindleway/adapter/wmi_adapter_config.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/debug_trace.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "support/log.h"

@@ -2,7 +2,7 @@
 // whole negotiation for version 1 and 2 gateways, each failing step, the
 // heart-beat of version 1 gateways and the close under way. The data path,
 // which is not part of the set-up, is a recording stand-in.
-#include "Brindleway/channel_session.h"
+#include "Brindleway/channel/channel_session.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +11,17 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/channel_thread.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/traffic_counters.h"
+#include "Brindleway/post_recorder.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/traffic_counters.h"
 #include "Brindleway/fixed_network.h"
 #include "Brindleway/password_login.h"
-#include "Brindleway/post_recorder.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/service/channel_thread.h"
 #include "common/eventually.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"

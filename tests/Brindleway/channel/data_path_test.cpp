@@ -1,14 +1,14 @@
 // The key block, the data path's refusal outside the keyed state, and the
 // small text helpers of the session.
-#include "Brindleway/data_path.h"
+#include "Brindleway/channel/data_path.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "Brindleway/dhcp_client.h"
-#include "Brindleway/host_texts.h"
-#include "Brindleway/key_block.h"
+#include "Brindleway/adapter/dhcp_client.h"
+#include "Brindleway/control/host_texts.h"
+#include "Brindleway/datapath/key_block.h"
 #include "Brindleway/recording_gui_reports.h"
 #include "common/temp_root.h"
 #include "support/text_convert.h"

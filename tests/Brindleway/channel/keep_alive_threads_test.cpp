@@ -6,7 +6,7 @@
 // silence, an error answer or a dropped connection end it with the code
 // posted to the channel thread, and a stop while an answer is delayed
 // joins promptly and posts nothing.
-#include "Brindleway/keep_alive_threads.h"
+#include "Brindleway/channel/keep_alive_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -17,23 +17,23 @@
 #include <utility>
 #include <vector>
 
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/ctrl_protocol.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/ctrl_protocol.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/recording_gui_reports.h"
+#include "Brindleway/service/gui_command.h"
 #include "Brindleway/status_session.h"
-#include "Brindleway/gui_command.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/tls_context.h"
 #include "common/eventually.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "gateway/scripted_replies.h"
 #include "gateway/tls_gateway.h"
 #include "platform/sync/clock.h"
-#include "post_recorder.h"
-#include "recording_gui_reports.h"
+#include "Brindleway/post_recorder.h"
 #include "support/log.h"
 
 namespace brindleway {

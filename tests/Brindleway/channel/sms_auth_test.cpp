@@ -3,7 +3,7 @@
 // its own thread as on the set-up's worker; the test plays the channel
 // thread with the user's codes and resend requests. The ten-minute wait
 // runs on a fake clock.
-#include "Brindleway/sms_auth.h"
+#include "Brindleway/channel/sms_auth.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/control_channel.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/message_dispatch.h"
+#include "Brindleway/control/tls_context.h"
 #include "Brindleway/fixed_network.h"
-#include "Brindleway/message_dispatch.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
-#include "Brindleway/tls_context.h"
 #include "common/eventually.h"
 #include "common/shared_list.h"
 #include "common/temp_root.h"

@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/channel_session.h"
-#include "Brindleway/channel_thread.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/esp_sa.h"
+#include "Brindleway/channel/channel_session.h"
+#include "Brindleway/channel/sms_auth.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/datapath/esp_sa.h"
 #include "Brindleway/fixed_network.h"
 #include "Brindleway/password_login.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
-#include "Brindleway/sms_auth.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/service/channel_thread.h"
 #include "common/eventually.h"
 #include "common/shared_list.h"
 #include "common/temp_root.h"

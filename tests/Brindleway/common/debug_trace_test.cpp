@@ -1,6 +1,6 @@
 // Trace lines appear only for the mask bits the client application set, and
 // are cut like a log line.
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/debug_trace.h"
 
 #include <gtest/gtest.h>
 

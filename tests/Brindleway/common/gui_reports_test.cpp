@@ -1,6 +1,6 @@
 // Reports to the client application's pipe: the bytes of each report, and
 // a client application that is absent, silent, closing or stuck.
-#include "Brindleway/gui_reports.h"
+#include "Brindleway/common/gui_reports.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The control channel's connect against the test gateway on loopback: the
 // proxy exchange, the connect deadline, the gateway certificate's validity
 // reports, the negotiated protocol, the captured addresses and the close.
-#include "Brindleway/control_channel.h"
+#include "Brindleway/control/control_channel.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/ctrl_stream_framer.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/ctrl_stream_framer.h"
+#include "Brindleway/control/tls_context.h"
 #include "common/eventually.h"
 #include "common/fake_report_server.h"
 #include "common/log_reader.h"
@@ -27,8 +27,8 @@
 #include "support/log.h"
 #include "support/registry_helpers.h"
 
-#include "protocol_version_scope.h"
-#include "recording_gui_reports.h"
+#include "Brindleway/protocol_version_scope.h"
+#include "Brindleway/recording_gui_reports.h"
 
 namespace brindleway {
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/ctrl_message.h"
 #include "gateway/gateway_codec.h"
 
-#include "protocol_version_scope.h"
+#include "Brindleway/protocol_version_scope.h"
 
 namespace brindleway {
 namespace {

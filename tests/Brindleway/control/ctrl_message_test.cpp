@@ -1,6 +1,6 @@
 // Control messages: the bytes the writer puts on the wire, the version and
 // length rules of the parser, and what the getters find.
-#include "Brindleway/ctrl_message.h"
+#include "Brindleway/control/ctrl_message.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/protocol_version.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "support/log.h"
 
-#include "protocol_version_scope.h"
+#include "Brindleway/protocol_version_scope.h"
 
 namespace brindleway {
 namespace {

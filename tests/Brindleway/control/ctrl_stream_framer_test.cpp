@@ -1,6 +1,6 @@
 // The framer cuts a TLS byte stream into whole control messages, whatever
 // the reads look like, and gives up on a length no message can have.
-#include "Brindleway/ctrl_stream_framer.h"
+#include "Brindleway/control/ctrl_stream_framer.h"
 
 #include <gtest/gtest.h>
 

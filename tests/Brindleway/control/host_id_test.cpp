@@ -1,5 +1,5 @@
 // The host identifier built from the board, processor and BIOS serials.
-#include "Brindleway/host_id.h"
+#include "Brindleway/control/host_id.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 // read step's one-message-per-call framing and the per-session request lock.
 // A small stand-in dispatch moves the negotiation state the way the gateway's
 // answers would.
-#include "Brindleway/negotiation_requests.h"
+#include "Brindleway/control/negotiation_requests.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,10 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/ctrl_message.h"
-#include "Brindleway/protocol_version.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/control/ctrl_message.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/recording_gui_reports.h"
 #include "common/eventually.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
@@ -28,7 +29,6 @@
 #include "gateway/tls_gateway.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
-#include "recording_gui_reports.h"
 
 namespace brindleway {
 namespace {

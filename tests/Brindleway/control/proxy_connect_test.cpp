@@ -1,5 +1,5 @@
 // The CONNECT request's bytes and the reading of the proxy's status line.
-#include "Brindleway/proxy_connect.h"
+#include "Brindleway/control/proxy_connect.h"
 
 #include <gtest/gtest.h>
 

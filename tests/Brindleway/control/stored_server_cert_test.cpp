@@ -3,7 +3,7 @@
 // address with its product version, the web portal's new-certificate flag,
 // the leaf-only rule for chains, certificates too long for the block,
 // damaged files, and the validity reports of each connection.
-#include "Brindleway/stored_server_cert.h"
+#include "Brindleway/control/stored_server_cert.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/control_channel.h"
-#include "Brindleway/dotted_version.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/dotted_version.h"
+#include "Brindleway/control/tls_context.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "gateway/test_chain.h"
@@ -31,7 +31,7 @@
 #include "support/registry_helpers.h"
 #include "support/utf16.h"
 
-#include "recording_gui_reports.h"
+#include "Brindleway/recording_gui_reports.h"
 
 namespace brindleway {
 namespace {

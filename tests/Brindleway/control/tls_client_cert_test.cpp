@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/control_channel.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/control/control_channel.h"
+#include "Brindleway/control/tls_context.h"
 #include "common/softhsm_user.h"
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
@@ -18,7 +18,7 @@
 #include "support/registry_helpers.h"
 #include "support/registry_value.h"
 
-#include "recording_gui_reports.h"
+#include "Brindleway/recording_gui_reports.h"
 
 namespace brindleway {
 namespace {

@@ -14,20 +14,20 @@
 #include <optional>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/data_path_context.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/packet_buffer_pool.h"
-#include "Brindleway/traffic_counters.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
+#include "Brindleway/datapath/traffic_counters.h"
+#include "Brindleway/protocol_version_scope.h"
 #include "common/eventually.h"
 #include "common/temp_root.h"
 #include "gateway/udp_data_plane.h"
 #include "platform/tun/tun_channel.h"
 #include "platform/unique_fd.h"
-#include "post_recorder.h"
-#include "protocol_version_scope.h"
+#include "Brindleway/post_recorder.h"
 #include "support/log.h"
 
 namespace brindleway::dptest {

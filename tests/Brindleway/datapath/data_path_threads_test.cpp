@@ -2,7 +2,7 @@
 // and the packet pool come up on one context, traffic and keep-alives flow
 // to the test gateway, and the stop joins both threads before the pool
 // goes, leaving the stop events ready for the next channel.
-#include "Brindleway/data_path_threads.h"
+#include "Brindleway/datapath/data_path_threads.h"
 
 #include <gtest/gtest.h>
 

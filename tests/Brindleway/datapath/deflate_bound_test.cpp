@@ -3,7 +3,7 @@
 // makes at least that many bytes of it (inputs of every kind, around the
 // sizes and the saving threshold the packet path uses), and it does claim
 // enough for random payloads, which is what the bound is for.
-#include "Brindleway/deflate_bound.h"
+#include "Brindleway/datapath/deflate_bound.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -3,14 +3,14 @@
 // reads, IPv6 and garbage dropped by their own length or whole), which
 // destinations are broadcast or multicast, and the writes to the adapter
 // with fragmentation, retries and counting.
-#include "Brindleway/device_path.h"
+#include "Brindleway/datapath/device_path.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "Brindleway/tun_io_contexts.h"
-#include "Brindleway/udp_side.h"
+#include "Brindleway/datapath/tun_io_contexts.h"
+#include "Brindleway/datapath/udp_side.h"
 #include "data_path_fixture.h"
 #include "ipv4_test_packets.h"
 

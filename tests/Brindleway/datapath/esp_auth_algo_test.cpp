@@ -1,7 +1,7 @@
 // The HMAC table and esp_hmac: RFC 2202 / RFC 2286 / RFC 4231 vectors cut
 // to the ICV lengths in both modes, one flipped bit refused, the states of
 // a key reused across packets, and keys longer than 64 bytes refused.
-#include "Brindleway/auth_algo.h"
+#include "Brindleway/datapath/auth_algo.h"
 
 #include <gtest/gtest.h>
 

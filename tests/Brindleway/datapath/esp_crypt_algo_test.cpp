@@ -1,7 +1,7 @@
 // The cipher table: names, order and sizes, the key-length rules of each
 // entry, and known-answer CBC vectors through the table's calling form,
 // with the IV buffer ending as the last ciphertext block.
-#include "Brindleway/crypt_algo.h"
+#include "Brindleway/datapath/crypt_algo.h"
 
 #include <gtest/gtest.h>
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/esp_packet.h"
-#include "Brindleway/esp_sa.h"
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/esp_packet.h"
+#include "Brindleway/datapath/esp_sa.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "gateway/esp_peer.h"

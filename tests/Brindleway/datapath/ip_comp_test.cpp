@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/ip_compressor.h"
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/ip_compressor.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "support/log.h"

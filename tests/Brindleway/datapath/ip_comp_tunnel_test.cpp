@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "Brindleway/channel_ops.h"
-#include "Brindleway/traffic_counters.h"
-#include "Brindleway/tun_io_loop.h"
+#include "Brindleway/common/channel_ops.h"
+#include "Brindleway/datapath/traffic_counters.h"
+#include "Brindleway/datapath/tun_io_loop.h"
 #include "data_path_fixture.h"
 #include "ipv4_test_packets.h"
 

@@ -1,7 +1,7 @@
 // Fragmentation on the way to the adapter: every case is reassembled here
 // independently, each fragment's header checksum verified, and the queue
 // order checked; packets whose lengths disagree are refused untouched.
-#include "Brindleway/ip_frag.h"
+#include "Brindleway/datapath/ip_frag.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // limit, reuse, the descriptors (also one held past its pool's end), the
 // refusal of buffers that aren't the pool's, and the lock under four
 // threads.
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 
 #include <gtest/gtest.h>
 

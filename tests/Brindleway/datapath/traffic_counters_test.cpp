@@ -1,6 +1,6 @@
 // Traffic counters and what the status reply gets from them and from the
 // compression statistics.
-#include "Brindleway/traffic_counters.h"
+#include "Brindleway/datapath/traffic_counters.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/ip_comp.h"
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/ip_comp.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 #include "common/temp_root.h"
 #include "support/byte_counters.h"
 #include "support/log.h"

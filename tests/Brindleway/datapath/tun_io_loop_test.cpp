@@ -5,7 +5,7 @@
 // that must leave the tunnel up, and the ways the threads end (stop: 0 and
 // nothing posted; a broken adapter or socket: both directions end, 4004
 // once). An idle loop sleeps.
-#include "Brindleway/tun_io_loop.h"
+#include "Brindleway/datapath/tun_io_loop.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // 52 once more than 60 s pass after that switch, and 30 s again as soon as
 // anything arrives. The thread itself sends through the real socket to the
 // test gateway, whose own decryption shows the keep-alive's size.
-#include "Brindleway/tun_keepalive.h"
+#include "Brindleway/datapath/tun_keepalive.h"
 
 #include <gtest/gtest.h>
 

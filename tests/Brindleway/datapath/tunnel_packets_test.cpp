@@ -1,7 +1,7 @@
 // Tunnel control packets: the bytes of our keep-alives and logout (golden,
 // with every checksum recomputed here), and the receiver's verdict on the
 // gateway's packets, built by the test gateway's own code.
-#include "Brindleway/tunnel_packets.h"
+#include "Brindleway/datapath/tunnel_packets.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "Brindleway/constants.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/protocol_version_scope.h"
 #include "common/temp_root.h"
 #include "gateway/udp_data_plane.h"
 #include "ipv4_test_packets.h"
 #include "platform/sync/clock.h"
-#include "post_recorder.h"
-#include "protocol_version_scope.h"
+#include "Brindleway/post_recorder.h"
 #include "support/log.h"
 
 namespace brindleway {

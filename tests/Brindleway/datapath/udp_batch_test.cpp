@@ -4,7 +4,7 @@
 // where the socket refuses it, one by one; a receive gives each datagram's
 // whole length (also past its buffer) and sender, and nothing waiting is
 // not an error.
-#include "Brindleway/udp_batch.h"
+#include "Brindleway/datapath/udp_batch.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "Brindleway/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_pool.h"
 #include "data_path_fixture.h"
 
 namespace brindleway {

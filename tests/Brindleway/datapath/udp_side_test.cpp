@@ -2,7 +2,7 @@
 // the logout and the keep-alive reach the test gateway encrypted and decrypt
 // to our control packets; the heart-beat is the single byte 0xFF; without a
 // socket nothing is sent.
-#include "Brindleway/udp_side.h"
+#include "Brindleway/datapath/udp_side.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 #include <chrono>
 #include <string>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/host_check_fixture.h"
-#include "Brindleway/host_check_setup.h"
-#include "Brindleway/tunnel_packets.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/tunnel_packets.h"
+#include "Brindleway/hostcheck/host_check_fixture.h"
+#include "Brindleway/hostcheck/host_check_setup.h"
 #include "common/eventually.h"
 #include "gateway/udp_data_plane.h"
 #include "platform/sync/clock.h"

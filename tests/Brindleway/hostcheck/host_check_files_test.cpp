@@ -1,7 +1,7 @@
 // The host-check folder as root sees it: a link planted at any host-check
 // file name is never followed, a FIFO never blocks a read, sizes are
 // capped, and a folder others may write in is not trusted.
-#include "Brindleway/host_check_files.h"
+#include "Brindleway/hostcheck/host_check_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/hostcheck/security_check.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
-#include "Brindleway/security_check.h"
-#include "Brindleway/tls_context.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "gateway/host_check_exchange.h"

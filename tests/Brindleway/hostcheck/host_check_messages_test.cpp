@@ -1,7 +1,7 @@
 // The host check's messages to the gateway, read back with the gateway's
 // own codec: the digest answer on the control channel and on a connection
 // of its own, and the result cut into pieces of at most 512 bytes.
-#include "Brindleway/host_check_messages.h"
+#include "Brindleway/hostcheck/host_check_messages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Unpacking the host-check script: UTF-8 cut anywhere between chunks gives
 // exactly the UTF-16LE of the whole text, and what is not a whole gzip
 // stream of text is refused.
-#include "Brindleway/host_check_unpack.h"
+#include "Brindleway/hostcheck/host_check_unpack.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Proximity detection against UDP echo responders on loopback addresses,
 // each answering after its own delay, or never. Round limits are shortened
 // so a detection takes about a second; the measurement itself is real.
-#include "Brindleway/proximity.h"
+#include "Brindleway/hostcheck/proximity.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/message_dispatch.h"
 #include "Brindleway/fixed_network.h"
-#include "Brindleway/message_dispatch.h"
 #include "Brindleway/protocol_version_scope.h"
 #include "Brindleway/recording_gui_reports.h"
 #include "common/eventually.h"

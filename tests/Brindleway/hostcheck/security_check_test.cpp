@@ -2,7 +2,7 @@
 // digest answer with and without a download, the script run with the
 // interpreter's arguments, the result and the verdict, the error report, and what
 // is kept when the script can't be fetched or run.
-#include "Brindleway/security_check.h"
+#include "Brindleway/hostcheck/security_check.h"
 
 #include <sys/types.h>
 
@@ -14,12 +14,12 @@
 #include <future>
 #include <string>
 
-#include "Brindleway/channel_session.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/esp_sa.h"
+#include "Brindleway/channel/channel_session.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/esp_sa.h"
 #include "Brindleway/fixed_network.h"
-#include "Brindleway/host_check_fixture.h"
-#include "Brindleway/host_check_setup.h"
+#include "Brindleway/hostcheck/host_check_fixture.h"
+#include "Brindleway/hostcheck/host_check_setup.h"
 #include "Brindleway/password_login.h"
 #include "common/eventually.h"
 #include "common/run_as_user.h"

@@ -8,14 +8,14 @@
 #include <atomic>
 #include <thread>
 
-#include "Brindleway/channel_service.h"
-#include "Brindleway/constants.h"
-#include "Brindleway/esp_sa.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/control/tls_context.h"
+#include "Brindleway/datapath/esp_sa.h"
 #include "Brindleway/fixed_network.h"
-#include "Brindleway/gui_command.h"
 #include "Brindleway/password_login.h"
 #include "Brindleway/protocol_version_scope.h"
-#include "Brindleway/tls_context.h"
+#include "Brindleway/service/channel_service.h"
+#include "Brindleway/service/gui_command.h"
 #include "common/eventually.h"
 #include "common/fake_report_server.h"
 #include "common/temp_root.h"

@@ -1,8 +1,8 @@
 // The channel thread against a fake channel session and a fake clock:
 // which timers run after each message, what is reported, and how a running
 // set-up is refused, cancelled and joined.
+#include "Brindleway/service/channel_thread.h"
 #include "common/eventually.h"
-#include "Brindleway/channel_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/protocol_version.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/protocol_version.h"
+#include "Brindleway/recording_gui_reports.h"
 #include "common/temp_root.h"
-#include "recording_gui_reports.h"
 #include "support/log.h"
 
 namespace brindleway {

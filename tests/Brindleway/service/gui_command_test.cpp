@@ -1,7 +1,7 @@
 // The command pipe's requests: what each one changes, what it posts to the
 // channel thread and what it answers, byte for byte; malformed requests
 // change nothing; whole messages up to the pipe's limit over a real pipe.
-#include "Brindleway/gui_command.h"
+#include "Brindleway/service/gui_command.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <thread>
 
-#include "Brindleway/constants.h"
-#include "Brindleway/debug_trace.h"
+#include "Brindleway/common/constants.h"
+#include "Brindleway/common/debug_trace.h"
 #include "Brindleway/status_session.h"
 #include "common/temp_root.h"
 #include "platform/pipe/pipe.h"

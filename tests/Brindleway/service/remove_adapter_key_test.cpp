@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "Brindleway/brindleway.h"
+#include "Brindleway/service/brindleway.h"
 #include "common/run_as_user.h"
 #include "common/temp_root.h"
 #include "platform/registry/registry.h"
