@@ -38,18 +38,33 @@ class NetIpHelperTest : public vqtest::NetnsTest {
 };
 
 TEST_F(NetIpHelperTest, AddressTableReadsWhatIpMade) {
-  ASSERT_EQ(Ip({"addr", "add", "10.77.1.9/20", "dev", "vqc0"}), 0);
+  // Broadcast with the host part all ones, all zeros, and none at all.
+  ASSERT_EQ(Ip({"addr", "add", "10.77.1.9/20", "brd", "+", "dev", "vqc0"}), 0);
+  ASSERT_EQ(Ip({"addr", "add", "10.99.0.1/24", "brd", "10.99.0.0", "dev", "vqc0"}), 0);
+  ASSERT_EQ(Ip({"addr", "add", "10.88.0.1/24", "dev", "vqc0"}), 0);
   std::vector<net::IpAddrRow> rows;
   ASSERT_EQ(net::GetIpAddrTable(rows), 0u);
-  auto has = [&](const char* addr, const char* mask, uint32_t index) {
-    return std::any_of(rows.begin(), rows.end(), [&](const net::IpAddrRow& r) {
+  auto find = [&](const char* addr, const char* mask, uint32_t index) -> const net::IpAddrRow* {
+    auto it = std::find_if(rows.begin(), rows.end(), [&](const net::IpAddrRow& r) {
       return r.addr == A(addr) && r.mask == A(mask) && r.ifIndex == index;
     });
+    return it == rows.end() ? nullptr : &*it;
   };
-  EXPECT_TRUE(has("127.0.0.1", "255.0.0.0", 1));
-  EXPECT_TRUE(has("10.123.0.2", "255.255.255.0", veth_));
-  EXPECT_TRUE(has("10.77.1.9", "255.255.240.0", veth_));
-  EXPECT_EQ(rows.size(), 3u);
+  EXPECT_NE(find("127.0.0.1", "255.0.0.0", 1), nullptr);
+  EXPECT_NE(find("10.123.0.2", "255.255.255.0", veth_), nullptr);
+  const struct {
+    const char* addr;
+    const char* mask;
+    uint32_t bcast;
+  } ours[] = {{"10.77.1.9", "255.255.240.0", 1}, {"10.99.0.1", "255.255.255.0", 0}, {"10.88.0.1", "255.255.255.0", 0}};
+  for (const auto& c : ours) {
+    SCOPED_TRACE(c.addr);
+    const net::IpAddrRow* row = find(c.addr, c.mask, veth_);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->bcastAddr, c.bcast);
+    EXPECT_EQ(row->reasmSize, 0xFFFFu);
+  }
+  EXPECT_EQ(rows.size(), 5u);
 }
 
 TEST_F(NetIpHelperTest, RouteTableReadsWhatIpMade) {

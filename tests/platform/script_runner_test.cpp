@@ -93,14 +93,16 @@ TEST_F(ScriptRunnerTest, TimeOutAndCancelKillTheWholeProcessGroup) {
     std::remove((dir_ + "/result.data").c_str());
     Event cancel(Event::Reset::Manual);
     std::thread setter;
+    // The end comes once the grandchild exists (a loaded machine may take a
+    // while to start it), so that there is a group to kill.
     if (viaCancel) {
-      setter = std::thread([&cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      setter = std::thread([this, &cancel] {
+        vqtest::Eventually([this] { return Result().rfind("child=", 0) == 0; });
         cancel.Set();
       });
     }
     const ScriptOutcome outcome =
-        RunScriptAs(Command("spawn-sleep 30000\nsleep 30000\n"), me_, viaCancel ? -1 : 300, &cancel);
+        RunScriptAs(Command("spawn-sleep 30000\nsleep 30000\n"), me_, viaCancel ? -1 : 3000, &cancel);
     if (setter.joinable()) setter.join();
     EXPECT_EQ(outcome.end, viaCancel ? ScriptEnd::Cancelled : ScriptEnd::TimedOut);
     EXPECT_TRUE(ProcessGone(outcome.pid));

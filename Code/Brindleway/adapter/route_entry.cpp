@@ -158,9 +158,8 @@ void PrintIpAddrTable(const RouteOps& ops) {
     std::printf("\tAddress: %x\n", row.addr);
     std::printf("\tMask:    %x\n", row.mask);
     std::printf("\tIndex:   %x\n", row.ifIndex);
-    // Broadcasts use the all-ones host part; datagrams reassemble up to 64 KiB.
-    std::printf("\tBCast:   %x\n", 1u);
-    std::printf("\tReasm:   %x\n", 0xFFFFu);
+    std::printf("\tBCast:   %x\n", row.bcastAddr);
+    std::printf("\tReasm:   %x\n", row.reasmSize);
   }
   std::fflush(stdout);
 }

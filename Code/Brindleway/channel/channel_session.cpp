@@ -241,7 +241,7 @@ int ChannelSession::HandPreferredGateways(const platform::Event& cancel) {
 }
 
 int ChannelSession::RunHostCheck(uint32_t reconnect) {
-  int r = WaitHostCheckDigest(session_);
+  int r = env_.parts.hostCheckDigest ? env_.parts.hostCheckDigest(session_) : WaitHostCheckDigest(session_);
   if (r == VQ_ERR_HOST_CHECK_SKIPPED) return 0;
   if (r != 0) {
     if (env_.closeTunnelChannel) env_.closeTunnelChannel();
@@ -254,10 +254,10 @@ int ChannelSession::RunHostCheck(uint32_t reconnect) {
     LogPrint(LOG_ERR, "ProcessVBS failed\n");
     return VQ_ERR_HOST_CHECK_FAILED;
   }
-  if (r = env_.parts.hostCheck(session_); r != 0) {
+  if (const HostCheckOutcome outcome = env_.parts.hostCheck(session_); outcome.code != 0) {
     if (env_.closeTunnelChannel) env_.closeTunnelChannel();
-    ReportFailure(r, reconnect);
-    return r;
+    if (outcome.report) ReportFailure(outcome.code, reconnect);
+    return outcome.code;
   }
   return 0;
 }

@@ -39,6 +39,13 @@ struct ProximityEntry {
 
 // What the set-up and the close call that other parts of the service
 // provide. An empty function means that part is not there.
+// How the set-up's host check ended: code 0 goes on. A script that could not
+// run ends the set-up without a report; the gateway's refusal is reported.
+struct HostCheckOutcome {
+  int code = 0;
+  bool report = true;
+};
+
 struct SessionParts {
   // The data path: adapter, data socket, routes, DNS, data-path threads.
   // 0 or the start's code. The stop undoes it and logs out.
@@ -49,9 +56,13 @@ struct SessionParts {
   std::function<int(CChannelSession&)> smsExchange;
   std::function<void(const std::string& code)> smsCode;
   std::function<void()> smsResend;
+  // The set-up's request for the host-check script's digest: 0 when the
+  // gateway announced one, 1031 when it needs no host check, else a failure.
+  // Without it the set-up asks the gateway itself.
+  std::function<int(CChannelSession&)> hostCheckDigest;
   // After the script digest: fetch and run the script, send the result,
   // wait for the verdict. 0, or the code that ends the set-up.
-  std::function<int(CChannelSession&)> hostCheck;
+  std::function<HostCheckOutcome(CChannelSession&)> hostCheck;
   std::function<void()> startHostCheckCycle;
   std::function<void()> stopHostCheckCycle;
   std::function<void()> hostCheckOnce;

@@ -24,6 +24,7 @@
 
 #include "Brindleway/common/debug_trace.h"
 #include "Brindleway/common/gui_reports.h"
+#include "Brindleway/common/protocol_version.h"
 #include "Brindleway/control/proxy_connect.h"
 #include "Brindleway/control/socket_wait.h"
 #include "support/ipv4_text.h"
@@ -278,6 +279,12 @@ int CChannelSession::PrepareChannelRead() {
 void CChannelSession::CloseTcp() {
   m_dwConnected = 0;
   m_sock.reset();
+  // Below version 2 the status shows the control socket's ends, so none
+  // once it is closed; later gateways keep the last set-up's.
+  if (!IsProtocolV2OrLater()) {
+    m_dwReportedGatewayAddr = 0;
+    m_dwReportedLocalAddr = 0;
+  }
 }
 
 int CChannelSession::CloseChannel() {

@@ -4,9 +4,15 @@ namespace brindleway {
 
 void AttachHostCheck(SessionParts& parts, CSecurityCheck& check,
                      std::function<std::optional<Md5Digest>()> keepAliveDigest) {
+  parts.hostCheckDigest = [&check](CChannelSession& channel) {
+    Md5Digest digest{};
+    return check.GetVBSMD5(channel, digest.data());
+  };
   parts.hostCheck = [&check](CChannelSession& channel) {
     check.SetCheckLink(&channel);
-    return check.RunSetupCheck(channel);
+    bool scriptFailed = false;
+    const int code = check.RunSetupCheck(channel, &scriptFailed);
+    return HostCheckOutcome{code, !scriptFailed};
   };
   parts.startHostCheckCycle = [&check] { check.StartHostCheckCycle(); };
   parts.stopHostCheckCycle = [&check] { check.StopHostCheckCycle(); };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/common/debug_trace.h"
@@ -87,8 +88,24 @@ int CSecurityCheck::OnHostCheckDigest(const uint8_t* digest, int start) {
   return 0;
 }
 
-int CSecurityCheck::RunSetupCheck(CChannelSession& channel) {
+int CSecurityCheck::GetVBSMD5(CChannelSession& link, uint8_t* digest) {
+  if (digest == nullptr) return -1;
+  LogPrint(LOG_INFO, "Get VBS MD5 begin!\n");
+  const int result = WaitHostCheckDigest(link);
+  if (result == 0) {
+    std::memcpy(digest, link.m_hostCheckDigest.data(), link.m_hostCheckDigest.size());
+    LogPrint(LOG_INFO, "Get VBS MD5 Success!");
+  } else if (result == VQ_ERR_HOST_CHECK_SKIPPED) {
+    LogPrint(LOG_INFO, "Do not need to get VBS MD5!");
+  } else {
+    LogPrint(LOG_ERR, "Get VBS MD5 Error! nResult = %d\n", result);
+  }
+  return result;
+}
+
+int CSecurityCheck::RunSetupCheck(CChannelSession& channel, bool* scriptFailed) {
   std::lock_guard<std::mutex> pass(m_passLock);
+  if (scriptFailed) *scriptFailed = false;
   OnHostCheckDigest(channel.m_hostCheckDigest.data(), 0);
   SetCheckCycle(static_cast<int32_t>(channel.m_dwHostCheckCycle));
   // A script that could not be fetched leaves the one we have; the run
@@ -99,6 +116,7 @@ int CSecurityCheck::RunSetupCheck(CChannelSession& channel) {
   if (channel.Cancelled()) return -1;
   if (const int r = ProcessVBS(0, channel.CancelEvent()); r != 0) {
     LogPrint(LOG_ERR, "ProcessVBS failed\n");
+    if (scriptFailed) *scriptFailed = true;
     return r;
   }
   if (SendCheckResult(channel) != 0) {

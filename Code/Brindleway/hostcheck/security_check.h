@@ -107,10 +107,15 @@ class CSecurityCheck {
   // on-demand run fetches and runs it. -1 for a null digest, else 0.
   int OnHostCheckDigest(const uint8_t* digest, int start);
 
+  // Asks the gateway on link for the script's digest and copies it to
+  // digest (16 bytes): 0, 1031 when the gateway needs no host check, the
+  // wait's failure, or -1 for a null digest.
+  int GetVBSMD5(CChannelSession& link, uint8_t* digest);
+
   // The set-up's check on the control channel once the digest is in
   // (session.m_hostCheckDigest, m_dwHostCheckCycle): 0 to go on, -1 when
-  // the script could not run, or the gateway's verdict.
-  int RunSetupCheck(CChannelSession& channel);
+  // the script could not run (scriptFailed), or the gateway's verdict.
+  int RunSetupCheck(CChannelSession& channel, bool* scriptFailed = nullptr);
 
   // The steps, on link (the control channel, or with ownLink 1 the check's
   // own connection).

@@ -344,6 +344,11 @@ void ChannelThread::OnNewPassword(platform::Message& msg) {
   if (record == nullptr) return;
   const int result = ops_.SendChangePassword(*record);
   if (result == 0) {
+    // The gateway takes only the new password from now on: the next
+    // reopen or rekey logs in with it.
+    ctx_.connInfo.Update([&](conn_info& info) {
+      if (info.auth_type == AUTH_TYPE_PASSWORD && info.user == record->user) info.secret1 = record->new_password;
+    });
     gui_.NotifyGuiPasswordResult(VQ_EVT_PASSWORD_CHANGED);
   } else {
     LogPrint(LOG_ERR, "Handle channel new password error message :%d\n", result);

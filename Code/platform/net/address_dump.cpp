@@ -26,6 +26,7 @@ uint32_t DumpIpv4Addresses(std::vector<KernelAddress>& out) {
     k.address.mask = MaskFromPrefix(rtnl_addr_get_prefixlen(addr));
     k.address.peer = Ipv4FromNl(rtnl_addr_get_peer(addr));
     if (k.address.peer == k.address.local) k.address.peer = 0;
+    k.broadcast = Ipv4FromNl(rtnl_addr_get_broadcast(addr));
     out.push_back(k);
   }
   return 0;

@@ -12,6 +12,7 @@ namespace platform::net {
 struct KernelAddress {
   uint32_t ifIndex = 0;
   InterfaceAddress address;  // peer 0 unless it differs from local
+  uint32_t broadcast = 0;     // network order; 0: none
 };
 
 // Every IPv4 address of every interface: 0 or a Win32 code.

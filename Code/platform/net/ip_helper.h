@@ -14,10 +14,18 @@
 
 namespace platform::net {
 
+// The kernel reassembles datagrams up to the IPv4 length field's maximum.
+inline constexpr uint32_t kIpv4ReassemblyMax = 0xFFFF;
+
 struct IpAddrRow {
   uint32_t addr = 0;
   uint32_t mask = 0;
   uint32_t ifIndex = 0;
+  // The low bit of the broadcast address: 1 when broadcasts set the host
+  // part to all ones, 0 when to all zeros or when the address has none.
+  uint32_t bcastAddr = 0;
+  // Largest datagram reassembled from fragments (the IPv4 maximum here).
+  uint32_t reasmSize = kIpv4ReassemblyMax;
 };
 
 // Route types and protocols as the routing code of the system names them.

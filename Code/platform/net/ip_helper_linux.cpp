@@ -136,7 +136,11 @@ uint32_t GetIpAddrTable(std::vector<IpAddrRow>& rows) {
   std::vector<KernelAddress> all;
   if (uint32_t err = DumpIpv4Addresses(all); err != 0) return err;
   rows.reserve(all.size());
-  for (const KernelAddress& k : all) rows.push_back({k.address.local, k.address.mask, k.ifIndex});
+  for (const KernelAddress& k : all) {
+    IpAddrRow row{k.address.local, k.address.mask, k.ifIndex};
+    row.bcastAddr = k.broadcast != 0 && (ntohl(k.broadcast) & 1u) != 0 ? 1 : 0;
+    rows.push_back(row);
+  }
   return 0;
 }
 

@@ -42,7 +42,7 @@ class FakeRouteLayer {
       return tableAnswer;
     };
     ops.getAddrTable = [](std::vector<net::IpAddrRow>& rows) {
-      rows = {{::inet_addr("10.9.0.2"), ::inet_addr("255.255.255.0"), 7}};
+      rows = {{::inet_addr("10.9.0.2"), ::inet_addr("255.255.255.0"), 7, 1, 0x2400}};
       return 0u;
     };
     ops.getIpInterfaceEntry = [lookup](uint32_t) { return lookup; };
@@ -166,7 +166,7 @@ TEST_F(RouteLadderTest, ThreeFailedPassesGiveUpWithTheAddressTable) {
   EXPECT_EQ(layer_.pauses.size(), 3u);
   EXPECT_EQ(table,
             "===========================================================\n"
-            "\tAddress: 200090a\n\tMask:    ffffff\n\tIndex:   7\n\tBCast:   1\n\tReasm:   ffff\n");
+            "\tAddress: 200090a\n\tMask:    ffffff\n\tIndex:   7\n\tBCast:   1\n\tReasm:   2400\n");
   LogCleanup();
   const std::string log = vqtest::ReadLogText();
   EXPECT_NE(log.find("Set IP address failed"), std::string::npos);

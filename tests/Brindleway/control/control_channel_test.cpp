@@ -91,6 +91,25 @@ TEST_F(ControlChannelTest, ConnectCapturesTheSocketsAddressesAndCloseSendsCloseN
   EXPECT_TRUE(after.peerSentCloseNotify);
 }
 
+// Below version 2 the status shows the control socket's ends: none once it
+// is closed. Version 2 gateways close TLS after the key exchange, and the
+// status keeps showing the set-up's addresses.
+TEST_F(ControlChannelTest, ReportedAddressesAfterTheCloseFollowTheGatewayVersion) {
+  for (const uint8_t version : {uint8_t{0x10}, uint8_t{0x20}}) {
+    SCOPED_TRACE(version);
+    ProtocolVersionScope scope(version);
+    TlsGateway gateway(GatewayOptions{});
+    CChannelSession session(reports_);
+    ASSERT_EQ(session.ConnectChannel("127.0.0.1", gateway.Port(), 0), 0);
+    const uint32_t local = session.ReportedLocalAddress();
+    ASSERT_NE(local, 0u);
+    session.CloseChannel();
+    const bool kept = version >= 0x20;
+    EXPECT_EQ(session.ReportedGatewayAddress(), kept ? Loopback() : 0u);
+    EXPECT_EQ(session.ReportedLocalAddress(), kept ? local : 0u);
+  }
+}
+
 TEST_F(ControlChannelTest, ReportedProtocolFollowsTheNegotiatedVersion) {
   const struct {
     int minVersion;

@@ -55,9 +55,12 @@ class SecurityCheckSetUpTest : public HostCheckFixture {
   // One set-up against a gateway that announces `announced` (cycle 7) and
   // plays `play`; the check lives on across set-ups.
   int Open(const HostCheckPlay& play, const vqgw::Digest& announced, bool clientHasScript) {
-    session_.reset();
     vqgw::NegotiationOptions options;
     options.insertBefore[vqgw::Step::SetIp] = play.SetUpActions(announced, 7, clientHasScript);
+    return OpenWith(std::move(options));
+  }
+  int OpenWith(vqgw::NegotiationOptions options) {
+    session_.reset();
     vqgw::GatewayOptions gateway;
     gateway.script = vqgw::HappyPathScript(options);
     gateway_ = std::make_unique<vqgw::TlsGateway>(std::move(gateway));
@@ -138,6 +141,27 @@ TEST_F(SecurityCheckSetUpTest, TheScriptIsFetchedOnlyWhenOursIsNotTheAnnouncedOn
   }
 }
 
+TEST_F(SecurityCheckSetUpTest, TheDigestRequestSaysWhetherTheGatewayWantsACheck) {
+  auto logged = [](const char* text) { return vqtest::ReadLogText().find(text) != std::string::npos; };
+  {
+    SCOPED_TRACE("gateway announces a script");
+    const Bytes file = File(Script("result ok\n"));
+    Plant(file);
+    HostCheckPlay play(PlayOptions(file));
+    ASSERT_EQ(Open(play, vqgw::Md5(file), true), 0);
+    EXPECT_TRUE(logged("Get VBS MD5 begin!"));
+    EXPECT_TRUE(logged("Get VBS MD5 Success!"));
+    EXPECT_FALSE(logged("Do not need to get VBS MD5!"));
+  }
+  {
+    SCOPED_TRACE("gateway sends its parameters instead");
+    const int runsBefore = Runs();
+    ASSERT_EQ(OpenWith({}), 0);
+    EXPECT_TRUE(logged("Do not need to get VBS MD5!"));
+    EXPECT_EQ(Runs(), runsBefore);
+  }
+}
+
 TEST_F(SecurityCheckSetUpTest, AFailedVerdictOrScriptEndsTheSetUp) {
   const struct {
     const char* name;
@@ -145,9 +169,12 @@ TEST_F(SecurityCheckSetUpTest, AFailedVerdictOrScriptEndsTheSetUp) {
     int32_t verdict;
     int code;
     bool resultSent;
+    std::vector<uint32_t> reported;
   } cases[] = {
-      {"gateway refuses", "result bad\n", vqgw::kStatusHostCheckFailed, VQ_ERR_HOST_CHECK_FAILED, true},
-      {"script fails", "result partial\nexit 3\n", 0, -1, false},
+      {"gateway refuses", "result bad\n", vqgw::kStatusHostCheckFailed, VQ_ERR_HOST_CHECK_FAILED, true,
+       {VQ_ERR_HOST_CHECK_FAILED}},
+      // The failed run is the client's own: the set-up ends without an event.
+      {"script fails", "result partial\nexit 3\n", 0, -1, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -160,7 +187,7 @@ TEST_F(SecurityCheckSetUpTest, AFailedVerdictOrScriptEndsTheSetUp) {
     HostCheckPlay play(PlayOptions(file, c.verdict));
     EXPECT_EQ(Open(play, vqgw::Md5(file), true), c.code);
     EXPECT_EQ(closes_, 1);
-    EXPECT_EQ(gui_.Events(), std::vector<uint32_t>{static_cast<uint32_t>(c.code)});
+    EXPECT_EQ(gui_.Events(), c.reported);
     ASSERT_EQ(play.Exchanges().size(), 1u);
     EXPECT_EQ(play.Exchanges()[0].resultTotal.has_value(), c.resultSent);
   }

@@ -530,5 +530,37 @@ TEST_F(ChannelThreadTest, PasswordSmsAndHostCheckRequestsReachTheSession) {
   EXPECT_EQ(session_.hostChecks, 1);
 }
 
+TEST_F(ChannelThreadTest, AChangedPasswordIsTheOneTheReconnectLogsInWith) {
+  const struct {
+    const char* name;
+    int result;
+    uint32_t authType;
+    const char* user;
+    const char* loginSecret;
+  } cases[] = {
+      {"changed", 0, AUTH_TYPE_PASSWORD, "alice", "new"},
+      {"refused", 14, AUTH_TYPE_PASSWORD, "alice", "old"},
+      // A cookie is no password, and another user's change is not ours.
+      {"cookie login", 0, AUTH_TYPE_COOKIE, "alice", "old"},
+      {"other user", 0, AUTH_TYPE_PASSWORD, "bob", "old"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    conn_info record = Record(c.authType);
+    record.secret1 = "old";
+    OpenOk(record);
+    session_.passwordResult = c.result;
+    thread_.Post(WM_CHANNEL_NEW_PASSWORD, 0, change_pwd_info{c.user, "old", "new"});
+    thread_.Post(WM_CHANNEL_ERROR, 52);
+    ReopenCycle(kReconnectFirstPeriodMs, 0);
+    const auto calls = session_.Calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.back().reconnect, 1u);
+    EXPECT_EQ(calls.back().info.secret1, c.loginSecret);
+    thread_.Post(WM_CHANNEL_CLOSE);
+    Settle();
+  }
+}
+
 }  // namespace
 }  // namespace brindleway
