@@ -113,6 +113,30 @@ TEST_F(ResolvConfTest, TheBackendFollowsTheRoot) {
   EXPECT_STREQ(net::OpenDnsResolver()->Name(), "systemd-resolved");
 }
 
+// The machine's backend under systemd-resolved runs the real resolvectl
+// program: a stand-in on PATH records each run's arguments.
+TEST_F(ResolvConfTest, UnderResolvedTheProgramGetsServersDomainAndDefaultRoute) {
+  std::filesystem::create_directories(root_.At("/run/systemd/resolve"));
+  vqtest::WriteFileBytes(root_.At("/run/systemd/resolve/io.systemd.Resolve"), "");
+  const std::string bin = root_.At("/bin");
+  const std::string record = root_.At("/resolvectl.calls");
+  std::filesystem::create_directories(bin);
+  vqtest::WriteFileBytes(bin + "/resolvectl", "#!/bin/sh\necho \"$*\" >> '" + record + "'\n");
+  ASSERT_EQ(::chmod((bin + "/resolvectl").c_str(), 0755), 0);
+  const char* oldPath = ::getenv("PATH");
+  const std::string savedPath = oldPath ? oldPath : "";
+  ::setenv("PATH", (bin + ":" + savedPath).c_str(), 1);
+
+  auto resolver = net::OpenDnsResolver();
+  EXPECT_EQ(resolver->SetDnsServers("vqtun0", {A("10.8.0.53")}), 0u);
+  EXPECT_EQ(resolver->RevertDnsServers("vqtun0"), 0u);
+  ::setenv("PATH", savedPath.c_str(), 1);
+  EXPECT_EQ(vqtest::ReadFileBytes(record),
+            "dns vqtun0 10.8.0.53\ndomain vqtun0 ~.\ndefault-route vqtun0 yes\nrevert vqtun0\n");
+  // The resolv.conf file is not touched under systemd-resolved.
+  EXPECT_FALSE(std::filesystem::exists(File()));
+}
+
 TEST(ResolvectlTest, ArgumentVectors) {
   std::vector<std::vector<std::string>> calls;
   int status = 0;
@@ -126,12 +150,18 @@ TEST(ResolvectlTest, ArgumentVectors) {
   EXPECT_EQ(resolver->RevertDnsServers(name), 0u);
   EXPECT_EQ(resolver->FlushCache(), 0u);
   using V = std::vector<std::string>;
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 5u);
+  // The tunnel's servers are asked first for every name.
   EXPECT_EQ(calls[0], (V{"resolvectl", "dns", name, "10.0.0.1", "10.0.0.2"}));
-  EXPECT_EQ(calls[1], (V{"resolvectl", "revert", name}));
-  EXPECT_EQ(calls[2], (V{"resolvectl", "flush-caches"}));
+  EXPECT_EQ(calls[1], (V{"resolvectl", "domain", name, "~."}));
+  EXPECT_EQ(calls[2], (V{"resolvectl", "default-route", name, "yes"}));
+  // One revert takes back servers, domain and default route.
+  EXPECT_EQ(calls[3], (V{"resolvectl", "revert", name}));
+  EXPECT_EQ(calls[4], (V{"resolvectl", "flush-caches"}));
   status = 1;
+  calls.clear();
   EXPECT_NE(resolver->SetDnsServers(name, {A("10.0.0.1")}), 0u);
+  EXPECT_EQ(calls.size(), 1u);  // nothing more once the servers were refused
   status = -1;  // not installed
   EXPECT_NE(resolver->FlushCache(), 0u);
 }

@@ -36,12 +36,18 @@ class ResolvectlResolver final : public DnsResolver {
 
   const char* Name() const override { return "systemd-resolved"; }
 
+  // The link's servers alone would be asked no sooner than the LAN's: the
+  // routing domain "~." and the default route make every name go to them
+  // first, so names inside the tunnel resolve there and nowhere else.
   uint32_t SetDnsServers(const std::string& ifname, const std::vector<uint32_t>& servers) override {
     std::vector<std::string> argv = {"resolvectl", "dns", ifname};
     for (uint32_t s : servers) argv.push_back(Dotted(s));
-    return Run(argv);
+    if (const uint32_t err = Run(argv); err != 0) return err;
+    if (const uint32_t err = Run({"resolvectl", "domain", ifname, "~."}); err != 0) return err;
+    return Run({"resolvectl", "default-route", ifname, "yes"});
   }
 
+  // Takes back the link's servers, routing domain and default route at once.
   uint32_t RevertDnsServers(const std::string& ifname) override { return Run({"resolvectl", "revert", ifname}); }
 
   uint32_t FlushCache() override { return Run({"resolvectl", "flush-caches"}); }

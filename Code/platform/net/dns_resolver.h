@@ -1,5 +1,6 @@
 // DNS servers of the tunnel interface. Where systemd-resolved runs they are
-// the interface's own servers (resolvectl); otherwise they go in front of
+// the interface's own servers, asked for every name (resolvectl: the link's
+// servers, routing domain "~." and default route); otherwise they go in front of
 // the resolv.conf file, whose previous state is kept in a backup and comes
 // back byte for byte when the servers are taken back.
 //
