@@ -11,6 +11,7 @@
 //      as before the open
 // Once for a version-1 and once for a version-2 gateway.
 #include <arpa/inet.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,6 +32,7 @@
 #include "Brindleway/password_login.h"
 #include "Brindleway/service/channel_service.h"
 #include "Brindleway/service/gui_command.h"
+#include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_report_server.h"
 #include "common/log_reader.h"
@@ -39,8 +41,10 @@
 #include "netns/netns_fixture.h"
 #include "platform/net/ip_helper.h"
 #include "platform/net/link.h"
+#include "platform/service/service.h"
 #include "platform/tun/tun.h"
 #include "support/conn_info_codec.h"
+#include "support/registry_helpers.h"
 #include "support/log.h"
 #include "support/wire.h"
 #include "tools/icmp_echo.h"
@@ -204,9 +208,19 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     StartGateway();
     if (HasFatalFailure()) return;
 
-    // The service's threads are started here, in the client namespace.
-    service_ = std::thread(
-        [this] { serviceResult_ = RunChannelService(serviceStop_, platform::InstanceLock::Role::Console); });
+    StartService();
+  }
+
+  // The service's threads are started here, in the client namespace; as a
+  // process of its own (started from this thread, so in the client
+  // namespace too) when the test kills it.
+  void StartService() {
+    if (serviceAsProcess_) {
+      serviceProcess_ = std::make_unique<vqtest::ChildProcess>(std::vector<std::string>{BRINDLEWAY_PATH});
+    } else {
+      service_ = std::thread(
+          [this] { serviceResult_ = RunChannelService(serviceStop_, platform::InstanceLock::Role::Console); });
+    }
     ASSERT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
   }
 
@@ -234,6 +248,11 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   }
 
   void TearDown() override {
+    if (serviceProcess_) {
+      serviceProcess_->Signal(SIGTERM);
+      EXPECT_EQ(serviceProcess_->Wait(30000), 0);
+      serviceProcess_.reset();
+    }
     if (service_.joinable()) {
       serviceStop_.Set();
       service_.join();
@@ -260,7 +279,9 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   void Open() {
     std::vector<uint8_t> open(1 + conn_info::kWireSize, 0);
     open[0] = VQ_OPEN_CHANNEL;
-    ASSERT_TRUE(EncodeConnInfo(PasswordLogin(kGatewayAddress, tls_->Port()), open.data() + 1));
+    conn_info login = PasswordLogin(kGatewayAddress, tls_->Port());
+    login.init |= openInit_;
+    ASSERT_TRUE(EncodeConnInfo(login, open.data() + 1));
     std::vector<uint8_t> reply;
     ASSERT_EQ(vqtest::SendCommand(open, reply), 0u);
 
@@ -292,6 +313,9 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   platform::Event serviceStop_{platform::Event::Reset::Manual};
   std::atomic<int> serviceResult_{-100};
   std::thread service_;
+  bool serviceAsProcess_ = false;
+  uint32_t openInit_ = 0;
+  std::unique_ptr<vqtest::ChildProcess> serviceProcess_;
   uint8_t savedVersion_ = 0;
 };
 
@@ -348,6 +372,63 @@ TEST_P(TunnelEndToEnd, PingAndTcpCrossTheTunnelAndCloseRestoresRoutesAndDns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelEndToEnd, ::testing::Values(vqgw::kVersion1, vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>& info) {
+                           return info.param == vqgw::kVersion1 ? "Version1" : "Version2";
+                         });
+
+// Every IPv4 route of every table, as ip shows it (the tunnel carries IPv4
+// only; the veth's own IPv6 link-local routes come and go with its DAD).
+std::string AllRoutes() {
+  std::string out;
+  EXPECT_EQ(platform::service::RunCommand({"ip", "-4", "route", "show", "table", "all"}, &out), 0);
+  return out;
+}
+
+// The gateway routes everything through the tunnel, and the service is
+// killed while connected: the user's own default route must carry traffic
+// again at once, and the next run must take back every route it left.
+class TunnelCrash : public TunnelEndToEnd {
+ protected:
+  void SetUp() override {
+    serviceAsProcess_ = true;
+    // The process has no test hook that trusts the gateway: the record
+    // accepts its certificate, kept below the install folder.
+    openInit_ = CONN_FLAG_NEW_SERVER_CERT;
+    negotiation_.routes = {{vqgw::Ipv4{0, 0, 0, 0}, vqgw::Ipv4{0, 0, 0, 0}, 1}};
+    TunnelEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_EQ(RegWriteProductValue("QIMBO_HOME", root_->At("/opt/tarnwickgate")), 0);
+    // An address beyond the user's own default route, outside the tunnel.
+    ASSERT_EQ(vqtest::RunInNetns(pair_->gateway(), {"ip", "addr", "add", kOutside, "dev", "lo"}), 0);
+  }
+  static constexpr char kOutside[] = "198.51.100.1";
+};
+
+TEST_P(TunnelCrash, AKilledServiceLeavesTheUsersRoutesInChargeAndTheNextRunTakesBackTheRest) {
+  const std::string routesBefore = AllRoutes();
+  const std::string resolvBefore = vqtest::ReadFileBytes(root_->At("/etc/resolv.conf"));
+  Open();
+  if (HasFatalFailure()) return;
+  platform::net::IpForwardRow best;
+  ASSERT_EQ(platform::net::GetBestRoute(A(kOutside), best), 0u);
+  ASSERT_EQ(best.ifIndex, platform::net::InterfaceIndex(kClientTun)) << "the default route is not the tunnel's";
+
+  serviceProcess_->Signal(SIGKILL);
+  EXPECT_EQ(serviceProcess_->Wait(10000), -SIGKILL);
+  serviceProcess_.reset();
+  // No process reads the adapter now: the user's own route answers.
+  bool answered = false;
+  for (uint16_t sequence = 1; sequence <= 3 && !answered; ++sequence) {
+    answered = vqtools::IcmpEcho(kOutside, 0x7152, sequence, 1000).ok;
+  }
+  EXPECT_TRUE(answered) << "no answer from " << kOutside << " over the user's route\n" << AllRoutes();
+
+  StartService();
+  EXPECT_EQ(AllRoutes(), routesBefore);
+  EXPECT_EQ(vqtest::ReadFileBytes(root_->At("/etc/resolv.conf")), resolvBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, TunnelCrash, ::testing::Values(vqgw::kVersion1, vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>& info) {
                            return info.param == vqgw::kVersion1 ? "Version1" : "Version2";
                          });

@@ -6,6 +6,7 @@
 #include "Brindleway/adapter/route_entry.h"
 #include "Brindleway/common/constants.h"
 #include "Brindleway/common/debug_trace.h"
+#include "platform/net/link.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/net_adapter.h"
@@ -73,6 +74,11 @@ int OpenTunDevice(TunDevice* tun, const TunOpener& open) {
     return -1;
   }
   tun->device = std::move(device);
+  // Should this process die, the tunnel's routes must not keep the user's
+  // traffic in a device nobody reads.
+  if (const uint32_t err = platform::net::IgnoreRoutesWithLinkdown(tun->connectionName); err != 0) {
+    LogPrint(LOG_ERR, "Ignore routes with linkdown on %s failed (%d)\n", tun->connectionName, err);
+  }
   GetDriverVersion(tun->device.get());
   GetDriverInfo(tun->device.get());
   GetDriverMac(tun->device.get());

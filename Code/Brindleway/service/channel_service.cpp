@@ -15,7 +15,7 @@
 #include <memory>
 #include <system_error>
 
-#include "Brindleway/adapter/session_routes.h"
+#include "Brindleway/adapter/leftovers.h"
 #include "Brindleway/channel/channel_session.h"
 #include "Brindleway/channel/data_path.h"
 #include "Brindleway/channel/sms_auth.h"
@@ -67,8 +67,8 @@ int InitChannelService(ChannelService& service, ChannelServiceSetup setup) {
   auto post = [&service](uint32_t message, uint32_t code) {
     if (service.thread) service.thread->Post(message, code);
   };
-  // Default routes a killed run left demoted come back first.
-  RestoreSavedDefaultRoutes();
+  // What a killed run left on the system comes back first.
+  TakeBackLeftovers();
   if (!setup.parts.startTunnel) {
     service.dataPath = std::make_unique<DataPath>(service.context, post);
     setup.parts.startTunnel = [&service](CChannelSession& s) { return service.dataPath->StartTunnel(s); };

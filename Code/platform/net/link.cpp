@@ -4,11 +4,16 @@
 #include <netlink/cache.h>
 #include <netlink/route/link.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <memory>
 
 #include "platform/net/net_error.h"
 #include "platform/net/netlink_socket.h"
+#include "platform/unique_fd.h"
+#include "platform/win32/win32_error.h"
 
 namespace platform::net {
 namespace {
@@ -87,6 +92,19 @@ uint32_t SetLinkUp(uint32_t index, bool up) {
     const int err = ErrnoFromNl(r);
     return err == ENODEV ? ERROR_NOT_FOUND : Win32FromNetErrno(err);
   }
+  return 0;
+}
+
+uint32_t IgnoreRoutesWithLinkdown(const std::string& name) {
+  // The name becomes a path: only what an interface name can be.
+  if (name.empty() || name.size() >= IFNAMSIZ || name == "." || name == ".." ||
+      name.find('/') != std::string::npos) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const std::string path = "/proc/sys/net/ipv4/conf/" + name + "/ignore_routes_with_linkdown";
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid()) return errno == ENOENT ? ERROR_NOT_FOUND : Win32FromErrno(errno);
+  if (::write(fd.get(), "1\n", 2) != 2) return Win32FromErrno(errno);
   return 0;
 }
 

@@ -26,4 +26,9 @@ uint32_t GetLink(uint32_t index, LinkInfo& link);
 // Brings the interface up or down (IFF_UP).
 uint32_t SetLinkUp(uint32_t index, bool up);
 
+// Routes through the interface stop carrying traffic while it has no carrier
+// (for a TUN device: while no process holds it), so the kernel falls back
+// to the other routes. 87 for a name that is no interface name.
+uint32_t IgnoreRoutesWithLinkdown(const std::string& name);
+
 }  // namespace platform::net
