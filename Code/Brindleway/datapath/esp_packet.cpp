@@ -76,8 +76,15 @@ int esp_encap(buf_desc* pDesc) {
       spiChanged = true;
     }
     wire::PutU32BE(head + 4, sa->seq + 1);
-    std::memcpy(head + ESP_HEADER_LENGTH, state.chainedIv, ivLength);
-    if (crypt->encrypt(state.chainedIv, sa->schedule, head + headerLength, payloadLength) != 0) {
+    // A fresh IV, in the datagram and as the CBC start; the cipher leaves
+    // its last block in the copy, which nothing uses.
+    uint8_t iv[CRYPT_MAX_IV_LENGTH];
+    if (ivLength > 0 && (sa->ivSource == nullptr || sa->ivSource->Next(iv, ivLength) != 0)) {
+      LogPrint(LOG_ERR, "encap: no IV\n");
+      return -1;
+    }
+    std::memcpy(head + ESP_HEADER_LENGTH, iv, ivLength);
+    if (crypt->encrypt(iv, sa->schedule, head + headerLength, payloadLength) != 0) {
       LogPrint(LOG_ERR, "encap: encryption failed\n");
       return -1;
     }

@@ -7,8 +7,10 @@
 //  2. pad to the cipher block and to 4 bytes: 1, 2, ..., pad, pad length,
 //     next header 4;
 //  3. SPI (the gateway's) and the next sequence number in front, big-endian,
-//     then the chained IV;
-//  4. CBC in place; the last ciphertext block becomes the next packet's IV;
+//     then a fresh IV from the SA's IV source (the SA's encrypted counter,
+//     esp_iv.h): unpredictable, and unrelated to the datagram before it;
+//     none for the NULL cipher;
+//  4. CBC in place from that IV;
 //  5. HMAC over SPI .. ciphertext, cut to the ICV, appended.
 //
 // Inbound road of one datagram:
@@ -30,7 +32,7 @@ namespace brindleway {
 // Encapsulates the packet in place: on 0 the descriptor's data moved back
 // by 8 + IV length and its length is the datagram's. -1, descriptor
 // untouched, when there is no outbound SA or destination, the buffer has
-// no room for header and trailer, or the cipher failed.
+// no room for header and trailer, or the IV source or the cipher failed.
 int esp_encap(buf_desc* pDesc);
 
 // Checks and decrypts the datagram in place: on 0 the descriptor's data is

@@ -1,9 +1,9 @@
 #include "Brindleway/datapath/esp_sa.h"
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -73,18 +73,20 @@ void SetStamps(sa_desc& sa) {
   for (int64_t& stamp : sa.stamps) stamp = now;
 }
 
-// MD5 over 28 unpredictable bytes: the seed of the chained IV.
-bool NewIvSeed(uint8_t (&seed)[CRYPT_MAX_IV_LENGTH]) {
-  uint8_t random[28];
-  unsigned int length = 0;
-  const bool ok = RAND_bytes(random, sizeof random) == 1 &&
-                  EVP_Digest(random, sizeof random, seed, &length, EVP_md5(), nullptr) == 1 &&
-                  length == CRYPT_MAX_IV_LENGTH;
-  OPENSSL_cleanse(random, sizeof random);
-  return ok;
-}
+std::atomic<EspRandomBytes> g_randomBytes{&RAND_priv_bytes};
+
+// The key of the outbound SA's IV source, wiped when it goes.
+struct IvKey {
+  uint8_t bytes[ESP_IV_KEY_LENGTH] = {};
+  ~IvKey() { OPENSSL_cleanse(bytes, sizeof bytes); }
+  bool Draw() { return g_randomBytes.load()(bytes, static_cast<int>(sizeof bytes)) == 1; }
+};
 
 }  // namespace
+
+EspRandomBytes esp_set_random_bytes(EspRandomBytes source) {
+  return g_randomBytes.exchange(source != nullptr ? source : &RAND_priv_bytes);
+}
 
 sa_desc::~sa_desc() {
   OPENSSL_cleanse(enc_key, sizeof enc_key);
@@ -102,8 +104,10 @@ EspKeySlices esp_key_slices(uint32_t h, uint32_t k) {
 
 int esp_sa_setup(uint32_t ownSpi, uint32_t gatewaySpi, std::span<const uint8_t> keyBlock, uint16_t encryptionId,
                  uint16_t hashId, uint32_t localAddress, uint32_t gatewayAddress) {
-  uint8_t ivSeed[CRYPT_MAX_IV_LENGTH];
-  if (!NewIvSeed(ivSeed)) {
+  // Drawn first, whatever the cipher: a failing random source fails every
+  // set-up, not only those whose IVs would depend on it.
+  IvKey ivKey;
+  if (!ivKey.Draw()) {
     LogPrint(LOG_ERR, "Encap ESP new failed\n");
     return -1;
   }
@@ -143,13 +147,19 @@ int esp_sa_setup(uint32_t ownSpi, uint32_t gatewaySpi, std::span<const uint8_t> 
     LogPrint(LOG_ERR, "Invalid crypt key\n");
     return -1;
   }
+  if (crypt->ivlen > 0) {
+    outbound->ivSource = EspIvSource::Make(ivKey.bytes);
+    if (outbound->ivSource == nullptr) {
+      LogPrint(LOG_ERR, "Encap ESP new failed\n");
+      return -1;
+    }
+  }
   SetStamps(*inbound);
   SetStamps(*outbound);
   outbound->dst = sa_address{gatewayAddress, ESP_SA_PORT};
   outbound->src = sa_address{localAddress, ESP_SA_PORT};
 
   std::scoped_lock guard(state.lock, state.inboundLock);
-  std::memcpy(state.chainedIv, ivSeed, sizeof ivSeed);
   std::strcpy(state.transform.name, "ipesp");
   state.transform.header_length = ESP_HEADER_LENGTH;
   state.aging = state.current;

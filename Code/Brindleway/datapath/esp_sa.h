@@ -6,20 +6,25 @@
 // still accepted.
 //
 // Set-up, in order:
-//  1. reseed the chained IV from 28 random bytes through MD5;
+//  1. draw the 32-byte random key of the outbound SA's IVs (esp_iv.h);
+//     when the random source fails the set-up fails: an IV is never made
+//     from anything predictable;
 //  2. pick the hash and the cipher by the negotiated ids (unknown ids fall
 //     back to SHA-1 and 3DES);
 //  3. cut the keys from the key block: the first HMAC and cipher keys key
 //     the gateway's direction (our inbound SA), the next ones ours;
-//  4. build the key schedules and HMAC states;
+//  4. build the key schedules and HMAC states, and the outbound SA's IV
+//     source (none for the NULL cipher, which has no IV);
 //  5. under both locks: current pair -> aging slot, new pair -> current.
 //
-// Process-wide state. The SA lock serialises encapsulation, the chained IV
-// and what the status reads; the inbound lock serialises decapsulation, so
-// that packets can be decrypted on one thread while others are encrypted
-// on another. Changing the peer slots (set-up, the aging peer's removal,
-// clean-up) takes both at once, so either one is enough to read them. An inbound SA is only used under the inbound lock, an outbound SA
-// only under the SA lock.
+// Process-wide state. The SA lock serialises encapsulation (with it the
+// outbound SA's sequence number, IV source and cipher context) and what
+// the status reads; the inbound lock serialises decapsulation, so that
+// packets can be decrypted on one thread while others are encrypted on
+// another. Changing the peer slots (set-up, the aging peer's removal,
+// clean-up) takes both at once, so either one is enough to read them. An
+// inbound SA is only used under the inbound lock, an outbound SA only
+// under the SA lock.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +37,7 @@
 #include "Brindleway/datapath/auth_algo.h"
 #include "Brindleway/datapath/cipher_schedule.h"
 #include "Brindleway/datapath/crypt_algo.h"
+#include "Brindleway/datapath/esp_iv.h"
 
 namespace brindleway {
 
@@ -73,6 +79,9 @@ struct sa_desc {
   // Null when the hash is NULL (no ICV).
   const auth_algo* auth = nullptr;
   const esp_transform* xform = nullptr;
+  // The outbound SA's IVs, keyed at set-up; null in an inbound SA and for
+  // a cipher without IV.
+  std::unique_ptr<EspIvSource> ivSource;
   // Creation time, seconds since 1970.
   int64_t stamps[3] = {};
 };
@@ -92,9 +101,6 @@ struct EspSaState {
   // exchange); freed only by esp_sa_cleanup.
   std::vector<std::unique_ptr<sa_desc>> inboundList;
   std::vector<std::unique_ptr<sa_desc>> outboundList;
-  // The IV of the next outbound packet: the last ciphertext block of the
-  // packet before it.
-  uint8_t chainedIv[CRYPT_MAX_IV_LENGTH] = {1, 2, 3, 4, 5, 6, 7, 8};
   esp_transform transform;
   // The last three SPIs sent, oldest first.
   uint32_t sentSpis[3] = {};
@@ -120,9 +126,17 @@ EspKeySlices esp_key_slices(uint32_t authKeyLength, uint32_t cryptKeyLength);
 
 // ownSpi: the SPI the gateway sends to (our inbound SA); gatewaySpi: the one
 // we send to. keyBlock: KEY_BLOCK_LENGTH bytes. Addresses in network order.
-// 0, or -1 (slots untouched) when an SA could not be built.
+// 0, or -1 (slots untouched) when an SA could not be built or the random
+// source failed.
 int esp_sa_setup(uint32_t ownSpi, uint32_t gatewaySpi, std::span<const uint8_t> keyBlock, uint16_t encryptionId,
                  uint16_t hashId, uint32_t localAddress, uint32_t gatewayAddress);
+
+// The random source of esp_sa_setup: OpenSSL's RAND_priv_bytes (its DRBG
+// for secret values), or for a test one that fails; 1 on success as
+// OpenSSL's. Null puts RAND_priv_bytes back. Returns the source it
+// replaced.
+using EspRandomBytes = int (*)(unsigned char* buffer, int length);
+EspRandomBytes esp_set_random_bytes(EspRandomBytes source);
 
 // The current or the aging pair whose inbound SPI is spi (current first).
 std::optional<sa_peer> find_peer_by_spi(uint32_t spi);

@@ -28,13 +28,18 @@ class EvpCbcSchedule final : public CipherSchedule {
     if (len % m_blockSize != 0 || len > INT32_MAX) return -1;
     uint8_t lastCipherBlock[EVP_MAX_BLOCK_LENGTH];
     if (!m_encrypt) std::memcpy(lastCipherBlock, data + len - m_blockSize, m_blockSize);
-    // Only the IV changes between packets; the key schedule stays. The
-    // context ends each call chained to its last cipher block: when that is
-    // the IV asked for (every packet sent, and received packets in order)
-    // it is already in place.
-    const bool chained = m_chained && std::memcmp(iv, m_chain, m_blockSize) == 0;
+    // Only the IV changes between packets; the key schedule stays, and the
+    // context is not set up again. It ends each call chained to its last
+    // cipher block (m_chain), and CBC from iv is CBC from m_chain with the
+    // first plaintext block XORed with iv ^ m_chain: before encrypting,
+    // after decrypting. Every packet has its own IV (esp_iv.h), so this
+    // saves an EVP_CipherInit_ex2 per packet. After a failure the chaining
+    // block is not known and the IV is set the long way.
+    const bool chained = m_chained;
     m_chained = false;
-    if (!chained && EVP_CipherInit_ex2(m_ctx.get(), nullptr, nullptr, iv, m_encrypt ? 1 : 0, nullptr) != 1) {
+    if (chained) {
+      if (m_encrypt) XorIvDelta(data, iv);
+    } else if (EVP_CipherInit_ex2(m_ctx.get(), nullptr, nullptr, iv, m_encrypt ? 1 : 0, nullptr) != 1) {
       return -1;
     }
     int outLength = 0;
@@ -42,6 +47,7 @@ class EvpCbcSchedule final : public CipherSchedule {
         outLength != static_cast<int>(len)) {
       return -1;
     }
+    if (chained && !m_encrypt) XorIvDelta(data, iv);
     std::memcpy(iv, m_encrypt ? data + len - m_blockSize : lastCipherBlock, m_blockSize);
     std::memcpy(m_chain, iv, m_blockSize);
     m_chained = true;
@@ -49,6 +55,19 @@ class EvpCbcSchedule final : public CipherSchedule {
   }
 
  private:
+  // block ^= iv ^ m_chain, a 64-bit word at a time (the block is 8 or 16
+  // bytes; MakeEvpCbcSchedule takes no other).
+  void XorIvDelta(uint8_t* block, const uint8_t* iv) const {
+    for (uint32_t i = 0; i < m_blockSize; i += 8) {
+      uint64_t b, v, c;
+      std::memcpy(&b, block + i, 8);
+      std::memcpy(&v, iv + i, 8);
+      std::memcpy(&c, m_chain + i, 8);
+      b ^= v ^ c;
+      std::memcpy(block + i, &b, 8);
+    }
+  }
+
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> m_ctx;
   bool m_encrypt;
   uint32_t m_blockSize;
@@ -76,7 +95,7 @@ CipherSchedulePtr MakeEvpCbcSchedule(const char* cipherName, const uint8_t* key,
   // The packet format pads itself.
   if (EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) return nullptr;
   const int blockSize = EVP_CIPHER_CTX_get_block_size(ctx.get());
-  if (blockSize <= 0 || blockSize > EVP_MAX_BLOCK_LENGTH) return nullptr;
+  if (blockSize <= 0 || blockSize > EVP_MAX_BLOCK_LENGTH || blockSize % 8 != 0) return nullptr;
   return std::make_unique<EvpCbcSchedule>(std::move(ctx), encrypt, static_cast<uint32_t>(blockSize));
 }
 

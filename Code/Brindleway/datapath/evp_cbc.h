@@ -1,5 +1,6 @@
 // CBC ciphers of OpenSSL's EVP layer as key schedules: one cipher context
-// per key, its IV set per call.
+// per key, keyed once; the IV comes with each call and costs one XOR of a
+// block, not a new set-up of the context.
 #pragma once
 
 #include <cstdint>

@@ -3,8 +3,13 @@
 // decryption run side by side:
 //   outbound: adapter reads -> compress, encapsulate -> socket writes
 //   inbound:  socket reads -> decapsulate, decompress -> adapter writes
-// (the chained IV ties all encryption to the one outbound thread). The
-// adapter is read on one thread and written on the other.
+// The adapter is read on one thread and written on the other. User
+// traffic is encrypted on the outbound thread only; the keep-alive and
+// logout packets of other threads wait for the SA lock, which serialises
+// every encapsulation (the outbound SA's sequence number, IV counter and
+// cipher context are one per SA). The IVs no longer chain one datagram to
+// the one before (esp_iv.h), so that order is the lock's, not the
+// format's.
 //
 // Each thread alternates two steps until the stop event is set:
 //  1. TunIoNoWait: whatever of its direction can progress without

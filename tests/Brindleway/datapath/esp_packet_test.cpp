@@ -1,8 +1,10 @@
-// ESP-like packets: golden layouts, the chained IV and sequence numbers,
-// round trips with the gateway's independent end for every negotiable
+// ESP-like packets: golden layouts, a fresh IV per datagram and sequence
+// numbers, round trips with the gateway's independent end for every negotiable
 // cipher and hash, buffer room, and a table of hostile datagrams that must
 // all be dropped without reading outside them.
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "esp_fixture.h"
 #include "support/wire.h"
@@ -27,8 +29,11 @@ TEST_F(EspPacketTest, TripleDesSha1Golden) {
   const std::vector<uint8_t> second = Encap(inner);
   ASSERT_EQ(second.size(), 52u);
   EXPECT_EQ(wire::GetU32BE(second.data() + 4), 2u);
-  // The IV is the previous packet's last ciphertext block.
-  EXPECT_TRUE(std::equal(second.begin() + 8, second.begin() + 16, first.begin() + 32));
+  // Not the chained IV (the previous packet's last ciphertext block), and
+  // not the first packet's.
+  EXPECT_FALSE(std::equal(second.begin() + 8, second.begin() + 16, first.begin() + 32));
+  EXPECT_FALSE(std::equal(second.begin() + 8, second.begin() + 16, first.begin() + 8));
+  EXPECT_TRUE(m_gateway->Decap(second).ok);
 }
 
 TEST_F(EspPacketTest, PacketTraceLines) {
@@ -62,8 +67,10 @@ TEST_F(EspPacketTest, NullNullLayoutPadsTrailerToFourBytes) {
   }
 }
 
-TEST_F(EspPacketTest, AesIvChainsAndSequenceRestartsAtEachSetup) {
-  for (uint16_t enc : {ESP_ENC_AES, ESP_ENC_AES256}) {
+TEST_F(EspPacketTest, AesIvAndSequenceRestartAtEachSetup) {
+  std::vector<std::vector<uint8_t>> firstIvs;
+  for (uint16_t enc : {ESP_ENC_AES, ESP_ENC_AES256, ESP_ENC_AES}) {
+    // The same keys each time (salt 3): only the SA's own IV key differs.
     ASSERT_EQ(Setup(enc, ESP_HASH_SHA256, kOwnSpi + enc, kGatewaySpi + enc), 0);
     const std::vector<uint8_t> first = Encap(InnerPacket(100));
     const std::vector<uint8_t> second = Encap(InnerPacket(30));
@@ -73,9 +80,67 @@ TEST_F(EspPacketTest, AesIvChainsAndSequenceRestartsAtEachSetup) {
     EXPECT_EQ(wire::GetU32BE(second.data() + 4), 2u);
     // 16-byte IV; the first packet's ciphertext ends just before its ICV.
     const size_t firstCipherEnd = first.size() - 16;
-    EXPECT_TRUE(std::equal(second.begin() + 8, second.begin() + 24, first.begin() + firstCipherEnd - 16));
+    EXPECT_FALSE(std::equal(second.begin() + 8, second.begin() + 24, first.begin() + firstCipherEnd - 16));
+    EXPECT_TRUE(m_gateway->Decap(first).ok);
     EXPECT_TRUE(m_gateway->Decap(second).ok);
+    firstIvs.emplace_back(first.begin() + 8, first.begin() + 24);
   }
+  // A new SA does not start the IVs over: datagram 1 of equal keys still
+  // gets a different IV.
+  EXPECT_NE(firstIvs[0], firstIvs[2]);
+  EXPECT_NE(firstIvs[0], firstIvs[1]);
+}
+
+// The test: equal plaintexts get different IVs (and so different
+// ciphertexts), no IV is the previous datagram's last ciphertext block (the
+// chained IV an observer knows in advance), and the gateway's independent
+// code opens every one with the IV it finds in the datagram.
+TEST_F(EspPacketTest, EqualPlaintextsGetFreshIvs) {
+  for (uint16_t enc : {ESP_ENC_DES, ESP_ENC_3DES, ESP_ENC_AES, ESP_ENC_AES192, ESP_ENC_AES256}) {
+    SCOPED_TRACE(testing::Message() << "enc " << enc);
+    esp_sa_cleanup();
+    ASSERT_EQ(Setup(enc, ESP_HASH_SHA1), 0);
+    const size_t ivLength = m_gateway->IvLength();
+    const size_t icvLength = m_gateway->IcvLength();
+    ASSERT_GT(ivLength, 0u);
+    const std::vector<uint8_t> inner = InnerPacket(64);
+    std::set<std::vector<uint8_t>> ivs;
+    std::set<std::vector<uint8_t>> firstBlocks;
+    std::vector<uint8_t> previousLastBlock;
+    constexpr int kDatagrams = 200;
+    for (int i = 0; i < kDatagrams; ++i) {
+      SCOPED_TRACE(i);
+      const std::vector<uint8_t> datagram = Encap(inner);
+      ASSERT_GT(datagram.size(), 8 + ivLength + icvLength);
+      const std::vector<uint8_t> iv(datagram.begin() + 8, datagram.begin() + 8 + static_cast<ptrdiff_t>(ivLength));
+      const auto cipherEnd = datagram.end() - static_cast<ptrdiff_t>(icvLength);
+      if (!previousLastBlock.empty()) {
+        EXPECT_NE(iv, previousLastBlock);
+      }
+      previousLastBlock.assign(cipherEnd - static_cast<ptrdiff_t>(ivLength), cipherEnd);
+      ivs.insert(iv);
+      firstBlocks.emplace(datagram.begin() + 8 + static_cast<ptrdiff_t>(ivLength),
+                          datagram.begin() + 8 + 2 * static_cast<ptrdiff_t>(ivLength));
+      const vqgateway::EspDecapResult r = m_gateway->Decap(datagram);
+      ASSERT_TRUE(r.ok) << r.error;
+      EXPECT_EQ(r.inner, inner);
+      EXPECT_EQ(r.sequence, static_cast<uint32_t>(i + 1));
+    }
+    EXPECT_EQ(ivs.size(), size_t{kDatagrams});
+    // The same plaintext block under different IVs: different ciphertext.
+    EXPECT_EQ(firstBlocks.size(), size_t{kDatagrams});
+  }
+}
+
+// The NULL cipher stays without IV: the datagram is as before.
+TEST_F(EspPacketTest, NullCipherHasNoIvSource) {
+  ASSERT_EQ(Setup(ESP_ENC_NULL, ESP_HASH_SHA1), 0);
+  EXPECT_EQ(esp_sa_state().current.outbound->ivSource, nullptr);
+  const std::vector<uint8_t> inner = InnerPacket(20);
+  const std::vector<uint8_t> first = Encap(inner);
+  ASSERT_EQ(first.size(), 8u + 20 + 2 + 2 + 12);
+  EXPECT_TRUE(std::equal(inner.begin(), inner.end(), first.begin() + 8));
+  EXPECT_TRUE(m_gateway->Decap(first).ok);
 }
 
 struct Pair {

@@ -1,9 +1,11 @@
 // Security associations: the id tables and their fallbacks, where each key
 // comes from in the key block, rekey with the aging pair, aging removal,
-// clean-up and a refused set-up.
+// clean-up, a refused set-up, a failing random source, and senders on
+// several threads.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "esp_fixture.h"
@@ -156,6 +158,61 @@ TEST_F(EspSaTest, RefusedSetupLeavesSlots) {
   EXPECT_TRUE(find_peer_by_spi(kOwnSpi).has_value());
   EXPECT_FALSE(find_peer_by_spi(0x99).has_value());
   EXPECT_EQ(esp_cipher_id(), ESP_ENC_AES);
+}
+
+// No IV from anything predictable: when the random source fails, the
+// set-up fails (whatever the cipher) and the pair in place stays.
+TEST_F(EspSaTest, FailingRandomSourceFailsSetup) {
+  ASSERT_EQ(Setup(ESP_ENC_AES, ESP_HASH_SHA1), 0);
+  const EspRandomBytes failing = [](unsigned char*, int) { return 0; };
+  const EspRandomBytes previous = esp_set_random_bytes(failing);
+  const std::vector<uint8_t> block(KEY_BLOCK_LENGTH, 1);
+  for (uint16_t enc : {ESP_ENC_AES256, ESP_ENC_3DES, ESP_ENC_NULL}) {
+    SCOPED_TRACE(enc);
+    EXPECT_EQ(esp_sa_setup(0x99, 0x98, block, enc, ESP_HASH_SHA1, inet_addr("10.1.0.2"), inet_addr("192.0.2.1")), -1);
+  }
+  esp_set_random_bytes(previous);
+  EXPECT_TRUE(LogHas("Encap ESP new failed\n"));
+  EXPECT_FALSE(find_peer_by_spi(0x99).has_value());
+  EXPECT_EQ(esp_sa_state().inboundList.size(), 1u);
+  EXPECT_EQ(esp_cipher_id(), ESP_ENC_AES);
+  // The pair in place still carries traffic, and the source back in place
+  // sets up again.
+  const std::vector<uint8_t> inner = InnerPacket(40);
+  EXPECT_TRUE(m_gateway->Decap(Encap(inner)).ok);
+  EXPECT_EQ(
+      esp_sa_setup(0x99, 0x98, block, ESP_ENC_AES256, ESP_HASH_SHA1, inet_addr("10.1.0.2"), inet_addr("192.0.2.1")), 0);
+  EXPECT_NE(esp_sa_state().current.outbound->ivSource, nullptr);
+  EXPECT_EQ(esp_sa_state().current.inbound->ivSource, nullptr);
+}
+
+// Senders on several threads share the outbound SA under its lock: every
+// datagram has its own sequence number and its own IV, and opens.
+TEST_F(EspSaTest, ConcurrentSendersNeverShareAnIv) {
+  ASSERT_EQ(Setup(ESP_ENC_3DES, ESP_HASH_SHA1), 0);
+  constexpr int kThreads = 4;
+  constexpr int kEach = 250;
+  std::vector<std::vector<std::vector<uint8_t>>> sent(kThreads);
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([this, &sent, t] {
+      for (int i = 0; i < kEach; ++i) sent[t].push_back(Encap(InnerPacket(100)));
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  std::set<std::vector<uint8_t>> ivs;
+  std::set<uint32_t> sequences;
+  for (const auto& datagrams : sent) {
+    for (const std::vector<uint8_t>& datagram : datagrams) {
+      const vqgateway::EspDecapResult r = m_gateway->Decap(datagram);
+      ASSERT_TRUE(r.ok) << r.error;
+      sequences.insert(r.sequence);
+      ivs.emplace(datagram.begin() + 8, datagram.begin() + 16);
+    }
+  }
+  EXPECT_EQ(ivs.size(), size_t{kThreads * kEach});
+  EXPECT_EQ(sequences.size(), size_t{kThreads * kEach});
+  EXPECT_EQ(*sequences.rbegin(), uint32_t{kThreads * kEach});
 }
 
 TEST_F(EspSaTest, RekeyWhilePacketsFlow) {
