@@ -1,4 +1,4 @@
-#include "support/utf16.h"
+#include "platform/text/utf16.h"
 
 #include <cstdint>
 
