@@ -85,7 +85,10 @@ bool HostBase::ShuttingDown() const {
 }
 
 bool HostBase::Post(std::function<void()> fn) {
-  if (ShuttingDown()) return false;
+  // Enqueued under the lock, so once BeginShutdown returned no post is
+  // still on its way into a queue that is going away.
+  std::lock_guard lock(waitMutex_);
+  if (shuttingDown_) return false;
   Enqueue(std::move(fn));
   return true;
 }
@@ -101,11 +104,9 @@ bool HostBase::Send(std::function<void()> fn) {
     return true;
   }
   auto waiter = std::make_shared<Waiter>();
-  {
-    std::lock_guard lock(waitMutex_);
-    if (shuttingDown_) return false;
-    waiting_.insert(waiter);
-  }
+  std::unique_lock lock(waitMutex_);
+  if (shuttingDown_) return false;
+  waiting_.insert(waiter);
   Enqueue([this, waiter, fn = std::move(fn)] {
     {
       std::lock_guard lock(waitMutex_);
@@ -119,7 +120,6 @@ bool HostBase::Send(std::function<void()> fn) {
     }
     waitCv_.notify_all();
   });
-  std::unique_lock lock(waitMutex_);
   waitCv_.wait(lock, [&] { return waiter->done || waiter->released; });
   waiting_.erase(waiter);
   return waiter->done;
@@ -128,11 +128,9 @@ bool HostBase::Send(std::function<void()> fn) {
 int HostBase::MessageBoxWait(BoxText text, std::string caption, uint32_t flags) {
   if (IsUiThread()) return IDCANCEL;
   auto waiter = std::make_shared<Waiter>();
-  {
-    std::lock_guard lock(waitMutex_);
-    if (shuttingDown_) return IDCANCEL;
-    waiting_.insert(waiter);
-  }
+  std::unique_lock lock(waitMutex_);
+  if (shuttingDown_) return IDCANCEL;
+  waiting_.insert(waiter);
   // The box is shown by the UI thread; the waiter is never "running" since
   // only its answer is awaited, so shutdown can always release it.
   Enqueue([this, waiter, text = std::move(text), caption = std::move(caption), flags]() mutable {
@@ -149,7 +147,6 @@ int HostBase::MessageBoxWait(BoxText text, std::string caption, uint32_t flags) 
       waitCv_.notify_all();
     });
   });
-  std::unique_lock lock(waitMutex_);
   waitCv_.wait(lock, [&] { return waiter->done || waiter->released; });
   waiting_.erase(waiter);
   return waiter->done ? waiter->answer : IDCANCEL;

@@ -98,7 +98,8 @@ class HostBase : public UiHost, private MenuObserver {
   void Log(const JsonLine& line);
   JsonLine LogLine(std::string_view event) const;
 
-  // Hooks of a host. Enqueue may be called from any thread.
+  // Hooks of a host. Enqueue may be called from any thread, with the
+  // host's wait lock held: it must not wait for the UI thread.
   virtual void Enqueue(std::function<void()> fn) = 0;
   virtual void DropQueued() {}
   virtual void TimersChanged() {}
