@@ -104,7 +104,7 @@ void TestLogic::OnCommand(Dialog& d, int id, int code) {
   std::ostringstream call;
   call << "command " << id << " " << code;
   if (code == EN_CHANGE || code == CBN_EDITCHANGE) call << " text=" << d.Text(id);
-  if (code == BN_CLICKED && d.State(id) && d.State(id)->spec->kind != ControlKind::Button) call << " checked=" << d.IsChecked(id);
+  if (code == BN_CLICKED && d.State(id) && d.State(id)->entry->kind != ControlKind::Button) call << " checked=" << d.IsChecked(id);
   if (code == CBN_SELCHANGE || code == LBN_SELCHANGE) call << " selection=" << d.Selection(id);
   Note(*recorder_, call.str());
   if (id == kReapplyButton && code == BN_CLICKED) {
@@ -141,9 +141,9 @@ intptr_t TestLogic::OnMessage(Dialog&, uint32_t message, uintptr_t wParam, intpt
 std::string Snapshot(const Dialog& d) {
   std::ostringstream out;
   out << "caption=" << d.Caption() << " shown=" << d.IsShown() << " focus=" << d.Focus() << "\n";
-  for (const ControlSpec& spec : d.templ().controls) {
-    const ControlState& s = *d.State(spec.id);
-    out << spec.id << " text=" << s.text << " enabled=" << s.enabled << " visible=" << s.visible
+  for (const ControlSpec& entry : d.templ().controls) {
+    const ControlState& s = *d.State(entry.id);
+    out << entry.id << " text=" << s.text << " enabled=" << s.enabled << " visible=" << s.visible
         << " checked=" << s.checked << " selection=" << s.selection << " items=";
     for (const ListItem& i : s.items) out << i.text << "/" << i.data << ";";
     out << " rows=";

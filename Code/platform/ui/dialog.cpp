@@ -104,7 +104,7 @@ void Dialog::Command(int id, int code) { logic_->OnCommand(*this, id, code); }
 
 bool Dialog::UserClick(int id) {
   if (!Accepts(id)) return false;
-  switch (State(id)->spec->kind) {
+  switch (State(id)->entry->kind) {
     case ControlKind::Button:
       break;
     case ControlKind::CheckBox:
@@ -122,11 +122,11 @@ bool Dialog::UserClick(int id) {
 
 bool Dialog::UserEdit(int id, std::string_view text) {
   if (!Accepts(id)) return false;
-  const ControlSpec& spec = *State(id)->spec;
+  const ControlSpec& entry = *State(id)->entry;
   int code;
-  if (spec.kind == ControlKind::Edit && !(spec.style & kReadOnly))
+  if (entry.kind == ControlKind::Edit && !(entry.style & kReadOnly))
     code = EN_CHANGE;
-  else if (spec.kind == ControlKind::Combo && (spec.style & kEditableCombo))
+  else if (entry.kind == ControlKind::Combo && (entry.style & kEditableCombo))
     code = CBN_EDITCHANGE;
   else
     return false;
@@ -139,7 +139,7 @@ bool Dialog::UserEdit(int id, std::string_view text) {
 
 bool Dialog::UserSelect(int id, int index) {
   if (!Accepts(id)) return false;
-  const ControlKind kind = State(id)->spec->kind;
+  const ControlKind kind = State(id)->entry->kind;
   const int count = kind == ControlKind::ListView ? RowCount(id) : ItemCount(id);
   if (index < 0 || index >= count) return false;
   if (index == Selection(id)) return true;
@@ -154,7 +154,7 @@ bool Dialog::UserSelect(int id, int index) {
 }
 
 bool Dialog::UserSelectTree(int id, TreeHandle item) {
-  if (!Accepts(id) || State(id)->spec->kind != ControlKind::TreeView) return false;
+  if (!Accepts(id) || State(id)->entry->kind != ControlKind::TreeView) return false;
   if (!HasTreeItem(id, item)) return false;
   if (item == TreeSelection(id)) return true;
   SelectTreeItem(id, item);
@@ -165,7 +165,7 @@ bool Dialog::UserSelectTree(int id, TreeHandle item) {
 bool Dialog::UserCheck(int id, bool checked) {
   if (!Accepts(id)) return false;
   if (IsChecked(id) == checked) return true;
-  if (!checked && State(id)->spec->kind == ControlKind::Radio) return false;  // a radio is cleared by another
+  if (!checked && State(id)->entry->kind == ControlKind::Radio) return false;  // a radio is cleared by another
   return UserClick(id);
 }
 

@@ -19,33 +19,33 @@ constexpr std::initializer_list<ControlKind> kItemKinds = {ControlKind::Combo, C
 
 DialogModel::DialogModel(const DialogTemplate& templ) : templ_(templ), topmost_(templ.topmost) {
   controls_.reserve(templ.controls.size());
-  for (const ControlSpec& spec : templ.controls) {
+  for (const ControlSpec& entry : templ.controls) {
     ControlState state;
-    state.spec = &spec;
+    state.entry = &entry;
     controls_.push_back(std::move(state));
   }
 }
 
 ControlState* DialogModel::Find(int id) {
   for (ControlState& c : controls_)
-    if (c.spec->id == id) return &c;
+    if (c.entry->id == id) return &c;
   return nullptr;
 }
 
 const ControlState* DialogModel::Find(int id) const {
   for (const ControlState& c : controls_)
-    if (c.spec->id == id) return &c;
+    if (c.entry->id == id) return &c;
   return nullptr;
 }
 
 ControlState* DialogModel::FindKind(int id, std::initializer_list<ControlKind> kinds) {
   ControlState* c = Find(id);
-  return c && Holds(kinds, c->spec->kind) ? c : nullptr;
+  return c && Holds(kinds, c->entry->kind) ? c : nullptr;
 }
 
 const ControlState* DialogModel::FindKind(int id, std::initializer_list<ControlKind> kinds) const {
   const ControlState* c = Find(id);
-  return c && Holds(kinds, c->spec->kind) ? c : nullptr;
+  return c && Holds(kinds, c->entry->kind) ? c : nullptr;
 }
 
 void DialogModel::Notify(int id, Aspect aspect) {
@@ -120,18 +120,18 @@ bool DialogModel::IsVisible(int id) const {
 bool DialogModel::Check(int id, bool checked) {
   ControlState* c = FindKind(id, {ControlKind::CheckBox, ControlKind::Radio});
   if (!c) return false;
-  if (c->spec->kind == ControlKind::Radio && checked) {
+  if (c->entry->kind == ControlKind::Radio && checked) {
     // The group: the run of radios around this one, cut at kGroupStart.
     auto self = std::find_if(controls_.begin(), controls_.end(), [&](const ControlState& s) { return &s == c; });
     auto first = self;
-    while (first != controls_.begin() && !(first->spec->style & kGroupStart) &&
-           std::prev(first)->spec->kind == ControlKind::Radio)
+    while (first != controls_.begin() && !(first->entry->style & kGroupStart) &&
+           std::prev(first)->entry->kind == ControlKind::Radio)
       --first;
-    for (auto it = first; it != controls_.end() && it->spec->kind == ControlKind::Radio; ++it) {
-      if (it != first && (it->spec->style & kGroupStart)) break;
+    for (auto it = first; it != controls_.end() && it->entry->kind == ControlKind::Radio; ++it) {
+      if (it != first && (it->entry->style & kGroupStart)) break;
       if (it != self && it->checked) {
         it->checked = false;
-        Notify(it->spec->id, Aspect::Checked);
+        Notify(it->entry->id, Aspect::Checked);
       }
     }
   }
@@ -221,13 +221,13 @@ bool DialogModel::SetSelection(int id, int index) {
   ControlState* c = FindKind(id, {ControlKind::Combo, ControlKind::ListBox, ControlKind::TabStrip,
                                   ControlKind::ListView});
   if (!c) return false;
-  const size_t count = c->spec->kind == ControlKind::ListView ? c->rows.size() : c->items.size();
+  const size_t count = c->entry->kind == ControlKind::ListView ? c->rows.size() : c->items.size();
   if (index < 0 || static_cast<size_t>(index) >= count) index = -1;
   if (c->selection != index) {
     c->selection = index;
     Notify(id, Aspect::Selection);
   }
-  if (c->spec->kind == ControlKind::Combo) SetText(id, index >= 0 ? c->items[index].text : std::string());
+  if (c->entry->kind == ControlKind::Combo) SetText(id, index >= 0 ? c->items[index].text : std::string());
   return true;
 }
 

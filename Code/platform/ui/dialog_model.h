@@ -67,7 +67,7 @@ struct TreeItem {
 };
 
 struct ControlState {
-  const ControlSpec* spec = nullptr;
+  const ControlSpec* entry = nullptr;
   std::string text;
   bool enabled = true;
   bool visible = true;

@@ -83,43 +83,43 @@ void QtDialogView::Build() {
   // A group box holds, in a grid of its own, the controls whose cell lies
   // in its span, so its frame and title go around them, never across.
   struct Box {
-    const ControlSpec* spec;
+    const ControlSpec* entry;
     QGridLayout* grid;
   };
   std::vector<Box> boxes;
-  auto gridFor = [&](const ControlSpec& spec, int& row, int& col) {
+  auto gridFor = [&](const ControlSpec& entry, int& row, int& col) {
     for (const Box& b : boxes)
-      if (spec.row >= b.spec->row && spec.row < b.spec->row + b.spec->rowSpan && spec.col >= b.spec->col &&
-          spec.col < b.spec->col + b.spec->colSpan) {
-        row = spec.row - b.spec->row;
-        col = spec.col - b.spec->col;
+      if (entry.row >= b.entry->row && entry.row < b.entry->row + b.entry->rowSpan && entry.col >= b.entry->col &&
+          entry.col < b.entry->col + b.entry->colSpan) {
+        row = entry.row - b.entry->row;
+        col = entry.col - b.entry->col;
         return b.grid;
       }
-    row = spec.row;
-    col = spec.col;
+    row = entry.row;
+    col = entry.col;
     return grid;
   };
   QWidget* previous = nullptr;
   QButtonGroup* group = nullptr;
-  for (const ControlSpec& spec : dialog_.templ().controls) {
+  for (const ControlSpec& entry : dialog_.templ().controls) {
     int row = 0, col = 0;
-    QGridLayout* target = gridFor(spec, row, col);
-    QWidget* w = Make(spec, target, row, col);
-    controls_[spec.id] = w;
-    w->setObjectName(QString::number(spec.id));
-    if (spec.kind == ControlKind::GroupBox) {
+    QGridLayout* target = gridFor(entry, row, col);
+    QWidget* w = Make(entry, target, row, col);
+    controls_[entry.id] = w;
+    w->setObjectName(QString::number(entry.id));
+    if (entry.kind == ControlKind::GroupBox) {
       auto* inner = new QGridLayout(w);
       inner->setHorizontalSpacing(10);
-      boxes.push_back(Box{&spec, inner});
+      boxes.push_back(Box{&entry, inner});
     }
-    if (spec.kind == ControlKind::Radio) {
-      if (!group || (spec.style & kGroupStart)) group = new QButtonGroup(this);
+    if (entry.kind == ControlKind::Radio) {
+      if (!group || (entry.style & kGroupStart)) group = new QButtonGroup(this);
       group->addButton(static_cast<QRadioButton*>(w));
-      radioGroups_[spec.id] = group;
+      radioGroups_[entry.id] = group;
     } else {
       group = nullptr;
     }
-    Connect(spec, w);
+    Connect(entry, w);
     // Tab order is table order.
     if (w->focusPolicy() != Qt::NoFocus) {
       if (previous) setTabOrder(previous, w);
@@ -128,23 +128,23 @@ void QtDialogView::Build() {
   }
 }
 
-QWidget* QtDialogView::Make(const ControlSpec& spec, QGridLayout* grid, int row, int col) {
+QWidget* QtDialogView::Make(const ControlSpec& entry, QGridLayout* grid, int row, int col) {
   QWidget* w = nullptr;
   QWidget* placed = nullptr;
-  switch (spec.kind) {
+  switch (entry.kind) {
     case ControlKind::Label:
       w = new QLabel(this);
       break;
     case ControlKind::Edit:
-      if (spec.style & kMultiLine) {
+      if (entry.style & kMultiLine) {
         auto* e = new QPlainTextEdit(this);
-        e->setReadOnly(spec.style & kReadOnly);
+        e->setReadOnly(entry.style & kReadOnly);
         w = e;
       } else {
         auto* e = new QLineEdit(this);
-        e->setReadOnly(spec.style & kReadOnly);
-        if (spec.style & kPassword) e->setEchoMode(QLineEdit::Password);
-        if (spec.style & kNumber)
+        e->setReadOnly(entry.style & kReadOnly);
+        if (entry.style & kPassword) e->setEchoMode(QLineEdit::Password);
+        if (entry.style & kNumber)
           e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
         w = e;
       }
@@ -152,7 +152,7 @@ QWidget* QtDialogView::Make(const ControlSpec& spec, QGridLayout* grid, int row,
     case ControlKind::Button: {
       auto* b = new QPushButton(this);
       b->setAutoDefault(false);
-      b->setDefault(spec.style & kDefaultButton);
+      b->setDefault(entry.style & kDefaultButton);
       w = b;
       break;
     }
@@ -170,13 +170,13 @@ QWidget* QtDialogView::Make(const ControlSpec& spec, QGridLayout* grid, int row,
       f->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
       auto* area = new QGridLayout(f);
       area->setContentsMargins(2, 2, 2, 2);
-      pageAreas_[spec.id] = f;
+      pageAreas_[entry.id] = f;
       w = f;
       break;
     }
     case ControlKind::Combo: {
       auto* c = new QComboBox(this);
-      c->setEditable(spec.style & kEditableCombo);
+      c->setEditable(entry.style & kEditableCombo);
       w = c;
       break;
     }
@@ -188,13 +188,13 @@ QWidget* QtDialogView::Make(const ControlSpec& spec, QGridLayout* grid, int row,
       list->setRootIsDecorated(false);
       list->setContextMenuPolicy(Qt::CustomContextMenu);
       QStringList headers;
-      for (const ColumnSpec& c : spec.columns) headers << Q(host_.LoadString(c.textId));
-      list->setColumnCount(std::max<int>(1, static_cast<int>(spec.columns.size())));
-      if (!spec.columns.empty()) list->setHeaderLabels(headers);
+      for (const ColumnSpec& c : entry.columns) headers << Q(host_.LoadString(c.textId));
+      list->setColumnCount(std::max<int>(1, static_cast<int>(entry.columns.size())));
+      if (!entry.columns.empty()) list->setHeaderLabels(headers);
       int width = 0;
-      for (size_t i = 0; i < spec.columns.size(); ++i) {
-        list->setColumnWidth(static_cast<int>(i), spec.columns[i].width);
-        width += spec.columns[i].width;
+      for (size_t i = 0; i < entry.columns.size(); ++i) {
+        list->setColumnWidth(static_cast<int>(i), entry.columns[i].width);
+        width += entry.columns[i].width;
       }
       // Wide enough for every column and a scroll bar.
       if (width) list->setMinimumWidth(width + 2 * list->frameWidth() + 20);
@@ -222,14 +222,14 @@ QWidget* QtDialogView::Make(const ControlSpec& spec, QGridLayout* grid, int row,
       auto* areaGrid = new QGridLayout(area);
       areaGrid->setContentsMargins(4, 4, 4, 4);
       column->addWidget(area, 1);
-      pageAreas_[spec.id] = area;
+      pageAreas_[entry.id] = area;
       w = bar;
       placed = box;
       break;
     }
     case ControlKind::Picture: {
       auto* label = new QLabel(this);
-      QPixmap picture = host_.Picture(spec.pictureId);
+      QPixmap picture = host_.Picture(entry.pictureId);
       if (!picture.isNull()) label->setPixmap(picture);
       label->setAlignment(Qt::AlignCenter);
       w = label;
@@ -239,12 +239,12 @@ QWidget* QtDialogView::Make(const ControlSpec& spec, QGridLayout* grid, int row,
       w = new QProgressBar(this);
       break;
   }
-  grid->addWidget(placed ? placed : w, row, col, spec.rowSpan, spec.colSpan);
+  grid->addWidget(placed ? placed : w, row, col, entry.rowSpan, entry.colSpan);
   return w;
 }
 
-void QtDialogView::Connect(const ControlSpec& spec, QWidget* w) {
-  const int id = spec.id;
+void QtDialogView::Connect(const ControlSpec& entry, QWidget* w) {
+  const int id = entry.id;
   // After input the widget shows what the model took (a cut or refused edit).
   auto after = [this, id](bool) {
     if (!attached_) return;
@@ -252,7 +252,7 @@ void QtDialogView::Connect(const ControlSpec& spec, QWidget* w) {
     SyncChecked(id);
     SyncSelection(id);
   };
-  switch (spec.kind) {
+  switch (entry.kind) {
     case ControlKind::Edit:
       if (auto* e = qobject_cast<QLineEdit*>(w)) {
         connect(e, &QLineEdit::textEdited, this, [this, id, after](const QString& text) {
@@ -344,8 +344,8 @@ void QtDialogView::Connect(const ControlSpec& spec, QWidget* w) {
 void QtDialogView::SyncAll() {
   Syncing guard(syncing_);
   setWindowTitle(Q(dialog_.Caption()));
-  for (const ControlSpec& spec : dialog_.templ().controls) {
-    const int id = spec.id;
+  for (const ControlSpec& entry : dialog_.templ().controls) {
+    const int id = entry.id;
     SyncText(id);
     controls_[id]->setEnabled(dialog_.IsEnabled(id));
     if (!dialog_.IsVisible(id)) controls_[id]->setVisible(false);
@@ -415,7 +415,7 @@ void QtDialogView::SyncText(int id) {
   } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
     g->setTitle(text);
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
-    if (dialog_.State(id)->spec->kind == ControlKind::Label) l->setText(text);
+    if (dialog_.State(id)->entry->kind == ControlKind::Label) l->setText(text);
   }
 }
 
@@ -467,7 +467,7 @@ void QtDialogView::SyncSelection(int id) {
   } else if (auto* bar = qobject_cast<QTabBar*>(w)) {
     if (selection >= 0 && bar->currentIndex() != selection) bar->setCurrentIndex(selection);
   } else if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
-    if (dialog_.State(id)->spec->kind == ControlKind::ListView) {
+    if (dialog_.State(id)->entry->kind == ControlKind::ListView) {
       if (selection < 0)
         tree->clearSelection();
       else if (RowOf(tree) != selection)
@@ -485,7 +485,7 @@ void QtDialogView::SyncSelection(int id) {
 
 void QtDialogView::SyncRows(int id) {
   const ControlState* s = dialog_.State(id);
-  if (s->spec->kind != ControlKind::ListView) return;
+  if (s->entry->kind != ControlKind::ListView) return;
   auto* list = static_cast<QTreeWidget*>(Control(id));
   Syncing guard(syncing_);
   list->clear();
@@ -499,7 +499,7 @@ void QtDialogView::SyncRows(int id) {
 
 void QtDialogView::SyncTree(int id) {
   const ControlState* s = dialog_.State(id);
-  if (s->spec->kind != ControlKind::TreeView) return;
+  if (s->entry->kind != ControlKind::TreeView) return;
   auto* tree = static_cast<QTreeWidget*>(Control(id));
   Syncing guard(syncing_);
   tree->clear();

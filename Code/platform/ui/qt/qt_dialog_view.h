@@ -43,8 +43,8 @@ class QtDialogView final : public QDialog, private ModelObserver {
   void DialogChanged(Aspect aspect) override;
 
   void Build();
-  QWidget* Make(const ControlSpec& spec, QGridLayout* grid, int row, int col);
-  void Connect(const ControlSpec& spec, QWidget* widget);
+  QWidget* Make(const ControlSpec& entry, QGridLayout* grid, int row, int col);
+  void Connect(const ControlSpec& entry, QWidget* widget);
   void SyncAll();
   void SyncText(int id);
   void SyncChecked(int id);
