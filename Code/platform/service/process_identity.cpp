@@ -3,9 +3,11 @@
 #include <sys/wait.h>
 
 #include <charconv>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace platform::service::detail {
 namespace {
@@ -52,8 +54,13 @@ bool IsProcessAlive(pid_t pid, uint64_t startTime) {
   if (!st || st->startTime != startTime) return false;
   if (st->state == 'Z' || st->state == 'X') {
     // Ended; when it is our child (the supervisor spawned it from this
-    // process) take its exit status so it does not linger as a zombie.
-    ::waitpid(pid, nullptr, WNOHANG);
+    // process) take its exit status so it does not linger as a zombie. The
+    // leader of a threaded process shows 'Z' while its other threads are
+    // still being torn down, and until they are gone it cannot be reaped:
+    // give that a short while rather than leave the zombie behind.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (::waitpid(pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return false;
   }
   return true;
