@@ -56,13 +56,16 @@ std::optional<LanguageStrings> ReadLanguageFile(const std::string& path, uint16_
   if (!in) return std::nullopt;
   std::ostringstream whole;
   whole << in.rdbuf();
-  const std::string content = whole.str();
+  return ParseLanguageText(whole.str(), language);
+}
+
+std::optional<LanguageStrings> ParseLanguageText(std::string_view content, uint16_t language) {
   bool invalid = false;
   Utf8ToUtf16(content, &invalid);
   if (invalid) return std::nullopt;
 
   std::map<uint32_t, std::string> texts;
-  std::istringstream lines(content);
+  std::istringstream lines{std::string(content)};
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

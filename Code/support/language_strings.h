@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class LanguageStrings {
  public:
@@ -34,6 +35,8 @@ inline constexpr char kLanguageFile[] = "strings.txt";
 
 // The table of one file; nothing when it is missing or unusable.
 std::optional<LanguageStrings> ReadLanguageFile(const std::string& path, uint16_t language);
+// The same for a file's content (a table compiled into a program).
+std::optional<LanguageStrings> ParseLanguageText(std::string_view content, uint16_t language);
 
 // The table for language below programDir, else the one of its primary
 // language (language & 0x3FF). Nothing, after "Load specific language DLL

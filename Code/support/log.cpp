@@ -69,6 +69,10 @@ struct LogState {
   std::mutex settingsLock;
   std::string fileName;
   std::shared_ptr<const LogStamp> stamp = FillStamp({});
+  // A program running as an ordinary user may find the shared file (made by
+  // the root service) closed to it; it then writes to its own folder.
+  bool userFallback = false;
+  bool usingFallback = false;
 };
 
 LogState& State() {
@@ -95,9 +99,21 @@ const char* LevelName(int level) {
   }
 }
 
-std::string LogFolder() {
+std::string SharedLogFolder() {
   return platform::paths::CommonAppData() + "/" + kLogVendorFolder + "/" + kLogProductFolder;
 }
+
+std::string UserLogFolder() { return platform::paths::UserAppData() + "/tarnwickgate"; }
+
+bool UsingFallback() {
+  LogState& state = State();
+  std::lock_guard guard(state.settingsLock);
+  return state.usingFallback;
+}
+
+std::string LogFolder() { return UsingFallback() ? UserLogFolder() : SharedLogFolder(); }
+
+bool NotWritable(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
 std::u16string CutUnits(std::u16string text, size_t maxUnits) {
   text.resize(Utf16CutLength(text, maxUnits));
@@ -133,22 +149,48 @@ bool RotateLogFile(const std::string& path) {
   return false;
 }
 
+std::string LineBytes(std::u16string_view line) {
+  std::u16string text(line);
+  if (!text.empty() && text.back() == u'\n') text.pop_back();
+  text += u"\r\n";
+  return Utf16LeBytes(text);
+}
+
+// The shared file is closed to this user: from now on the user's own folder
+// takes the lines, the first of them saying so. Caller holds state.lock.
+int SwitchToUserLog(LogState& state, const std::string& sharedPath, int& fd) {
+  {
+    std::lock_guard guard(state.settingsLock);
+    if (!state.userFallback) return -1;
+    state.usingFallback = true;
+  }
+  if (!platform::paths::CreateDirectories(UserLogFolder())) return -1;
+  const std::string path = LogFilePath();
+  if (LogOpenFile(fd, path) != 0 || fd < 0) return -1;
+  const std::string notice = "Cannot write " + sharedPath + ", logging to " + path + " instead";
+  WriteAll(fd, LineBytes(Utf8ToUtf16(notice)));
+  return 0;
+}
+
 // Writes one line (already converted) to the log file.
 int WriteLineUnits(std::u16string_view line) {
   try {
     const std::string folder = LogFolder();
-    if (!platform::paths::CreateDirectories(folder)) return -1;
+    const bool folderMade = platform::paths::CreateDirectories(folder);
+    const int folderError = errno;
     const std::string path = LogFilePath();
-
-    std::u16string text(line);
-    if (!text.empty() && text.back() == u'\n') text.pop_back();
-    text += u"\r\n";
-    const std::string bytes = Utf16LeBytes(text);
+    const std::string bytes = LineBytes(line);
 
     LogState& state = State();
     std::lock_guard guard(state.lock);
     int fd = -1;
-    if (LogOpenFile(fd, path) != 0) return 0;
+    if (!folderMade) {
+      if (!NotWritable(folderError) || SwitchToUserLog(state, path, fd) != 0) return -1;
+    } else if (LogOpenFile(fd, path) != 0) {
+      return 0;
+    } else if (fd < 0 && NotWritable(errno) && !UsingFallback()) {
+      SwitchToUserLog(state, path, fd);
+    }
     const Fd file(fd);
     if (file.get() < 0) return 0;
     if (!WriteAll(file.get(), bytes)) {
@@ -171,6 +213,13 @@ void LogInit(const char* fileName) {
   }
   std::lock_guard guard(state.lock);
   state.queue.clear();
+}
+
+void LogAllowUserFallback(bool allow) {
+  LogState& state = State();
+  std::lock_guard guard(state.settingsLock);
+  state.userFallback = allow;
+  if (!allow) state.usingFallback = false;
 }
 
 int LogCleanup() {

@@ -52,6 +52,11 @@ std::string FormatText(std::string_view format, const Args&... args) {
 void LogInit(const char* fileName = nullptr);
 int LogCleanup();
 
+// For a program run by an ordinary user: when the shared log file (the root
+// service's) cannot be written, lines go to <user app data>/tarnwickgate/
+// with the file's name instead, the first of them saying so.
+void LogAllowUserFallback(bool allow);
+
 // One finished message (already formatted) at a level.
 void LogPrintText(int level, std::string_view message);
 

@@ -6,13 +6,15 @@
 
 namespace vqtest {
 
-std::string ReadLogText() {
-  const std::string bytes = ReadFileBytes(LogFilePath());
+std::string ReadLogFile(const std::string& path) {
+  const std::string bytes = ReadFileBytes(path);
   std::u16string wide(bytes.size() / 2, u'\0');
   for (size_t i = 0; i < wide.size(); ++i)
     wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
   return Utf16ToUtf8(wide);
 }
+
+std::string ReadLogText() { return ReadLogFile(LogFilePath()); }
 
 }  // namespace vqtest

@@ -6,5 +6,7 @@
 namespace vqtest {
 
 std::string ReadLogText();
+// Any log file (UTF-16LE) decoded to UTF-8; "" when missing.
+std::string ReadLogFile(const std::string& path);
 
 }  // namespace vqtest

@@ -34,7 +34,7 @@
 #include "Brindleway/service/gui_command.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
 #include "gateway/negotiation_script.h"
 #include "gateway/udp_data_plane.h"
@@ -189,7 +189,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     NetnsTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     LogInit(nullptr);
-    gui_ = std::make_unique<vqtest::FakeReportServer>();
+    gui_ = std::make_unique<vqtest::FakePipeServer>();
     savedVersion_ = g_btProtocolVersion.load();
     // The test gateway's certificate is self-signed; trusting it is the
     // certificate check's business, not this test's.
@@ -309,7 +309,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   std::unique_ptr<vqgateway::UdpDataPlane> dataPlane_;
   std::unique_ptr<vqgw::TlsGateway> tls_;
   std::unique_ptr<TcpSink> sink_;
-  std::unique_ptr<vqtest::FakeReportServer> gui_;
+  std::unique_ptr<vqtest::FakePipeServer> gui_;
   platform::Event serviceStop_{platform::Event::Reset::Manual};
   std::atomic<int> serviceResult_{-100};
   std::thread service_;

@@ -3,6 +3,10 @@
 // transaction, one answer within 500 ms -> the connection is closed.
 #include "Brindleway/common/gui_reports.h"
 
+#include <unistd.h>
+
+#include <mutex>
+
 #include "platform/pipe/pipe.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
@@ -13,12 +17,27 @@ namespace {
 
 namespace pipe = platform::pipe;
 
+struct ReportUser {
+  std::mutex mutex;
+  std::optional<uid_t> uid;
+};
+
+ReportUser& TheReportUser() {
+  static ReportUser user;
+  return user;
+}
+
 // Connect with the report pipe's logging. 0 or the error.
 uint32_t OpenReportPipe(pipe::PipeConnection& connection, const std::vector<uint8_t>& message, bool oneWay) {
-  const uint32_t error = pipe::Connect(kReportPipeName, connection, kGuiBusyWaitMs);
+  const uint32_t error = pipe::Connect(kReportPipeName, connection, kGuiBusyWaitMs, ReportPipeUser());
   if (error == 0) return 0;
   if (error == platform::ERROR_FILE_NOT_FOUND) {
     LogPrint(LOG_ERR, "Could not connect Marrowlantern\n");
+    // A socket file nobody serves (a client that died, kept by the sticky
+    // folder for its owner) would stay there for the next client to trip on.
+    pipe::RemoveStale(kReportPipeName);
+  } else if (error == platform::ERROR_ACCESS_DENIED) {
+    LogPrint(LOG_ERR, "The report pipe is served by another user, nothing sent\n");
   } else if (error == platform::ERROR_PIPE_BUSY) {
     if (oneWay) {
       LogPrint(LOG_INFO, "Proc WaitNamedPipe 3..............");
@@ -64,6 +83,18 @@ void NotifyGuiU32(int type, uint32_t value) {
 }
 
 }  // namespace
+
+void SetReportPipeUser(std::optional<uid_t> uid) {
+  ReportUser& user = TheReportUser();
+  std::lock_guard lock(user.mutex);
+  user.uid = uid;
+}
+
+uid_t ReportPipeUser() {
+  ReportUser& user = TheReportUser();
+  std::lock_guard lock(user.mutex);
+  return user.uid ? *user.uid : ::geteuid();
+}
 
 uint32_t SendGuiMessage(const std::vector<uint8_t>& message) {
   pipe::PipeConnection connection;

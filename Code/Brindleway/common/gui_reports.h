@@ -4,7 +4,10 @@
 // bounded wait and a log line, nothing more.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +39,13 @@ inline constexpr int kGuiReplyTimeoutMs = 500;
 // Longest wait for a busy pipe, and for a write to go through.
 inline constexpr int kGuiBusyWaitMs = 2000;
 inline constexpr int kGuiWriteTimeoutMs = 2000;
+
+// Anyone may make names in the pipe folder, so reports (which carry the
+// session cookie) go only to a server run by root or by the user whose
+// client application sent the last accepted open; before any open, by the
+// service's own user. A report refused that way is logged and not sent.
+void SetReportPipeUser(std::optional<uid_t> uid);
+uid_t ReportPipeUser();
 
 // One-way write of one message; 0 or a Win32 code.
 uint32_t SendGuiMessage(const std::vector<uint8_t>& message);

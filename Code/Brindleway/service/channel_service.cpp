@@ -1,6 +1,7 @@
 // Run body of the tunnel service:
-//   1. take the instance mutex (a second console run ends with -2, a run
-//      beside the service with -3)
+//   1. the run folders; take the instance mutex (a second console run ends
+//      with -2, a run beside the service with -3); make sure the command
+//      pipe's name is ours to serve (-7 when another user serves it)
 //   2. init the channel machinery: TLS library, channel semaphore, session
 //   3. start the channel thread
 //   4. serve the command pipe, one GuiCommandThread per client, until the
@@ -11,6 +12,9 @@
 #include "Brindleway/service/channel_service.h"
 
 #include <openssl/ssl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <memory>
 #include <system_error>
@@ -28,8 +32,9 @@
 #include "Brindleway/hostcheck/proximity.h"
 #include "Brindleway/hostcheck/security_check.h"
 #include "Brindleway/service/channel_thread.h"
-#include "Brindleway/service/client_threads.h"
+#include "platform/sync/owned_threads.h"
 #include "Brindleway/service/gui_command.h"
+#include "platform/paths/paths.h"
 #include "platform/pipe/pipe.h"
 #include "platform/process/desktop_user.h"
 #include "platform/win32/win32_error.h"
@@ -135,7 +140,7 @@ void CleanChannelService(ChannelService& service) {
 
 // The accept loop of the command pipe; returns when serviceStop is set (0)
 // or no client thread could be started (RUN_NO_COMMAND_THREAD).
-int ServeCommandPipe(platform::Event& serviceStop, ClientThreads& clients, GuiCommandTarget& target) {
+int ServeCommandPipe(platform::Event& serviceStop, platform::OwnedThreads& clients, GuiCommandTarget& target) {
   platform::pipe::PipeServer server;
   for (;;) {
     if (server.Path().empty()) {
@@ -169,9 +174,29 @@ int ServeCommandPipe(platform::Event& serviceStop, ClientThreads& clients, GuiCo
   }
 }
 
+// Anyone may make names in the pipe folder: a command pipe served by
+// another user would receive the clients' passwords. One nobody serves is
+// removed. True when the name is free for us.
+bool ClaimCommandPipe() {
+  platform::pipe::PipeConnection probe;
+  if (platform::pipe::Connect(kCommandPipeName, probe, 0) == 0) {
+    const uid_t owner = probe.Peer().uid;
+    if (owner != 0 && owner != ::geteuid()) {
+      LogPrint(LOG_ERR, "The command pipe is served by a process of uid %u, not starting\n",
+               static_cast<unsigned>(owner));
+      return false;
+    }
+    return true;  // ours: the server's Create tells a live one apart
+  }
+  platform::pipe::RemoveStale(kCommandPipeName);
+  return true;
+}
+
 }  // namespace
 
 int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role role, ChannelServiceSetup setup) {
+  if (!platform::paths::PrepareRunFolders())
+    LogPrint(LOG_ERR, "Cannot prepare the run folders (errno %d)\n", errno);
   platform::InstanceLock mutex;
   switch (uint32_t error = mutex.Acquire(kServiceMutexName, role)) {
     case 0:
@@ -186,6 +211,8 @@ int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role
       LogPrint(LOG_ERR, "CreateMutex error [%d]\n", error);
       return RUN_MUTEX_ERROR;
   }
+
+  if (!ClaimCommandPipe()) return RUN_PIPE_TAKEN;
 
   ChannelService service;
   if (InitChannelService(service, std::move(setup)) != 0) {
@@ -203,7 +230,7 @@ int RunChannelService(platform::Event& serviceStop, platform::InstanceLock::Role
                             [&channel](uint32_t message, uintptr_t wParam, std::any data) {
                               return channel.Post(message, wParam, std::move(data));
                             }};
-    ClientThreads clients;
+    platform::OwnedThreads clients;
     result = ServeCommandPipe(serviceStop, clients, target);
     serviceStop.Reset();
     clients.StopAll();

@@ -15,6 +15,7 @@ inline constexpr int RUN_SERVICE_RUNS = -3;
 inline constexpr int RUN_MUTEX_ERROR = -4;
 inline constexpr int RUN_SECURITY_FAILED = -5;
 inline constexpr int RUN_NO_COMMAND_THREAD = -6;
+inline constexpr int RUN_PIPE_TAKEN = -7;
 
 // What the channel session is built with: the parts of the service that
 // the set-up calls, and the view of the system's network.

@@ -4,6 +4,7 @@
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/common/debug_trace.h"
+#include "Brindleway/common/gui_reports.h"
 #include "platform/win32/win32_error.h"
 #include "support/conn_info_codec.h"
 #include "support/log.h"
@@ -155,6 +156,9 @@ void GuiCommandThread(platform::pipe::PipeConnection connection, const platform:
       LogPrint(LOG_ERR, "GuiCommandThread has exception\n");
       break;
     }
+    // The reports of this connection go to the user who asked for it.
+    if (request[0] == VQ_OPEN_CHANNEL && reply.size() >= 5 && wire::GetU32(&reply[1]) == 0)
+      SetReportPipeUser(connection.Peer().uid);
     if (connection.Write(reply, kCommandWriteTimeoutMs) != 0) break;
   }
   connection.Close();

@@ -1,5 +1,6 @@
 #include "Brindleway/service/service_install.h"
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -110,6 +111,9 @@ uint32_t WaitWhilePending(svc::ServiceManager& manager, uint32_t pending, uint32
 }  // namespace
 
 int InstallService() {
+  // The folders the service and its clients meet in, before either runs.
+  if (!platform::paths::PrepareRunFolders())
+    LogPrint(LOG_ERR, "Cannot prepare the run folders (errno %d)\n", errno);
   auto manager = OpenManager();
   if (!manager) return -1;
   const std::string path = platform::paths::ModulePath();

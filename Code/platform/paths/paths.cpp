@@ -130,6 +130,36 @@ bool CreateDirectories(const std::string& path, mode_t mode, const std::optional
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+constexpr mode_t kRunFolderMode = 0755;
+constexpr mode_t kSharedFolderMode = 01777;
+
+bool PrepareFolder(const std::string& path, mode_t mode, const FolderOwner& owner) {
+  if (!CreateDirectories(path, mode & 0777)) return false;
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  const bool chown = ::geteuid() == 0 && (st.st_uid != owner.uid || st.st_gid != owner.gid);
+  if (chown && ::chown(path.c_str(), owner.uid, owner.gid) != 0) return false;
+  // chmod after chown: a chown may clear the mode's special bits.
+  return (!chown && (st.st_mode & 07777) == mode) || ::chmod(path.c_str(), mode) == 0;
+}
+
+}  // namespace
+
+bool PrepareRunFolders() {
+  FolderOwner owner;  // root
+  const std::string root = Root();
+  if (!root.empty()) {
+    struct stat st{};
+    if (::stat(root.c_str(), &st) != 0) return false;
+    owner = FolderOwner{st.st_uid, st.st_gid};
+  }
+  const std::string run = RunDir();
+  return PrepareFolder(run, kRunFolderMode, owner) && PrepareFolder(run + "/pipe", kSharedFolderMode, owner) &&
+         PrepareFolder(run + "/global", kSharedFolderMode, owner);
+}
+
 std::string ModulePath() {
   std::string buf(4096, '\0');
   ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);

@@ -55,6 +55,13 @@ struct FolderOwner {
 // handed to owner when one is given. On failure errno tells why.
 bool CreateDirectories(const std::string& path, mode_t mode, const std::optional<FolderOwner>& owner = std::nullopt);
 
+// The run folder (0755) with its pipe/ and global/ folders (01777: every
+// local user may make names there and only a name's owner may remove it,
+// as in /tmp), owned by root, or by VQ_ROOT's owner in a hermetic run.
+// Folders made earlier with other modes are corrected; without the right
+// to change the owner, the owner stays. False, with errno, on failure.
+bool PrepareRunFolders();
+
 // The running program's own file and its folder.
 std::string ModulePath();
 std::string ModuleDir();

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,8 +70,10 @@ class PipeConnection {
 // by a dead server is replaced, while a live server keeps its name
 // (ERROR_PIPE_BUSY; telling them apart costs the live server one connection
 // that closes without a message). Anything else at the path is left alone
-// (ERROR_ALREADY_EXISTS). The destructor removes the socket file while it is
-// still the one this server made.
+// (ERROR_ALREADY_EXISTS). A stale socket file of another user that the
+// folder's sticky bit keeps fails with ERROR_ACCESS_DENIED, and StaleOwner()
+// names its owner. The destructor removes the socket file while it is still
+// the one this server made.
 class PipeServer {
  public:
   PipeServer() = default;
@@ -89,6 +92,9 @@ class PipeServer {
   uint32_t Accept(PipeConnection& out, const Event& stop);
 
   const std::string& Path() const { return path_; }
+  // The owner of the socket file that made the last Create fail with
+  // ERROR_ACCESS_DENIED.
+  std::optional<uid_t> StaleOwner() const { return staleOwner_; }
 
  private:
   void Shutdown();
@@ -97,18 +103,28 @@ class PipeServer {
   std::string path_;
   dev_t fileDevice_ = 0;  // identity of the socket file we bound
   ino_t fileInode_ = 0;
+  std::optional<uid_t> staleOwner_;
 };
 
 // Client side: connect (retrying while the server's queue is full, at most
 // busyWaitMs in all; INFINITE_WAIT: no limit), then exchange messages on the
-// connection. Nobody serving the name gives 2 at once.
-uint32_t Connect(std::string_view pipeName, PipeConnection& out, int busyWaitMs);
+// connection. Nobody serving the name gives 2 at once. With serverUser set,
+// the server must run as root or as that user (SO_PEERCRED): anyone may
+// make names in the pipe folder, so a server of another user is refused
+// with ERROR_ACCESS_DENIED before anything is written to it.
+uint32_t Connect(std::string_view pipeName, PipeConnection& out, int busyWaitMs,
+                 std::optional<uid_t> serverUser = std::nullopt);
+
+// Removes the name's socket file when nobody serves it (a server that died,
+// a file the sticky pipe folder keeps for its owner; root may remove any).
+// 0 when the name is free now; ERROR_PIPE_BUSY when it is served.
+uint32_t RemoveStale(std::string_view pipeName);
 
 // One request, one reply (CallNamedPipe): connect, write, read one answer of
 // at most capacity bytes; the write and the read each wait at most
 // timeoutMs. reply is empty when the server closed without answering
 // (result 0). The connection is closed on every path.
 uint32_t Transact(std::string_view pipeName, const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
-                  size_t capacity, int timeoutMs, int busyWaitMs);
+                  size_t capacity, int timeoutMs, int busyWaitMs, std::optional<uid_t> serverUser = std::nullopt);
 
 }  // namespace platform::pipe

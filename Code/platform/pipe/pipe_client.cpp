@@ -21,7 +21,7 @@ constexpr int kBusyRetryMs = 5;
 
 }  // namespace
 
-uint32_t Connect(std::string_view pipeName, PipeConnection& out, int busyWaitMs) {
+uint32_t Connect(std::string_view pipeName, PipeConnection& out, int busyWaitMs, std::optional<uid_t> serverUser) {
   out.Close();
   const std::string path = paths::PipePath(pipeName);
   UniqueFd folder;
@@ -38,7 +38,12 @@ uint32_t Connect(std::string_view pipeName, PipeConnection& out, int busyWaitMs)
     if (::connect(sock.get(), address.get(), address.length) == 0) {
       const int flags = ::fcntl(sock.get(), F_GETFL);
       if (flags < 0 || ::fcntl(sock.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return LastWin32Error();
-      out = PipeConnection(std::move(sock));
+      PipeConnection connection(std::move(sock));
+      if (serverUser) {
+        const uid_t server = connection.Peer().uid;
+        if (server != 0 && server != *serverUser) return ERROR_ACCESS_DENIED;
+      }
+      out = std::move(connection);
       return ERROR_SUCCESS;
     }
     const int e = errno;
@@ -54,10 +59,10 @@ uint32_t Connect(std::string_view pipeName, PipeConnection& out, int busyWaitMs)
 }
 
 uint32_t Transact(std::string_view pipeName, const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
-                  size_t capacity, int timeoutMs, int busyWaitMs) {
+                  size_t capacity, int timeoutMs, int busyWaitMs, std::optional<uid_t> serverUser) {
   reply.clear();
   PipeConnection connection;  // closed on every return
-  if (uint32_t err = Connect(pipeName, connection, busyWaitMs)) return err;
+  if (uint32_t err = Connect(pipeName, connection, busyWaitMs, serverUser)) return err;
   if (uint32_t err = connection.Write(request, timeoutMs)) return err;
   return connection.Read(reply, capacity, timeoutMs);
 }

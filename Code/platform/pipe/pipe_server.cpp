@@ -42,8 +42,9 @@ UniqueFd LockFolder(const std::string& folder) {
 }
 
 // The name is taken by path. 0 when it is free now (a stale socket file was
-// removed or the file vanished), else why it stays taken.
-uint32_t ClearStale(const std::string& path, const detail::SocketAddress& address) {
+// removed or the file vanished), else why it stays taken; a stale file we
+// may not remove sets staleOwner.
+uint32_t ClearStale(const std::string& path, const detail::SocketAddress& address, std::optional<uid_t>& staleOwner) {
   struct stat st{};
   if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? ERROR_SUCCESS : LastWin32Error();
   if (!S_ISSOCK(st.st_mode)) return ERROR_ALREADY_EXISTS;  // not ours to remove
@@ -58,8 +59,12 @@ uint32_t ClearStale(const std::string& path, const detail::SocketAddress& addres
     case EAGAIN: return ERROR_PIPE_BUSY;  // live, its queue is full
     case ENOENT: return ERROR_SUCCESS;
     case ECONNREFUSED:
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) return LastWin32Error();
-      return ERROR_SUCCESS;
+      if (::unlink(path.c_str()) == 0 || errno == ENOENT) return ERROR_SUCCESS;
+      if (errno == EPERM || errno == EACCES) {
+        staleOwner = st.st_uid;
+        return ERROR_ACCESS_DENIED;
+      }
+      return LastWin32Error();
     default: return LastWin32Error();
   }
 }
@@ -81,6 +86,7 @@ void PipeServer::Shutdown() {
 
 uint32_t PipeServer::Create(std::string_view pipeName, mode_t mode) {
   Shutdown();
+  staleOwner_.reset();
   mode &= 0777;
   const std::string path = paths::PipePath(pipeName);
   const std::string folder = detail::FolderOf(path);
@@ -106,7 +112,7 @@ uint32_t PipeServer::Create(std::string_view pipeName, mode_t mode) {
     if (::bind(sock.get(), address.get(), address.length) == 0) break;
     if (errno != EADDRINUSE) return LastWin32Error();
     if (attempt == 2) return ERROR_PIPE_BUSY;
-    if (uint32_t err = ClearStale(path, address)) return err;
+    if (uint32_t err = ClearStale(path, address, staleOwner_)) return err;
   }
 
   if (::listen(sock.get(), kBacklog) != 0 || ::lstat(path.c_str(), &st) != 0 || ::chmod(path.c_str(), mode) != 0) {
@@ -119,6 +125,16 @@ uint32_t PipeServer::Create(std::string_view pipeName, mode_t mode) {
   listener_ = std::move(sock);
   path_ = path;
   return ERROR_SUCCESS;
+}
+
+uint32_t RemoveStale(std::string_view pipeName) {
+  const std::string path = paths::PipePath(pipeName);
+  UniqueFd lock = LockFolder(detail::FolderOf(path));
+  if (!lock.valid()) return errno == ENOENT ? ERROR_SUCCESS : LastWin32Error();
+  detail::SocketAddress address;
+  if (uint32_t err = detail::MakeAddress(path, lock, address)) return err;
+  std::optional<uid_t> owner;
+  return ClearStale(path, address, owner);
 }
 
 uint32_t PipeServer::Accept(PipeConnection& out, const Event& stop) {

@@ -8,7 +8,7 @@
 #include <climits>
 
 #include "common/eventually.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/temp_root.h"
 #include "platform/pipe/pipe.h"
 #include "platform/win32/win32_error.h"
@@ -27,7 +27,7 @@ class GuiReportsTest : public ::testing::Test {
 };
 
 TEST_F(GuiReportsTest, EachReportArrivesAsItsBytes) {
-  vqtest::FakeReportServer gui;
+  vqtest::FakePipeServer gui;
   EXPECT_EQ(NotifyGuiEvent(1009), 0);
   EXPECT_EQ(NotifyGuiPasswordResult(16), 0);
   EXPECT_EQ(NotifyGuiSmsEvent(26), 0);
@@ -42,7 +42,7 @@ TEST_F(GuiReportsTest, EachReportArrivesAsItsBytes) {
 }
 
 TEST_F(GuiReportsTest, PreferredGatewayTransactionReadsTheAnswer) {
-  vqtest::FakeReportServer gui("\\\\.\\pipe\\VardenlowMarrowlantern",
+  vqtest::FakePipeServer gui("\\\\.\\pipe\\VardenlowMarrowlantern",
                                [](const Bytes&) { return std::optional<Bytes>(Bytes{6, 1, 1, 0, 0, 0}); });
   Bytes entry(kPreferServerSize, 0);
   entry[0] = 10;
@@ -59,7 +59,7 @@ TEST_F(GuiReportsTest, PreferredGatewayTransactionReadsTheAnswer) {
 }
 
 TEST_F(GuiReportsTest, RefusedTypesAndOversizePayloadsSendNothing) {
-  vqtest::FakeReportServer gui;
+  vqtest::FakePipeServer gui;
   const uint8_t byte = 1;
   EXPECT_EQ(NotifyGui(0, &byte, 1), -1);
   EXPECT_EQ(NotifyGui(15, &byte, 1), -1);
@@ -81,7 +81,7 @@ TEST_F(GuiReportsTest, AbsentSilentClosingAndStuckClientApplications) {
 
   {
     // Silent: 997 after the 500 ms answer wait.
-    vqtest::FakeReportServer silent;
+    vqtest::FakePipeServer silent;
     start = Clock::now();
     EXPECT_EQ(TransactGuiSub(VQ_NOTIFY_HOST_CHECK_FAILED, nullptr, 0, reply), platform::ERROR_IO_PENDING);
     const auto waited = vqtest::MsSince(start);
@@ -91,7 +91,7 @@ TEST_F(GuiReportsTest, AbsentSilentClosingAndStuckClientApplications) {
   }
   {
     // Closes without an answer: success with no bytes.
-    vqtest::FakeReportServer closing("\\\\.\\pipe\\VardenlowMarrowlantern",
+    vqtest::FakePipeServer closing("\\\\.\\pipe\\VardenlowMarrowlantern",
                                      [](const Bytes&) { return std::optional<Bytes>(Bytes{}); });
     EXPECT_EQ(TransactGuiSub(VQ_NOTIFY_QUERY_PROX, nullptr, 0, reply), 0u);
     EXPECT_TRUE(reply.empty());

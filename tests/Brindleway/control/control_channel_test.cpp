@@ -19,7 +19,7 @@
 #include "Brindleway/control/ctrl_stream_framer.h"
 #include "Brindleway/control/tls_context.h"
 #include "common/eventually.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "gateway/tls_gateway.h"
@@ -277,7 +277,7 @@ TEST_F(ControlChannelTest, CertificateValidityIsReportedOncePerHandshake) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.kind));
-    vqtest::FakeReportServer gui;
+    vqtest::FakePipeServer gui;
     GatewayOptions options;
     options.cert = vqgw::MakeTestCert(c.kind);
     TlsGateway gateway(options);

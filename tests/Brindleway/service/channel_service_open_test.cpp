@@ -17,7 +17,7 @@
 #include "Brindleway/service/channel_service.h"
 #include "Brindleway/service/gui_command.h"
 #include "common/eventually.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/temp_root.h"
 #include "gateway/negotiation_script.h"
 #include "support/conn_info_codec.h"
@@ -48,7 +48,7 @@ TEST(ChannelServiceOpen, OpenThroughThePipeConnectsAndCloseEndsIt) {
   ProtocolVersionScope version(0x10);
   SetStoredServerCertCheck([](X509*) { return 1; });
   vqgw::TlsGateway gateway(vqgw::GatewayOptions{.script = vqgw::HappyPathScript({})});
-  vqtest::FakeReportServer gui;
+  vqtest::FakePipeServer gui;
   FixedNetwork network;
 
   std::atomic<int> starts{0};

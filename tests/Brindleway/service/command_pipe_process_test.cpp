@@ -7,7 +7,7 @@
 
 #include "common/child_process.h"
 #include "common/eventually.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "platform/pipe/pipe.h"

@@ -1,4 +1,4 @@
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 
 #include <chrono>
 #include <stdexcept>
@@ -7,44 +7,61 @@
 
 namespace vqtest {
 
-FakeReportServer::FakeReportServer(std::string pipeName, Script script)
+FakePipeServer::FakePipeServer(std::string pipeName, Script script, mode_t mode)
     : name_(std::move(pipeName)), script_(std::move(script)) {
-  if (server_.Create(name_, 0600) != 0) throw std::runtime_error("report pipe cannot be served");
+  if (server_.Create(name_, mode) != 0) throw std::runtime_error("pipe " + name_ + " cannot be served");
   thread_ = std::thread([this] { Loop(); });
 }
 
-FakeReportServer::~FakeReportServer() {
+FakePipeServer::~FakePipeServer() {
   stop_.Set();
   thread_.join();
 }
 
-void FakeReportServer::SetScript(Script script) {
+void FakePipeServer::SetScript(Script script) {
   std::lock_guard<std::mutex> lock(mutex_);
   script_ = std::move(script);
 }
 
-std::vector<FakeReportServer::Bytes> FakeReportServer::Messages() {
+void FakePipeServer::SetCommandScript(uint8_t command, Script script) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  commandScripts_[command] = std::move(script);
+}
+
+void FakePipeServer::SetReplyDelay(uint8_t command, int delayMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  delays_[command] = delayMs;
+}
+
+std::vector<FakePipeServer::Bytes> FakePipeServer::Messages() {
   std::lock_guard<std::mutex> lock(mutex_);
   return messages_;
 }
 
-bool FakeReportServer::WaitMessages(size_t n) {
+bool FakePipeServer::WaitMessages(size_t n) {
   return Eventually([&] { return Messages().size() >= n; });
 }
 
-void FakeReportServer::Loop() {
+void FakePipeServer::Loop() {
   for (;;) {
     platform::pipe::PipeConnection connection;
     if (server_.Accept(connection, stop_) != 0) return;
-    // Every report is its own connection: one message, at most one answer.
     Bytes request;
     if (connection.Read(request, platform::pipe::kMaxMessage, 2000, &stop_) != 0 || request.empty()) continue;
     std::optional<Bytes> answer;
+    int delayMs = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       messages_.push_back(request);
-      if (script_) answer = script_(request);
+      const auto own = commandScripts_.find(request[0]);
+      if (own != commandScripts_.end() && own->second) {
+        answer = own->second(request);
+      } else if (script_) {
+        answer = script_(request);
+      }
+      if (const auto delay = delays_.find(request[0]); delay != delays_.end()) delayMs = delay->second;
     }
+    if (delayMs > 0 && stop_.Wait(delayMs)) return;
     if (answer) {
       if (!answer->empty()) connection.Write(*answer, 2000);
     } else {

@@ -1,0 +1,119 @@
+// The client application's process-wide state and its start and shutdown,
+// owned by one object so that tests run it in-process: the connection record
+// g_conn, the four locked values (channel status, USB-key watch value,
+// session state, and g_conn's user field), the web-start and
+// no-auto-connect flags, the resource module (the string table in use), the
+// certificate settings, the instance mutex, the hidden main window and every
+// thread the application starts.
+//
+// Threads: Start, the main window and Shutdown run on the UI host's thread;
+// the locked values and the record may be read and written from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "client/app/client_hooks.h"
+#include "platform/sync/instance_lock.h"
+#include "platform/sync/locked_value.h"
+#include "platform/sync/owned_threads.h"
+#include "platform/ui/ui_host.h"
+#include "support/cert_settings.h"
+#include "support/conn_info.h"
+#include "support/language_strings.h"
+
+namespace client {
+
+class MainWindow;
+
+class ClientApp {
+ public:
+  struct Settings {
+    // Where lang/<id>/ is looked for; empty: the program's folder.
+    std::string programDir;
+    // The UI language; nothing: the user's (GetUILanguage).
+    std::optional<uint16_t> language;
+  };
+
+  ClientApp(platform::ui::UiHost& host, ClientHooks hooks = {}, Settings settings = {});
+  ~ClientApp();
+  ClientApp(const ClientApp&) = delete;
+  ClientApp& operator=(const ClientApp&) = delete;
+
+  // _tWinMain up to the message loop: true when the hidden window runs and
+  // the host's loop is to be run, false when this copy ends at once (another
+  // instance took the hand-over, options without -d, a mutex error).
+  // argv is the process's own: the secret values in it are overwritten.
+  bool Start(int argc, char* argv[]);
+  // After the loop ended (or Start returned false): the UI host stops taking
+  // work, every thread the application started is stopped and joined, then
+  // the shutdown steps. Runs once.
+  void Shutdown();
+
+  // What the Exit command does, for a stop request from outside (SIGTERM).
+  void Exit();
+
+  // g_conn. Its user field only through GetConnUser / SetConnUser.
+  conn_info Conn() const;
+  void SetConn(const conn_info& conn);
+  std::string GetConnUser() const;
+  void SetConnUser(std::string_view user);
+
+  int GetChannelStatus() const { return channelStatus_.Get(); }
+  void SetChannelStatus(int status) { channelStatus_.Set(status); }
+  int GetUsbKeyValue() const { return usbKeyValue_.Get(); }
+  void SetUsbKeyValue(int value) { usbKeyValue_.Set(value); }
+  int32_t GetSessionState() const { return sessionState_.Get(); }
+  void SetSessionState(int32_t state) { sessionState_.Set(state); }
+
+  bool WebStart() const { return webStart_; }
+  bool NoAutoConnect() const { return noAutoConnect_; }
+  const LanguageStrings& Strings() const { return *strings_; }
+  uint16_t UiLanguage() const { return language_; }
+  const CertSettings& Certificates() const { return certs_; }
+  CertSettings& Certificates() { return certs_; }
+  bool HoldsInstance() const { return mutex_.Held(); }
+
+  platform::ui::UiHost& Host() { return host_; }
+  const ClientHooks& Hooks() const { return hooks_; }
+  MainWindow* Window() { return window_.get(); }
+  // Workers of later parts (connect, update, USB-key watch) start here, so
+  // that shutdown finds and joins them.
+  platform::OwnedThreads& Threads() { return threads_; }
+
+ private:
+  void ProcessCommandLine(int argc, char* argv[]);
+  // SVCMain up to the loop; false when there is no window.
+  bool SvcMain();
+
+  platform::ui::UiHost& host_;
+  const ClientHooks hooks_;
+  const Settings settings_;
+
+  // The four critical sections and what they guard.
+  platform::LockedValue<int> channelStatus_{1};
+  platform::LockedValue<int> usbKeyValue_{0};
+  platform::LockedValue<int32_t> sessionState_{0};
+  mutable std::mutex userLock_;
+  // The rest of g_conn, for the threads that hand records over.
+  mutable std::mutex connLock_;
+  conn_info conn_;
+
+  bool webStart_ = false;
+  bool noAutoConnect_ = false;
+  std::optional<LanguageStrings> strings_;
+  uint16_t language_ = 1033;
+  CertSettings certs_;
+
+  platform::InstanceLock mutex_;
+  std::unique_ptr<MainWindow> window_;
+  platform::OwnedThreads threads_;
+  bool started_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace client

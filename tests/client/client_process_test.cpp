@@ -1,0 +1,95 @@
+// The client program as a process: the hand-over of a second copy, the
+// command line's secrets out of /proc, SIGTERM. PROGRAM is the headless
+// host here and the Qt one (offscreen) in the gui tests.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "client/app/client_constants.h"
+#include "common/child_process.h"
+#include "common/eventually.h"
+#include "common/fake_pipe_server.h"
+#include "common/log_reader.h"
+#include "common/temp_root.h"
+#include "platform/sync/instance_lock.h"
+
+#ifndef CLIENT_PROGRAM_PATH
+#error "CLIENT_PROGRAM_PATH names the program under test"
+#endif
+
+namespace {
+
+using namespace vqtest;
+
+std::string Cmdline(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+bool Started() { return ReadLogText().find("Marrowlantern started") != std::string::npos; }
+
+class ClientProcess : public ::testing::TestWithParam<platform::InstanceLock::Role> {};
+
+TEST_P(ClientProcess, SecondCopyHandsOverAndExits) {
+  TempRoot root;
+  platform::InstanceLock first;
+  ASSERT_EQ(first.Acquire(client::kInstanceMutexName, GetParam()), 0u);
+  FakePipeServer wendle(client::kWendlePipeName, [](const FakePipeServer::Bytes&) {
+    return std::optional<FakePipeServer::Bytes>(FakePipeServer::Bytes{});
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunProgram({CLIENT_PROGRAM_PATH}, 2000), 0);
+  EXPECT_LT(MsSince(start), 2000);
+  ASSERT_TRUE(wendle.WaitMessages(1));
+  EXPECT_EQ(wendle.Messages(), std::vector<FakePipeServer::Bytes>{{client::VQ_START}});
+  EXPECT_FALSE(Started());
+}
+
+INSTANTIATE_TEST_SUITE_P(Roles, ClientProcess,
+                         ::testing::Values(platform::InstanceLock::Role::Console,
+                                           platform::InstanceLock::Role::Service),
+                         [](const auto& info) {
+                           return info.param == platform::InstanceLock::Role::Service ? "Service" : "Console";
+                         });
+
+TEST(ClientProgram, RunsUntilSigtermAndFreesItsLock) {
+  TempRoot root;
+  ChildProcess first({CLIENT_PROGRAM_PATH, "-d", "-q", "-h", "gw", "-p", "443", "-u", "u", "-c", "c"});
+  ASSERT_TRUE(Eventually(Started)) << ReadLogText();
+  EXPECT_TRUE(platform::InstanceLock::IsHeld(client::kInstanceMutexName));
+
+  // A second copy and one with options but no -d end at once.
+  EXPECT_EQ(RunProgram({CLIENT_PROGRAM_PATH}, 5000), 0);
+  EXPECT_EQ(RunProgram({CLIENT_PROGRAM_PATH, "-h", "gw"}, 5000), 0);
+
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(5000), 0);
+  EXPECT_FALSE(platform::InstanceLock::IsHeld(client::kInstanceMutexName));
+}
+
+TEST(ClientProgram, OptionsWithoutWebStartEndAtOnceWithoutTheLock) {
+  TempRoot root;
+  EXPECT_EQ(RunProgram({CLIENT_PROGRAM_PATH, "-h", "gw"}, 5000), 0);
+  EXPECT_FALSE(platform::InstanceLock::IsHeld(client::kInstanceMutexName));
+  EXPECT_FALSE(Started());
+}
+
+TEST(ClientProgram, PasswordIsNotInItsCommandLine) {
+  TempRoot root;
+  ChildProcess client({CLIENT_PROGRAM_PATH, "-d", "-q", "-h", "gw", "-u", "u", "-s", "secret", "-osecretpin"});
+  ASSERT_TRUE(Eventually(Started)) << ReadLogText();
+  const std::string cmdline = Cmdline(client.pid());
+  EXPECT_NE(cmdline.find("gw"), std::string::npos);
+  EXPECT_EQ(cmdline.find("secret"), std::string::npos) << cmdline;
+  client.Signal(SIGINT);
+  EXPECT_EQ(client.Wait(5000), 0);
+}
+
+}  // namespace
