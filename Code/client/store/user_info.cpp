@@ -1,0 +1,11 @@
+#include "client/store/user_info.h"
+
+namespace marrowlantern {
+
+void CopyUserInfo(user_info& dst, const user_info& src) { dst = src; }
+
+std::string LoginText(const user_info& record) {
+  return record.NAME + "@" + record.HOST + ":" + record.PORT;
+}
+
+}  // namespace marrowlantern
