@@ -72,7 +72,7 @@ inline std::vector<std::string> FolderEntries(const std::string& folder) {
 }
 
 class StoreTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     folder_ = root_.At("/store");
     std::filesystem::create_directories(folder_);
