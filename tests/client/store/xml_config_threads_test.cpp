@@ -89,7 +89,9 @@ TEST_F(ClientStoreThreadsTest, FourThreadsMixingOperationsLoseNothing) {
       const auto it = models[t].find(alias);
       const marrowlantern::user_info* entry = list->FindByAlias(alias);
       ASSERT_EQ(entry != nullptr, it != models[t].end());
-      if (entry) EXPECT_EQ(entry->NAME, it->second);
+      if (entry) {
+        EXPECT_EQ(entry->NAME, it->second);
+      }
     }
   }
   // The last password and preferred list written, the same in memory.

@@ -246,8 +246,7 @@ TEST_F(ClientStoreUsersTest, Operations) {
     SCOPED_TRACE(row.name);
     ASSERT_TRUE(LoadBytes(store_, start_));
     EXPECT_EQ(row.run(store_), row.result);
-    if (row.fileChanged) EXPECT_NE(FileBytes(), start_);
-    else EXPECT_EQ(FileBytes(), start_);
+    EXPECT_EQ(FileBytes() != start_, row.fileChanged);
     if (row.check) row.check(*this);
   }
 }
