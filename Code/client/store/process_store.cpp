@@ -19,7 +19,7 @@ std::string XmlConfigPath() { return XmlConfigFolder() + "/" + kXmlConfigFileNam
 int LoadXmlConfig(CXmlConfig& config) {
   const std::string folder = XmlConfigFolder();
   if (!platform::paths::CreateDirectories(folder, 0700)) {
-    LogPrint(LOG_ERR, "LoadXmlConfig cannot make %s: %s\n", folder, std::strerror(errno));
+    LogPrint(LOG_ERR, "LoadXmlConfig cannot make the folder (%s): %s\n", std::strerror(errno), folder);
     return -1;
   }
   return config.Load(XmlConfigPath()) ? 0 : -1;

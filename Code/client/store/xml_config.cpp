@@ -82,7 +82,7 @@ bool CXmlConfig::LoadLocked(const std::string& path) {
   } else if (err != 0) {
     // Unreadable is not damaged: the connections may come back once the
     // fault is gone, so nothing is replaced.
-    LogPrint(LOG_ERR, "CXmlConfig::Load cannot read %s: %s\n", path, std::strerror(err));
+    LogPrint(LOG_ERR, "CXmlConfig::Load cannot read (%s): %s\n", std::strerror(err), path);
     return false;
   } else if (const pugi::xml_parse_result parsed =
                  document.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_auto);
@@ -91,11 +91,12 @@ bool CXmlConfig::LoadLocked(const std::string& path) {
     std::error_code ec;
     std::filesystem::rename(path, bad, ec);
     if (ec) {
-      LogPrint(LOG_ERR, "CXmlConfig::Load cannot move %s aside: %s\n", path, ec.message());
+      LogPrint(LOG_ERR, "CXmlConfig::Load cannot move the damaged file aside (%s): %s\n", ec.message(), path);
       return false;
     }
-    LogPrint(LOG_ERR, "CXmlConfig::Load %s is not well-formed (%s at byte %d), kept as %s\n", path,
-             parsed.description(), static_cast<long long>(parsed.offset), bad);
+    // The path goes last: a long one is cut at the end of the log line.
+    LogPrint(LOG_ERR, "CXmlConfig::Load not well-formed (%s at byte %d), moved to %s: %s\n",
+             parsed.description(), static_cast<long long>(parsed.offset), kXmlConfigBadSuffix, path);
     if (!CreateDefaultFile(document, path, 1)) return false;
   } else {
     PutDeclaration(document);
@@ -185,7 +186,7 @@ bool CXmlConfig::SaveDocument(const pugi::xml_document& document, const std::str
   if (err == 0) err = file.Write(writer.text);
   if (err == 0) err = file.Commit();
   if (err != 0) {
-    LogPrint(LOG_ERR, "CXmlConfig::Save %s failed, error %u\n", path, err);
+    LogPrint(LOG_ERR, "CXmlConfig::Save failed, error %u: %s\n", err, path);
     return false;
   }
   return true;
