@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace marrowlantern;
+using namespace client;
 
 int Usage() {
   std::fputs(

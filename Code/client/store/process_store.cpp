@@ -6,7 +6,7 @@
 #include "platform/paths/paths.h"
 #include "support/log.h"
 
-namespace marrowlantern {
+namespace client {
 
 CXmlConfig g_xmlConfig;
 
@@ -27,4 +27,4 @@ int LoadXmlConfig(CXmlConfig& config) {
 
 int LoadXmlConfig() { return LoadXmlConfig(g_xmlConfig); }
 
-}  // namespace marrowlantern
+}  // namespace client

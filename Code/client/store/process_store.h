@@ -8,7 +8,7 @@
 
 #include "client/store/xml_config.h"
 
-namespace marrowlantern {
+namespace client {
 
 inline constexpr char kStoreVendorFolder[] = "Tarnwickgate";
 inline constexpr char kStoreProductFolder[] = "Tarnwickgate Marrowlantern";
@@ -26,4 +26,4 @@ int LoadXmlConfig(CXmlConfig& config);
 // The same for g_xmlConfig.
 int LoadXmlConfig();
 
-}  // namespace marrowlantern
+}  // namespace client

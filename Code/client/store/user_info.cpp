@@ -1,6 +1,6 @@
 #include "client/store/user_info.h"
 
-namespace marrowlantern {
+namespace client {
 
 void CopyUserInfo(user_info& dst, const user_info& src) { dst = src; }
 
@@ -8,4 +8,4 @@ std::string LoginText(const user_info& record) {
   return record.NAME + "@" + record.HOST + ":" + record.PORT;
 }
 
-}  // namespace marrowlantern
+}  // namespace client

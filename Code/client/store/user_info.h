@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace marrowlantern {
+namespace client {
 
 struct user_info {
   std::string NAME;       // user name
@@ -32,4 +32,4 @@ void CopyUserInfo(user_info& dst, const user_info& src);
 // with a saved connection.
 std::string LoginText(const user_info& record);
 
-}  // namespace marrowlantern
+}  // namespace client

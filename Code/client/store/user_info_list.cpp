@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace marrowlantern {
+namespace client {
 
 bool user_info_list::Add(const user_info& record) {
   if (Contains(record)) return false;
@@ -41,4 +41,4 @@ const user_info* user_info_list::FindByLogin(std::string_view login) const {
   return nullptr;
 }
 
-}  // namespace marrowlantern
+}  // namespace client

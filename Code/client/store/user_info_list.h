@@ -9,7 +9,7 @@
 
 #include "client/store/user_info.h"
 
-namespace marrowlantern {
+namespace client {
 
 class user_info_list {
  public:
@@ -34,4 +34,4 @@ class user_info_list {
   std::vector<user_info> entries_;
 };
 
-}  // namespace marrowlantern
+}  // namespace client

@@ -14,7 +14,7 @@
 #include "support/log.h"
 #include "support/secret_protection.h"
 
-namespace marrowlantern {
+namespace client {
 namespace {
 
 constexpr unsigned kFileMode = 0600;
@@ -223,4 +223,4 @@ std::string CXmlConfig::Path() const {
   return path_;
 }
 
-}  // namespace marrowlantern
+}  // namespace client

@@ -41,7 +41,7 @@
 #include "client/store/user_info.h"
 #include "client/store/user_info_list.h"
 
-namespace marrowlantern {
+namespace client {
 
 inline constexpr char kXmlConfigFileName[] = "OrlimbConfig.xml";
 // Where a file that is not well-formed goes before the default replaces it.
@@ -144,4 +144,4 @@ class CXmlConfig {
   std::optional<user_info_list> list_;
 };
 
-}  // namespace marrowlantern
+}  // namespace client

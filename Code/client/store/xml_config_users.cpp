@@ -9,7 +9,7 @@
 #include "support/log.h"
 #include "support/secret_protection.h"
 
-namespace marrowlantern {
+namespace client {
 namespace {
 
 bool AllXmlText(std::initializer_list<std::string_view> texts) {
@@ -306,4 +306,4 @@ int CXmlConfig::SetProxServers(const std::vector<std::string>& addresses) {
   return Commit(change) ? 0 : -1;
 }
 
-}  // namespace marrowlantern
+}  // namespace client

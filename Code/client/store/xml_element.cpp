@@ -2,7 +2,7 @@
 
 #include <vector>
 
-namespace marrowlantern {
+namespace client {
 namespace {
 
 bool IsText(pugi::xml_node node) {
@@ -44,4 +44,4 @@ pugi::xml_node AppendElement(pugi::xml_node parent, const char* name, std::strin
   return element;
 }
 
-}  // namespace marrowlantern
+}  // namespace client

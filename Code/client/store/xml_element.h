@@ -6,7 +6,7 @@
 
 #include <pugixml.hpp>
 
-namespace marrowlantern {
+namespace client {
 
 // All text inside the element, in document order (what a DOM calls its text).
 std::string ElementText(pugi::xml_node element);
@@ -19,4 +19,4 @@ void SetElementText(pugi::xml_node element, std::string_view text);
 // file keeps an element a line.
 pugi::xml_node AppendElement(pugi::xml_node parent, const char* name, std::string_view text = {});
 
-}  // namespace marrowlantern
+}  // namespace client

@@ -2,7 +2,7 @@
 
 #include "platform/text/utf16.h"
 
-namespace marrowlantern {
+namespace client {
 
 bool IsXmlText(std::string_view text) {
   bool invalid = false;
@@ -17,4 +17,4 @@ bool IsXmlText(std::string_view text) {
   return true;
 }
 
-}  // namespace marrowlantern
+}  // namespace client

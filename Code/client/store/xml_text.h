@@ -6,10 +6,10 @@
 
 #include <string_view>
 
-namespace marrowlantern {
+namespace client {
 
 // True for well-formed UTF-8 whose characters are tab, LF, or U+0020 and
 // above, except the surrogates, U+FFFE and U+FFFF.
 bool IsXmlText(std::string_view text);
 
-}  // namespace marrowlantern
+}  // namespace client

@@ -22,9 +22,9 @@ inline std::string Fixture(const std::string& name) {
 }
 
 // A connection as the dialogs make one.
-inline marrowlantern::user_info Record(const std::string& alias, const std::string& name = "bob",
+inline client::user_info Record(const std::string& alias, const std::string& name = "bob",
                                        const std::string& host = "10.0.0.1", const std::string& port = "443") {
-  marrowlantern::user_info r;
+  client::user_info r;
   r.ALIASID = alias;
   r.NAME = name;
   r.HOST = host;
@@ -80,14 +80,14 @@ class StoreTest : public ::testing::Test {
   }
 
   // Loads the fixture's bytes as the store's file.
-  bool LoadBytes(marrowlantern::CXmlConfig& store, const std::string& bytes) {
+  bool LoadBytes(client::CXmlConfig& store, const std::string& bytes) {
     vqtest::WriteFileBytes(path_, bytes);
     return store.Load(path_);
   }
   std::string FileBytes() const { return vqtest::ReadFileBytes(path_); }
   // What a fresh store reads from the file.
-  std::optional<marrowlantern::user_info_list> Reloaded() const {
-    marrowlantern::CXmlConfig fresh;
+  std::optional<client::user_info_list> Reloaded() const {
+    client::CXmlConfig fresh;
     if (!fresh.Load(path_)) return std::nullopt;
     return fresh.GetUserList();
   }

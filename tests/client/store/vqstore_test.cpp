@@ -54,7 +54,7 @@ TEST_F(ClientStoreToolTest, AddDumpDeleteAndADamagedFile) {
   RunTool("add", &status);
   EXPECT_EQ(status, 2);
 
-  const std::string file = marrowlantern::XmlConfigPath();
+  const std::string file = client::XmlConfigPath();
   vqtest::WriteFileBytes(file, "garbage\n");
   dump = RunTool("dump", &status);
   EXPECT_EQ(status, 0);

@@ -16,9 +16,9 @@
 
 namespace {
 
-using marrowlantern::CXmlConfig;
-using marrowlantern::user_info;
-using marrowlantern::XmlConfigXPath;
+using client::CXmlConfig;
+using client::user_info;
+using client::XmlConfigXPath;
 using storetest::Fixture;
 using storetest::Record;
 using storetest::Tree;
@@ -44,11 +44,11 @@ class ClientStoreFileTest : public storetest::StoreTest {};
 
 TEST_F(ClientStoreFileTest, FirstStartMakesTheFoldersAndTheDefaultFile) {
   CXmlConfig store;
-  ASSERT_EQ(marrowlantern::LoadXmlConfig(store), 0);
+  ASSERT_EQ(client::LoadXmlConfig(store), 0);
   const std::string folder = root_.At("/home/.config/Tarnwickgate/Tarnwickgate Marrowlantern");
   const std::string file = folder + "/OrlimbConfig.xml";
   EXPECT_EQ(store.Path(), file);
-  EXPECT_EQ(marrowlantern::XmlConfigPath(), file);
+  EXPECT_EQ(client::XmlConfigPath(), file);
   EXPECT_EQ(ModeOf(root_.At("/home/.config/Tarnwickgate")), 0700u);
   EXPECT_EQ(ModeOf(folder), 0700u);
   EXPECT_EQ(ModeOf(file), 0600u);
@@ -65,7 +65,7 @@ TEST_F(ClientStoreFileTest, FirstStartMakesTheFoldersAndTheDefaultFile) {
 
   // The second start loads what the first one wrote, unchanged.
   CXmlConfig again;
-  ASSERT_EQ(marrowlantern::LoadXmlConfig(again), 0);
+  ASSERT_EQ(client::LoadXmlConfig(again), 0);
   EXPECT_EQ(vqtest::ReadFileBytes(file), kDefaultFile);
 }
 

@@ -10,10 +10,10 @@
 
 namespace {
 
-using marrowlantern::CXmlConfig;
-using marrowlantern::IsXmlText;
-using marrowlantern::user_info;
-using marrowlantern::XmlConfigXPath;
+using client::CXmlConfig;
+using client::IsXmlText;
+using client::user_info;
+using client::XmlConfigXPath;
 using storetest::Fixture;
 using storetest::Record;
 

@@ -13,8 +13,8 @@
 
 namespace {
 
-using marrowlantern::CXmlConfig;
-using marrowlantern::user_info;
+using client::CXmlConfig;
+using client::user_info;
 using storetest::Record;
 
 class ClientStoreThreadsTest : public storetest::StoreTest {};
@@ -87,7 +87,7 @@ TEST_F(ClientStoreThreadsTest, FourThreadsMixingOperationsLoseNothing) {
       const std::string alias = "t" + std::to_string(t) + "-" + std::to_string(k);
       SCOPED_TRACE(alias);
       const auto it = models[t].find(alias);
-      const marrowlantern::user_info* entry = list->FindByAlias(alias);
+      const client::user_info* entry = list->FindByAlias(alias);
       ASSERT_EQ(entry != nullptr, it != models[t].end());
       if (entry) {
         EXPECT_EQ(entry->NAME, it->second);

@@ -10,10 +10,10 @@
 
 namespace {
 
-using marrowlantern::CXmlConfig;
-using marrowlantern::user_info;
-using marrowlantern::user_info_list;
-using marrowlantern::XmlConfigXPath;
+using client::CXmlConfig;
+using client::user_info;
+using client::user_info_list;
+using client::XmlConfigXPath;
 using storetest::Fixture;
 using storetest::Record;
 using storetest::Tree;
