@@ -17,8 +17,6 @@ namespace vqtest {
 struct HookCounts {
   std::atomic<int> connect{0};
   std::atomic<int> loginDialog{0};
-  std::atomic<int> disconnect{0};
-  std::atomic<int> poll{0};
 };
 
 // The argument strings of one command line, writable as a process's own are.
@@ -44,11 +42,6 @@ inline client::ClientHooks CountingHooks(HookCounts& counts) {
     return 0;
   };
   hooks.reopenLoginDialog = [&counts](client::ClientApp&) { ++counts.loginDialog; };
-  hooks.sendDisconnect = [&counts](client::ClientApp&) { ++counts.disconnect; };
-  hooks.sendInquery = [&counts](client::ClientApp&) {
-    ++counts.poll;
-    return 0;
-  };
   return hooks;
 }
 

@@ -113,7 +113,9 @@ struct LocaleScope {
 
 TEST(ClientStrings, ChineseLocaleLoadsTheChineseTable) {
   LocaleScope locale("zh_CN.UTF-8");
-  ClientRun run(client::ClientApp::Settings{VQ_CLIENT_SOURCE_DIR, std::nullopt});
+  client::ClientApp::Settings settings;
+  settings.programDir = VQ_CLIENT_SOURCE_DIR;
+  ClientRun run(settings);
   Argv argv({"Marrowlantern", "-d", "-q"});
   ASSERT_TRUE(run.app.Start(argv.argc(), argv.argv()));
   EXPECT_EQ(run.app.UiLanguage(), 2052);
@@ -125,7 +127,9 @@ TEST(ClientStrings, MissingLanguageFolderFallsBackToTheBuiltInTable) {
   LocaleScope locale("zh_CN.UTF-8");
   const std::filesystem::path empty = std::filesystem::temp_directory_path() / "vq-no-lang";
   std::filesystem::create_directories(empty);
-  ClientRun run(client::ClientApp::Settings{empty.string(), std::nullopt});
+  client::ClientApp::Settings settings;
+  settings.programDir = empty.string();
+  ClientRun run(settings);
   Argv argv({"Marrowlantern", "-d", "-q"});
   ASSERT_TRUE(run.app.Start(argv.argc(), argv.argv()));
   EXPECT_EQ(run.host.LoadString(client::IDS_CONNECTED), "Connected");

@@ -8,8 +8,10 @@
 #include "client/app/client_constants.h"
 #include "client/app/main_window.h"
 #include "client_fixture.h"
+#include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
 #include "platform/sync/instance_lock.h"
+#include "support/command_pipe.h"
 #include "support/text_convert.h"
 
 namespace {
@@ -144,25 +146,37 @@ TEST(ClientStart, WithoutOptionsTheWindowOpensTheLogin) {
   EXPECT_NE(ReadLogText().find("Marrowlantern started"), std::string::npos);
 }
 
+// Requests to the tunnel service's command pipe with byte 0 command.
+size_t CountOf(FakePipeServer& service, uint8_t command) {
+  size_t n = 0;
+  for (const auto& m : service.Messages()) n += m[0] == command;
+  return n;
+}
+
 TEST(ClientStart, TheStatusTimerPollsEverySecond) {
   ClientRun run;
+  FakePipeServer service(client::kBrindlewayPipeName, [](const FakePipeServer::Bytes& r) {
+    return std::optional<FakePipeServer::Bytes>(FakePipeServer::Bytes{r[0], 0, 0, 0, 0});
+  });
   Argv argv({"Marrowlantern", "-d", "-q"});
   ASSERT_TRUE(run.app.Start(argv.argc(), argv.argv()));
   run.host.Advance(3500);
-  EXPECT_EQ(run.counts.poll.load(), 3);
+  EXPECT_EQ(CountOf(service, VQ_INQUERY), 3u);
 }
 
 TEST(ClientStart, ExitDisconnectsRemovesTheTrayAndEndsTheLoop) {
   ClientRun run;
+  FakePipeServer service(client::kBrindlewayPipeName, [](const FakePipeServer::Bytes& r) {
+    return std::optional<FakePipeServer::Bytes>(FakePipeServer::Bytes{r[0], 0, 0, 0, 0});
+  });
   Argv argv({"Marrowlantern", "-d", "-q"});
   ASSERT_TRUE(run.app.Start(argv.argc(), argv.argv()));
   run.host.RunUntilIdle();
   ASSERT_TRUE(run.host.ChooseTrayCommand(client::ID_EXIT));
   EXPECT_EQ(run.host.Run(), 0);  // returns at once: the window asked to quit
-  EXPECT_EQ(run.counts.disconnect.load(), 1);
   EXPECT_EQ(run.host.TrayMenu(), nullptr);
   run.host.Advance(3000);
-  EXPECT_EQ(run.counts.poll.load(), 0);  // timer stopped
+  EXPECT_EQ(service.Messages(), std::vector<FakePipeServer::Bytes>{{VQ_CLOSE_CHANNEL}});  // no poll after Exit
   run.app.Shutdown();
   EXPECT_FALSE(platform::InstanceLock::IsHeld(client::kInstanceMutexName));
 }

@@ -11,20 +11,10 @@
 #include "Brindleway/common/channel_ops.h"
 #include "platform/pipe/pipe.h"
 #include "platform/sync/event.h"
+#include "support/command_pipe.h"
 
 namespace brindleway {
 
-// Commands.
-inline constexpr uint8_t VQ_OPEN_CHANNEL = 1;
-inline constexpr uint8_t VQ_CLOSE_CHANNEL = 2;
-inline constexpr uint8_t VQ_INQUERY = 3;
-inline constexpr uint8_t VQ_SET_AUTO_LOGON = 4;
-inline constexpr uint8_t VQ_SET_TRACE_MASK = 5;
-inline constexpr uint8_t VQ_CHANGE_PASSWORD = 9;
-inline constexpr uint8_t VQ_SMS_AUTH = 11;
-inline constexpr uint8_t VQ_SMS_AUTH_REQ = 12;
-
-inline constexpr size_t kInqueryReplySize = 65;
 // A client that does not take its reply within this is dropped.
 inline constexpr int kCommandWriteTimeoutMs = 5000;
 

@@ -24,7 +24,10 @@
 namespace client {
 
 ClientApp::ClientApp(platform::ui::UiHost& host, ClientHooks hooks, Settings settings)
-    : host_(host), hooks_(WithDefaults(std::move(hooks))), settings_(std::move(settings)) {}
+    : host_(host),
+      hooks_(WithDefaults(std::move(hooks))),
+      settings_(std::move(settings)),
+      link_(std::make_unique<ServiceLink>(*this, settings_.link)) {}
 
 ClientApp::~ClientApp() {
   if (started_) Shutdown();
@@ -84,7 +87,7 @@ void ClientApp::ProcessCommandLine(int argc, char* argv[]) {
 bool ClientApp::SvcMain() {
   window_ = std::make_unique<MainWindow>(*this);
   window_->Create();
-  SetChannelStatus(kStatusDisconnected);
+  link_->ClearStatusBlock();
   if (webStart_ && !noAutoConnect_) {
     {
       std::lock_guard lock(connLock_);

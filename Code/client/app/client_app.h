@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "client/app/client_hooks.h"
+#include "client/app/service_link.h"
 #include "platform/sync/instance_lock.h"
 #include "platform/sync/locked_value.h"
 #include "platform/sync/owned_threads.h"
@@ -37,6 +38,8 @@ class ClientApp {
     std::string programDir;
     // The UI language; nothing: the user's (GetUILanguage).
     std::optional<uint16_t> language;
+    // How the service link starts the tunnel service.
+    ServiceLink::Env link;
   };
 
   ClientApp(platform::ui::UiHost& host, ClientHooks hooks = {}, Settings settings = {});
@@ -81,6 +84,7 @@ class ClientApp {
   platform::ui::UiHost& Host() { return host_; }
   const ClientHooks& Hooks() const { return hooks_; }
   MainWindow* Window() { return window_.get(); }
+  ServiceLink& Link() { return *link_; }
   // Workers of later parts (connect, update, USB-key watch) start here, so
   // that shutdown finds and joins them.
   platform::OwnedThreads& Threads() { return threads_; }
@@ -110,6 +114,7 @@ class ClientApp {
   CertSettings certs_;
 
   platform::InstanceLock mutex_;
+  std::unique_ptr<ServiceLink> link_;
   std::unique_ptr<MainWindow> window_;
   platform::OwnedThreads threads_;
   bool started_ = false;

@@ -29,10 +29,8 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   Default(hooks.wendlePipeServer, "WendlePipeServerThread");
   Default(hooks.marrowlanternPipeServer, "MarrowlanternPipeServerThread");
   Default(hooks.connectToServerWithUsbKey, "ConnectToServerWithUsbKey");
-  Default(hooks.sendInquery, "SendInqueryCommand");
   Default(hooks.onStatusTimer, "OnStatusTimer");
   Default(hooks.reopenLoginDialog, "ReopenLoginDialog");
-  Default(hooks.sendDisconnect, "SendDisconnectCommand");
   Default(hooks.disconnectedTail, "DisconnectedTail");
   Default(hooks.closeSmsDialog, "CloseSmsDialog");
   Default(hooks.toggleAutoStart, "ToggleAutoStart");

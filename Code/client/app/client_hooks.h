@@ -33,13 +33,11 @@ struct ClientHooks {
   // The connect of a web start (0 started, -1 refused).
   Result connectToServerWithUsbKey;
 
-  // The status poll and the tray and menu update after it.
-  Result sendInquery;
+  // The tray and menu update after each status poll.
   Call onStatusTimer;
 
   // Menu commands and what they run.
   Call reopenLoginDialog;
-  Call sendDisconnect;
   Call disconnectedTail;
   Call closeSmsDialog;
   Call toggleAutoStart;

@@ -2,7 +2,8 @@
 //   1. Create: tray icon 102 with "<title> - <status>", menu 109 with Connect
 //      and Disconnect set by the status, timer 666 every 1000 ms, the login
 //      command unless started from the web, both pipe servers started
-//   2. every tick: the status poll, then the tray and menu update
+//   2. every tick: the status poll (the service's keep-alive too), then the
+//      tray and menu update
 //   3. Exit: disconnect, Destroy (menu, icon, timer, end of the loop), then
 //      the pipe servers stopped and joined
 #include "client/app/main_window.h"
@@ -70,7 +71,7 @@ void MainWindow::ShowStatusInMenu(int status) {
 }
 
 void MainWindow::OnTimer() {
-  app_.Hooks().sendInquery(app_);
+  app_.Link().SendInqueryCommand();
   app_.Hooks().onStatusTimer(app_);
 }
 
@@ -92,7 +93,7 @@ void MainWindow::OnTray(ui::TrayEvent event) {
 void MainWindow::OnLogoff() {
   LogPrint(LOG_DEBUG, " ENDSESSION_LOGOFF  \n");
   app_.Hooks().clearRetryFlags(app_);
-  app_.Hooks().sendDisconnect(app_);
+  app_.Link().SendDisconnectCommand();
   app_.Hooks().disconnectedTail(app_);
 }
 
@@ -117,13 +118,13 @@ void MainWindow::OnCommand(int command) {
       break;
     case ID_DISCONNECT:
       hooks.clearRetryFlags(app_);
-      hooks.sendDisconnect(app_);
+      app_.Link().SendDisconnectCommand();
       hooks.closeSmsDialog(app_);
       hooks.disconnectedTail(app_);
       break;
     case ID_EXIT:
       hooks.clearRetryFlags(app_);
-      hooks.sendDisconnect(app_);
+      app_.Link().SendDisconnectCommand();
       menu_.SetGrayed(ID_CONNECT, false);
       menu_.SetGrayed(ID_DISCONNECT, true);
       Destroy();
