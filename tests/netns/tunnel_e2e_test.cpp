@@ -9,6 +9,9 @@
 //   4. the status reply counts the traffic
 //   5. close -> state 1, the gateway is told, routes and resolv.conf exactly
 //      as before the open
+// The client application's service link drives the same road
+// (ClientServiceLink...): its poll reads state 4 and the traffic, keeps the
+// service's watchdog quiet, and reads state 1 after its disconnect.
 // Once for a version-1 and once for a version-2 gateway.
 #include <arpa/inet.h>
 #include <signal.h>
@@ -32,6 +35,8 @@
 #include "Brindleway/password_login.h"
 #include "Brindleway/service/channel_service.h"
 #include "Brindleway/service/gui_command.h"
+#include "client/app/client_app.h"
+#include "client/app/service_link.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
@@ -43,6 +48,7 @@
 #include "platform/net/link.h"
 #include "platform/service/service.h"
 #include "platform/tun/tun.h"
+#include "platform/ui/headless_host.h"
 #include "support/conn_info_codec.h"
 #include "support/registry_helpers.h"
 #include "support/log.h"
@@ -284,7 +290,13 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     ASSERT_TRUE(EncodeConnInfo(login, open.data() + 1));
     std::vector<uint8_t> reply;
     ASSERT_EQ(vqtest::SendCommand(open, reply), 0u);
+    HandKeysToDataPlane();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_CONNECTED; }));
+  }
 
+  // Gives the gateway's data plane the keys of the client's key request.
+  void HandKeysToDataPlane() {
     ASSERT_TRUE(Eventually([&] {
       const auto connections = tls_->Connections();
       return !connections.empty() && !connections[0].keyRequests.empty();
@@ -292,7 +304,6 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     const vqgw::KeyRequest request = tls_->Connections()[0].keyRequests.front();
     ASSERT_TRUE(request.keyBlock.has_value());
     dataPlane_->SetEspConfig(vqgw::EspPeerConfigFor(request, negotiation_.key));
-    ASSERT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_CONNECTED; }));
   }
 
   bool GatewayToldOfLogout() const {
@@ -369,6 +380,50 @@ TEST_P(TunnelEndToEnd, PingAndTcpCrossTheTunnelAndCloseRestoresRoutesAndDns) {
   EXPECT_TRUE(Eventually([&] { return GatewayToldOfLogout(); }));
   EXPECT_EQ(Routes(), routesBefore);
   EXPECT_EQ(vqtest::ReadFileBytes(root_->At("/etc/resolv.conf")), resolvBefore);
+}
+
+bool LogHas(const char* text) { return vqtest::ReadLogText().find(text) != std::string::npos; }
+
+TEST_P(TunnelEndToEnd, ClientServiceLinkPollReadsConnectedThenDisconnected) {
+  platform::ui::HeadlessHost host;
+  client::ClientApp app(host);
+  client::ServiceLink& link = app.Link();
+  conn_info login = PasswordLogin(kGatewayAddress, tls_->Port());
+  login.init |= CONN_FLAG_NEW_SERVER_CERT;
+  ASSERT_EQ(link.SendConnectCommand(login), 0);
+  HandKeysToDataPlane();
+  if (HasFatalFailure()) return;
+
+  ASSERT_TRUE(Eventually([&] { return link.SendInqueryCommand() == 0 && app.GetChannelStatus() == 4; }));
+  const client::StatusBlock& status = link.Status();
+  EXPECT_EQ(status.GetStatusGatewayAddress(), inet_addr(kGatewayAddress));
+  const double connectedAt = status.GetStatusConnectedTime();
+  const uint32_t received = status.GetStatusPacketsReceived();
+  const uint32_t sent = status.GetStatusPacketsSent();
+  for (uint16_t sequence = 1; sequence <= 3; ++sequence)
+    EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7152, sequence, 2000).ok);
+
+  // The poll is the service's keep-alive: 15 s of it keep the watchdog quiet.
+  for (int tick = 0; tick < 15; ++tick) {
+    EXPECT_EQ(link.SendInqueryCommand(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  }
+  EXPECT_GT(status.GetStatusConnectedTime(), connectedAt);
+  EXPECT_GE(status.GetStatusPacketsReceived(), received + 3);
+  EXPECT_GE(status.GetStatusPacketsSent(), sent + 3);
+  EXPECT_FALSE(LogHas("Receive keep-alive message from GUI timeout"));
+  // Without it the watchdog runs out after some ten seconds.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!LogHas("Receive keep-alive message from GUI timeout") && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(LogHas("Receive keep-alive message from GUI timeout"));
+
+  link.SendDisconnectCommand();
+  ASSERT_TRUE(Eventually([&] { return link.SendInqueryCommand() == 0 && app.GetChannelStatus() == 1; }));
+  EXPECT_EQ(status.GetStatusGatewayAddress(), 0u);
+  EXPECT_EQ(status.GetStatusLocalAddress(), 0u);
+  EXPECT_EQ(status.GetStatusPacketsReceived(), 0u);
+  EXPECT_EQ(status.GetStatusPacketsSent(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelEndToEnd, ::testing::Values(vqgw::kVersion1, vqgw::kVersion2),

@@ -73,14 +73,18 @@ int ServiceLink::SendConnectCommand(const conn_info& conn) {
     (env_.sleep ? env_.sleep : RealSleep)(kServiceStartPauseMs);
     error = TransactWithBrindleway(request, reply);
   }
+  return Outcome(error, reply, VQ_OPEN_CHANNEL, "Error command\n");
+}
+
+int ServiceLink::Outcome(uint32_t error, const std::vector<uint8_t>& reply, uint8_t command, const char* wrongReply) {
   if (error != 0) {
     ShowTopMostError(IDS_CANNOT_CONNECT_SERVICE);
     LogPrint(LOG_ERR, "Connect to the service failed\n");
     return static_cast<int>(error);
   }
-  if (!Accepted(reply, VQ_OPEN_CHANNEL)) {
+  if (!Accepted(reply, command)) {
     ShowTopMostError(IDS_ERROR_COMMAND);
-    LogPrint(LOG_ERR, "Error command\n");
+    LogPrint(LOG_ERR, wrongReply);
     return -1;
   }
   return 0;
@@ -149,17 +153,8 @@ int ServiceLink::SendChangePasswordCommand(std::string_view oldPassword, std::st
     return static_cast<int>(platform::ERROR_INVALID_PARAMETER);
   }
   std::vector<uint8_t> reply;
-  if (const uint32_t error = TransactWithBrindleway(request, reply)) {
-    ShowTopMostError(IDS_CANNOT_CONNECT_SERVICE);
-    LogPrint(LOG_ERR, "Connect to the service failed\n");
-    return static_cast<int>(error);
-  }
-  if (!Accepted(reply, VQ_CHANGE_PASSWORD)) {
-    ShowTopMostError(IDS_ERROR_COMMAND);
-    LogPrint(LOG_ERR, "new password Error command\n");
-    return -1;
-  }
-  return 0;
+  const uint32_t error = TransactWithBrindleway(request, reply);
+  return Outcome(error, reply, VQ_CHANGE_PASSWORD, "new password Error command\n");
 }
 
 void ServiceLink::ClearStatusBlock() {

@@ -65,6 +65,10 @@ class ServiceLink {
  private:
   std::unique_ptr<CServiceControl> Control();
   void ShowTopMostError(uint32_t stringId);
+  // A command the user waits for: box 91 after a failed transaction (its
+  // error), box 92 and wrongReply logged for a reply that does not accept
+  // the command (-1); else 0.
+  int Outcome(uint32_t error, const std::vector<uint8_t>& reply, uint8_t command, const char* wrongReply);
 
   ClientApp& app_;
   Env env_;
