@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <memory>
 #include <system_error>
 
@@ -32,11 +31,11 @@
 #include "Brindleway/hostcheck/proximity.h"
 #include "Brindleway/hostcheck/security_check.h"
 #include "Brindleway/service/channel_thread.h"
-#include "platform/sync/owned_threads.h"
 #include "Brindleway/service/gui_command.h"
 #include "platform/paths/paths.h"
 #include "platform/pipe/pipe.h"
 #include "platform/process/desktop_user.h"
+#include "platform/sync/owned_threads.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 
