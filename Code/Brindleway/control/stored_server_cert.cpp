@@ -30,31 +30,6 @@
 namespace brindleway {
 namespace {
 
-// What is read back at most: a file larger than this is not ours.
-constexpr uint32_t kDecryptCapacity = 4096;
-// The caller's capacity for the registry texts, as a path buffer.
-constexpr uint32_t kRegTextCapacity = 260;
-// The version's room: its units without the terminator.
-constexpr size_t kVersionUnits = SERVER_CERT_VERSION_BYTES / 2 - 1;
-
-std::string InstalledProductVersion() {
-  std::string text;
-  uint32_t size = kRegTextCapacity;
-  if (RegReadProductValue("ProductVer", text, size) != 0) return {};
-  return text;
-}
-
-// The version text of a block: up to its terminator or the end of its room.
-std::string StoredProductVersion(const uint8_t* block) {
-  std::u16string units;
-  for (size_t i = 0; i + 1 < SERVER_CERT_VERSION_BYTES; i += 2) {
-    const char16_t unit = static_cast<char16_t>(block[i] | block[i + 1] << 8);
-    if (unit == 0) break;
-    units.push_back(unit);
-  }
-  return Utf16ToUtf8(units);
-}
-
 // The DER form of cert; empty after logging OpenSSL's error.
 std::vector<uint8_t> DerOf(X509* cert) {
   const int length = i2d_X509(cert, nullptr);
@@ -69,54 +44,16 @@ std::vector<uint8_t> DerOf(X509* cert) {
   return der;
 }
 
-// True when the stored block holds exactly der: its bytes, then only zero.
-bool BlockHoldsCert(const std::array<uint8_t, SERVER_CERT_BLOCK_BYTES>& block, const std::vector<uint8_t>& der) {
-  const uint8_t* stored = block.data() + SERVER_CERT_VERSION_BYTES;
-  if (std::memcmp(stored, der.data(), der.size()) != 0) return false;
-  for (size_t i = SERVER_CERT_VERSION_BYTES + der.size(); i < block.size(); ++i) {
-    if (block[i] != 0) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ServerCertFolder() {
-  std::string home;
-  uint32_t size = kRegTextCapacity;
-  if (RegReadProductValue("QIMBO_HOME", home, size) != 0 || home.empty()) return platform::paths::ModuleDir();
-  std::string folder = platform::paths::SettingPath(home);
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  folder += "/cert";
+  const std::string folder = InstalledServerCertFolder();
+  if (folder.empty()) return platform::paths::ModuleDir();
   if (!platform::paths::CreateDirectories(folder)) {
     LogPrint(LOG_ERR, "Can't find cert directory [%d]\n", errno);
     return {};
   }
   return folder;
-}
-
-std::string ServerCertPath(const std::string& folder, uint32_t gatewayAddress) {
-  return FormatText("%s/%s%d", folder, "cert", static_cast<int32_t>(gatewayAddress));
-}
-
-int StoreServerCert(const uint8_t* der, size_t length, const std::string& path) {
-  if (der == nullptr || length == 0 || length > SERVER_CERT_DER_MAX) {
-    LogPrint(LOG_ERR, "Server certificate too long to store [%d]\n", static_cast<int>(length));
-    return 0;
-  }
-  std::array<uint8_t, SERVER_CERT_BLOCK_BYTES> block{};
-  const std::u16string version = Utf8ToUtf16(InstalledProductVersion());
-  const size_t units = Utf16CutLength(version, kVersionUnits);
-  for (size_t i = 0; i < units; ++i) {
-    block[2 * i] = static_cast<uint8_t>(version[i] & 0xFF);
-    block[2 * i + 1] = static_cast<uint8_t>(version[i] >> 8);
-  }
-  std::memcpy(block.data() + SERVER_CERT_VERSION_BYTES, der, length);
-  if (EncryptFileWithPassword(block.data(), static_cast<int>(block.size()), path, SERVER_CERT_FILE_PASSWORD) != 1) {
-    LogPrint(LOG_ERR, "Encrypt file failed\n");
-    return 0;
-  }
-  return 1;
 }
 
 int CheckStoredServerCert(X509* cert, STACK_OF(X509)* untrusted, const ServerCertKey& key) {
@@ -151,19 +88,11 @@ int CheckStoredServerCert(X509* cert, STACK_OF(X509)* untrusted, const ServerCer
 
   if (key.newServerCert || FileExists(path.c_str()) == 0) return StoreServerCert(der.data(), der.size(), path);
 
-  std::vector<uint8_t> plain(kDecryptCapacity);
-  uint32_t length = kDecryptCapacity;
-  // A stored file is the whole block or it is not one of ours.
-  if (DecryptFileWithPassword(plain.data(), &length, path, SERVER_CERT_FILE_PASSWORD) != 1 ||
-      length != SERVER_CERT_BLOCK_BYTES) {
-    LogPrint(LOG_ERR, "Decrypt file failed\n");
-    return 0;
-  }
-  std::array<uint8_t, SERVER_CERT_BLOCK_BYTES> block{};
-  std::memcpy(block.data(), plain.data(), block.size());
+  ServerCertBlock block{};
+  if (ReadServerCertFile(path, block) != 1) return 0;
 
   const std::string installed = InstalledProductVersion();
-  if (CompareDottedVersions(installed, StoredProductVersion(block.data())) > 0) {
+  if (CompareDottedVersions(installed, StoredProductVersion(block)) > 0) {
     // The product was updated since: the gateway's certificate of now is kept.
     return StoreServerCert(der.data(), der.size(), path);
   }
