@@ -84,6 +84,29 @@ std::string TempDir() {
   return RootedFromEnv(tmp);
 }
 
+std::string UserTempDir() {
+  const std::string base = TempDir();
+  if (!CreateDirectories(base, 01777)) return {};
+  const uid_t uid = ::geteuid();
+  const std::string dir = base + "/tarnwickgate-" + std::to_string(uid);
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  struct stat st{};
+  if (::lstat(dir.c_str(), &st) != 0) return {};
+  if (S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+    return {};
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return {};
+  }
+  if (st.st_uid != uid || (st.st_mode & 077) != 0) {
+    errno = EPERM;
+    return {};
+  }
+  return dir;
+}
+
 std::string RunDir() { return Rooted("/run/tarnwickgate"); }
 std::string EtcDir() { return Rooted("/etc/tarnwickgate"); }
 

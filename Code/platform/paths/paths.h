@@ -22,6 +22,11 @@ std::string UserAppData();
 std::string ProgramFiles();
 // Temporary folder: $TMPDIR, else /tmp.
 std::string TempDir();
+// The user's own temporary folder, <TempDir>/tarnwickgate-<uid>: made
+// with mode 0700 when missing; "" (errno set) when it cannot be made, or
+// when what is there is a link, not a folder, not the user's (effective
+// uid) or open to others: files put there may be run with root rights.
+std::string UserTempDir();
 // Run folder of the system: /run/tarnwickgate.
 std::string RunDir();
 // Configuration folder of the system: /etc/tarnwickgate.
