@@ -70,6 +70,15 @@ void SignTestCert(TestCert& made, const TestCert* issuer) {
 std::shared_ptr<const TestCert> MakeTestCert(CertKind kind, const std::string& commonName) {
   std::shared_ptr<TestCert> made = NewUnsignedTestCert(nullptr, kind, commonName);
   SignTestCert(*made, nullptr);
+  if (kind == CertKind::BrokenSignature) {
+    // The last byte of the DER form is the signature's.
+    std::vector<uint8_t> der = made->Der();
+    Check(!der.empty(), "encode");
+    der.back() ^= 0x01;
+    const uint8_t* p = der.data();
+    made->cert.reset(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    Check(made->cert != nullptr, "decode");
+  }
   return made;
 }
 

@@ -1,6 +1,7 @@
 // Gateway certificates made at test time with OpenSSL: self-signed EC P-256
 // keys whose validity period lies around now, behind it or ahead of it. Two
 // calls give two different certificates ("changed" gateway certificate).
+// BrokenSignature is a valid self-signed one whose signature was damaged.
 #pragma once
 
 #include <openssl/evp.h>
@@ -13,7 +14,7 @@
 
 namespace vqgw {
 
-enum class CertKind { Valid, Expired, NotYetValid };
+enum class CertKind { Valid, Expired, NotYetValid, BrokenSignature };
 
 struct PkeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }

@@ -6,6 +6,7 @@
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
 //                [--negotiate v1|v2 [--tun IFNAME]]
+//                [--portal DIR [--portal-user U --portal-session S] [--portal-http PORT]]
 //
 // --negotiate plays the whole negotiation of a version-1 or version-2
 // gateway on every connection, with the script's default values (tunnel
@@ -18,6 +19,10 @@
 // first; --save-cert writes the (first) certificate as PEM, for a client's
 // trust store; --client-ca requires a client certificate issued by the CA
 // of that PEM file.
+//
+// --portal serves the files of DIR over HTTPS on the same port (a request
+// instead of the control protocol), to the portal session U/S when given;
+// --portal-http serves them over plain HTTP on PORT too.
 //
 // Prints "listening on PORT" once ready, then a line for each thing a
 // client does; runs until SIGINT or SIGTERM.
@@ -55,7 +60,8 @@ int Usage() {
   std::cerr << "usage: test_gateway [--listen ADDR:PORT] [--cert valid|expired|not-yet-valid|changed]\n"
                "                    [--save-cert FILE] [--client-ca FILE]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
-               "                    [--negotiate v1|v2 [--tun IFNAME]]\n";
+               "                    [--negotiate v1|v2 [--tun IFNAME]]\n"
+               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-http PORT]]\n";
   return 2;
 }
 
@@ -133,6 +139,9 @@ int main(int argc, char** argv) {
   std::optional<vqgw::NegotiationOptions> negotiation;
   std::string tunName;
   std::string saveCert;
+  vqgw::PortalOptions portal;
+  bool withPortal = false;
+  int portalHttpPort = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -143,6 +152,15 @@ int main(int argc, char** argv) {
       if (value != "v1" && value != "v2") return Usage();
       negotiation = vqgw::NegotiationOptions{.version = value == "v1" ? vqgw::kVersion1 : vqgw::kVersion2};
       options.script = vqgw::HappyPathScript(*negotiation);
+    } else if (arg == "--portal" && hasValue) {
+      portal.folder = argv[++i];
+      withPortal = true;
+    } else if (arg == "--portal-user" && hasValue) {
+      portal.sessionUser = argv[++i];
+    } else if (arg == "--portal-session" && hasValue) {
+      portal.sessionId = argv[++i];
+    } else if (arg == "--portal-http" && hasValue) {
+      portalHttpPort = std::stoi(argv[++i]);
     } else if (arg == "--tun" && hasValue) {
       tunName = argv[++i];
     } else if (arg == "--listen" && hasValue) {
@@ -231,8 +249,19 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::unique_ptr<vqgw::PortalHttpListener> portalHttp;
+  if (withPortal) {
+    options.portal = std::make_shared<vqgw::Portal>(portal);
+    if (portalHttpPort >= 0) {
+      portalHttp = std::make_unique<vqgw::PortalHttpListener>(options.portal, options.address,
+                                                               static_cast<uint16_t>(portalHttpPort));
+    }
+  } else if (portalHttpPort >= 0) {
+    return Usage();
+  }
   vqgw::TlsGateway gateway(options);
   std::printf("listening on %u\n", static_cast<unsigned>(gateway.Port()));
+  if (portalHttp) std::printf("portal over HTTP on %u\n", static_cast<unsigned>(portalHttp->Port()));
   if (dataPlane) {
     std::printf("data plane on %s:%u, tunnel packets to and from %s\n", options.address.c_str(),
                 static_cast<unsigned>(dataPlane->Port()), tunName.c_str());

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <algorithm>
 #include <stdexcept>
 
 namespace vqgw {
@@ -38,7 +39,51 @@ bool IsOkStatus(const std::string& firstWrite) {
   return firstWrite.size() > 9 && firstWrite.compare(0, 7, "HTTP/1.") == 0 && firstWrite[9] == '2';
 }
 
+// The portal's view of a TLS connection.
+class TlsPortalStream final : public PortalStream {
+ public:
+  explicit TlsPortalStream(SSL* ssl) : ssl_(ssl) {}
+  int Read(void* buffer, size_t size) override {
+    ERR_clear_error();
+    const int n = SSL_read(ssl_, buffer, static_cast<int>(size));
+    if (n > 0) return n;
+    const int error = SSL_get_error(ssl_, n);
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? 0 : -1;
+  }
+  bool Write(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      ERR_clear_error();
+      const int n = SSL_write(ssl_, p, static_cast<int>(std::min<size_t>(size, 16384)));
+      if (n <= 0) {
+        const int error = SSL_get_error(ssl_, n);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) continue;
+        return false;
+      }
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  SSL* ssl_;
+};
+
 }  // namespace
+
+bool TlsGateway::FirstByteIsHttp(SSL* ssl) {
+  const auto end = Clock::now() + std::chrono::milliseconds(kReadLimitMs);
+  while (!stop_.IsSet() && Before(end)) {
+    uint8_t first = 0;
+    ERR_clear_error();
+    const int n = SSL_peek(ssl, &first, 1);
+    if (n == 1) return StartsHttp(first);
+    const int error = SSL_get_error(ssl, n);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
+  }
+  return false;
+}
 
 Action Action::Send(const Bytes& bytes) {
   Action a;
@@ -342,6 +387,16 @@ void TlsGateway::ServeTls(int fd, size_t index, const std::vector<Action>& scrip
     r.tlsVersion = SSL_version(ssl.get());
     r.clientCertDer = std::move(clientCert);
   });
+
+  if (options_.portal && FirstByteIsHttp(ssl.get())) {
+    Update(index, [](ConnectionRecord& r) { r.http = true; });
+    TlsPortalStream stream(ssl.get());
+    stream.tls = true;
+    stream.clientCertDer = Connections()[index].clientCertDer;
+    options_.portal->Serve(stream, stop_);
+    SSL_shutdown(ssl.get());
+    return;
+  }
 
   StreamReader reader;
   // Reads once; false when the connection ended (recorded).

@@ -9,7 +9,9 @@
 //      range (a new certificate per connection in changed-certificate
 //      mode), requiring a client certificate of a given authority when
 //      asked;
-//   4. the script: writes (one message, one split over several writes,
+//   4. with a portal: a first byte that is an ASCII letter makes the
+//      connection the portal's (HTTP), anything else goes on to the script;
+//   5. the script: writes (one message, one split over several writes,
 //      several coalesced into one), stalls, reads of whole control messages,
 //      a close with or without close_notify, a responder that answers
 //      requests until the client closes; after the script it waits for the
@@ -31,6 +33,7 @@
 
 #include "gateway/gateway_codec.h"
 #include "gateway/key_request.h"
+#include "gateway/portal.h"
 #include "gateway/test_certs.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
@@ -89,7 +92,9 @@ struct GatewayOptions {
   bool proxy = false;
   std::vector<std::string> proxyReply = ProxyReplyOk();
   bool silent = false;
-  std::vector<Action> script;
+  std::vector<Action> script{};
+  // The web portal on the same port (null: none).
+  std::shared_ptr<Portal> portal{};
 };
 
 struct ConnectionRecord {
@@ -110,6 +115,7 @@ struct ConnectionRecord {
   std::vector<KeyRequest> keyRequests;
   bool peerClosed = false;
   bool peerSentCloseNotify = false;
+  bool http = false;      // the portal served it
   bool finished = false;  // the gateway is done with this connection
 };
 
@@ -138,6 +144,8 @@ class TlsGateway {
   void ServeTls(int fd, size_t index, const std::vector<Action>& script);
   // The current certificate and chain on ssl; recorded for connection index.
   bool UseCertificate(SSL* ssl, size_t index);
+  // Waits for the first byte after the handshake; true when it starts HTTP.
+  bool FirstByteIsHttp(SSL* ssl);
   template <typename F>
   void Update(size_t index, F change);
 
