@@ -96,7 +96,7 @@ TEST_F(WebDownloadTest, StatusesRedirectsAndBodies) {
   portal_->AddRoute("/to-missing", Reply(PortalReply::Redirect(302, "/missing\r")));
   portal_->AddRoute("/to-relative", Reply(PortalReply::Redirect(301, "big")));
   portal_->AddRoute("/to-plain", Reply(PortalReply::Redirect(303, plainBig)));
-  portal_->AddRoute("/twice", Reply(PortalReply::Redirect(302, "/to-relative")));
+  portal_->AddRoute("/twice", Reply(PortalReply::Redirect(302, "/to-missing")));
   portal_->AddRoute("/nowhere", Reply(PortalReply::Status(302)));
   portal_->AddRoute("/error", Reply(PortalReply::Status(500)));
   PortalReply cut = PortalReply::Body(big);
@@ -123,7 +123,7 @@ TEST_F(WebDownloadTest, StatusesRedirectsAndBodies) {
       {"/to-missing", kUser, 404, false, 2},
       {"/to-relative", kUser, 0, true, 2},
       {"/to-plain", kUser, 0, true, 2},
-      {"/twice", kUser, 301, false, 2},
+      {"/twice", kUser, 302, false, 2},
       {"/nowhere", kUser, -1, false, 1},
       {"/error", kUser, 500, false, 1},
       {"/cut", kUser, -1, false, 1},
