@@ -123,7 +123,8 @@ class PendingFile {
   // Closes the file and renames it onto the target.
   bool Commit() {
     if (!Open()) return false;
-    if (::fsync(fd_.get()) != 0) return false;
+    // Readable like any file put there, not only by its owner.
+    if (::fchmod(fd_.get(), 0644) != 0 || ::fsync(fd_.get()) != 0) return false;
     fd_.reset();
     if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
     temp_.clear();

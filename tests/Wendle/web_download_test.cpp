@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/file_size_limit.h"
 #include "common/softhsm_user.h"
 #include "common/temp_root.h"
 #include "gateway/portal.h"
@@ -145,6 +146,19 @@ TEST_F(WebDownloadTest, StatusesRedirectsAndBodies) {
     const std::vector<std::string> left = Entries(folder_);
     EXPECT_EQ(left.size(), c.written ? 1u : 0u);
   }
+}
+
+TEST_F(WebDownloadTest, AWriteThatFailsLeavesTheOldFileAndNoTemporaryOne) {
+  portal_->AddRoute("/big", Reply(PortalReply::Body(Pattern(2 * 1024 * 1024))));
+  Serve();
+  vqtest::WriteFileBytes(file_, "the old file");
+  {
+    // The disk fills up half way.
+    vqtest::FileSizeLimit limit(1024 * 1024);
+    EXPECT_EQ(Get("/big"), -1);
+  }
+  EXPECT_EQ(vqtest::ReadFileBytes(file_), "the old file");
+  EXPECT_EQ(Entries(folder_), std::vector<std::string>{"qimbo.bin"});
 }
 
 TEST_F(WebDownloadTest, TheFirstRequestCarriesThePortalSessionAndTheRedirectOnlyAcceptAndSameServerCookies) {

@@ -77,6 +77,7 @@ void Watch(const vqgw::TlsGateway& gateway, vqgateway::UdpDataPlane* dataPlane, 
            const platform::Event& stop) {
   struct Seen {
     bool handshake = false;
+    bool http = false;
     size_t keyRequests = 0;
     bool finished = false;
   };
@@ -98,6 +99,10 @@ void Watch(const vqgw::TlsGateway& gateway, vqgateway::UdpDataPlane* dataPlane, 
       if (!c.handshakeError.empty() && !seen[i].handshake) {
         seen[i].handshake = true;
         std::printf("connection %zu: TLS handshake refused: %s\n", i, c.handshakeError.c_str());
+      }
+      if (c.http && !seen[i].http) {
+        seen[i].http = true;
+        std::printf("connection %zu: portal (HTTP)\n", i);
       }
       for (; seen[i].keyRequests < c.keyRequests.size(); ++seen[i].keyRequests) {
         const vqgw::KeyRequest& request = c.keyRequests[seen[i].keyRequests];
