@@ -152,6 +152,35 @@ int HostBase::MessageBoxWait(BoxText text, std::string caption, uint32_t flags) 
   return waiter->done ? waiter->answer : IDCANCEL;
 }
 
+int HostBase::DialogWait(const DialogTemplate& templ, std::unique_ptr<DialogLogic> logic, DialogEnd onEnd) {
+  if (IsUiThread()) return IDCANCEL;
+  auto waiter = std::make_shared<Waiter>();
+  auto owned = std::make_shared<std::unique_ptr<DialogLogic>>(std::move(logic));
+  std::unique_lock lock(waitMutex_);
+  if (shuttingDown_) return IDCANCEL;
+  waiting_.insert(waiter);
+  // As with boxes, only the end is awaited, so shutdown can always release.
+  Enqueue([this, waiter, &templ, owned, onEnd = std::move(onEnd)]() mutable {
+    {
+      std::lock_guard lock(waitMutex_);
+      if (waiter->released) return;
+    }
+    OpenDialog(templ, nullptr, std::move(*owned), Modality::Modal,
+               [this, waiter, onEnd = std::move(onEnd)](Dialog& dialog, int result) {
+                 if (onEnd) onEnd(dialog, result);
+                 {
+                   std::lock_guard lock(waitMutex_);
+                   waiter->answer = result;
+                   waiter->done = true;
+                 }
+                 waitCv_.notify_all();
+               });
+  });
+  waitCv_.wait(lock, [&] { return waiter->done || waiter->released; });
+  waiting_.erase(waiter);
+  return waiter->done ? waiter->answer : IDCANCEL;
+}
+
 void HostBase::BeginShutdown() {
   {
     std::lock_guard lock(waitMutex_);

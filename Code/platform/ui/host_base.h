@@ -47,6 +47,7 @@ class HostBase : public UiHost, private MenuObserver {
   void MessageBox(Dialog* owner, BoxText text, std::string caption, uint32_t flags,
                   std::function<void(int)> onResult) override;
   int MessageBoxWait(BoxText text, std::string caption, uint32_t flags) override;
+  int DialogWait(const DialogTemplate& templ, std::unique_ptr<DialogLogic> logic, DialogEnd onEnd = {}) override;
 
   Dialog* OpenDialog(const DialogTemplate& templ, Dialog* owner, std::unique_ptr<DialogLogic> logic,
                      Modality modality, DialogEnd onEnd = {}) override;

@@ -2,13 +2,14 @@
 // so that a library loaded with dlopen works with its container's host.
 //
 // Threads: everything here runs on the UI thread except Post, Send,
-// MessageBoxWait, BeginShutdown and IsUiThread, which any thread may call.
+// MessageBoxWait, DialogWait, BeginShutdown and IsUiThread, which any
+// thread may call.
 // A worker never touches a dialog or a menu; it posts a function that does.
 // No call runs a nested event loop: a modal dialog or box blocks only its
 // owner, and its result goes to a continuation.
 //
-// BeginShutdown releases every thread waiting in Send (false) or
-// MessageBoxWait (IDCANCEL) at once; from then on nothing posted runs.
+// BeginShutdown releases every thread waiting in Send (false),
+// MessageBoxWait or DialogWait (IDCANCEL) at once; from then on nothing posted runs.
 #pragma once
 
 #include <cstddef>
@@ -82,6 +83,13 @@ class UiHost {
   // answer. IDCANCEL at once on the UI thread (it would wait for itself).
   virtual int MessageBoxWait(BoxText text, std::string caption, uint32_t flags) = 0;
 
+  // Worker threads only: opens a modal dialog without owner and waits until
+  // it ended, for its result; onEnd runs on the UI thread before the wait
+  // returns, with the dialog still readable. IDCANCEL at once on the UI
+  // thread, and when BeginShutdown releases the wait: onEnd may then still
+  // run later or never, so it must own whatever it touches.
+  virtual int DialogWait(const DialogTemplate& templ, std::unique_ptr<DialogLogic> logic,
+                         DialogEnd onEnd = {}) = 0;
   // Opens a dialog; its texts come from the string entries of the template.
   // Modal blocks the owner (if any) until the dialog ends. Returns the
   // dialog, which may have ended already in OnInit; nullptr after
