@@ -105,7 +105,7 @@ CxLog* CxLog::Instance() {
     std::fputs("CxLog has destroy!\n", stderr);
     return nullptr;
   }
-  static CxLog log(DefaultPath());
+  static CxLog log{std::string()};
   g_instance = &log;
   return &log;
 }
@@ -122,9 +122,12 @@ CxLog::~CxLog() {
   thread_.join();
 }
 
+std::string CxLog::path() const { return path_.empty() ? DefaultPath() : path_; }
+
 void CxLog::Log(const char* sourcePath, const char* function, int line, int level, const char* text,
                 const uint8_t* data, size_t length) {
   Record r;
+  r.path = path();
   r.time = NowText();
   r.file = BaseName(sourcePath);
   if (function) r.function = function;
@@ -155,23 +158,29 @@ void CxLog::Run() {
     batch.swap(queue_);
     lock.unlock();
     const size_t n = batch.size();
-    WriteBatch(batch);
+    // One write per run of records for the same file.
+    std::string bytes;
+    for (size_t i = 0; i < n; ++i) {
+      const Record& r = batch[i];
+      std::string text = CxLogLine(r.time, r.level, r.file, r.line, r.text ? *r.text : std::string());
+      if (!r.data.empty()) text += CxLogHexDump(r.data.data(), r.data.size());
+      bytes += Utf16LeBytes(Utf8ToUtf16(text));
+      if (i + 1 == n || batch[i + 1].path != r.path) {
+        WriteBatch(r.path, bytes);
+        bytes.clear();
+      }
+    }
     lock.lock();
     writtenCount_ += n;
     written_.notify_all();
   }
 }
 
-void CxLog::WriteBatch(std::deque<Record>& batch) {
-  std::string bytes;
-  for (const Record& r : batch) {
-    std::string text = CxLogLine(r.time, r.level, r.file, r.line, r.text ? *r.text : std::string());
-    if (!r.data.empty()) text += CxLogHexDump(r.data.data(), r.data.size());
-    bytes += Utf16LeBytes(Utf8ToUtf16(text));
-  }
-  const size_t slash = path_.rfind('/');
-  if (slash != std::string::npos && slash > 0) platform::paths::CreateDirectories(path_.substr(0, slash));
-  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+void CxLog::WriteBatch(const std::string& path, const std::string& text) {
+  std::string bytes = text;
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) platform::paths::CreateDirectories(path.substr(0, slash));
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
   // Another process may be writing its batch: take turns, and only the
   // first writer of an empty file gives it its byte-order mark.

@@ -32,7 +32,8 @@ class CxLog {
   // was destroyed at exit ("CxLog has destroy!" goes to standard error).
   static CxLog* Instance();
 
-  // A log of its own on path (tests).
+  // A log of its own on path; empty: "Wendle.log" in the log folder, as
+  // the log folder is when each record is made.
   explicit CxLog(std::string path);
   ~CxLog();
   CxLog(const CxLog&) = delete;
@@ -46,10 +47,12 @@ class CxLog {
   // Waits until every record queued so far is in the file (tests).
   void Flush();
 
-  const std::string& path() const { return path_; }
+  // The file the next record goes to.
+  std::string path() const;
 
  private:
   struct Record {
+    std::string path;
     std::string time;
     std::string file;
     std::optional<std::string> function;
@@ -60,7 +63,7 @@ class CxLog {
   };
 
   void Run();
-  void WriteBatch(std::deque<Record>& batch);
+  static void WriteBatch(const std::string& path, const std::string& bytes);
 
   const std::string path_;
   std::mutex mutex_;

@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
       unregister = true;
     else if (arg == "/s" || arg == "-s" || arg == "/S")
       silent = true;
-    else if (library.empty() && !arg.empty() && arg[0] != '/')
-      library = arg;
+    else if (library.empty() && !arg.empty())
+      library = arg;  // an absolute path starts with '/' too
     else
       return Usage();
   }
