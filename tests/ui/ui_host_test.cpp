@@ -118,6 +118,43 @@ TEST_F(HeadlessHostTest, ShutdownReleasesThreadsWaitingInSendAndBoxWait) {
   host.RunUntilIdle();  // what was queued does not run now either
 }
 
+TEST_F(HeadlessHostTest, AWorkerWaitsForItsDialogUntilItEndsOrShutdown) {
+  // Ended by the user: the worker gets the result after onEnd read the dialog.
+  std::atomic<int> result{-1};
+  auto seen = std::make_shared<std::string>();
+  auto hooks = std::make_unique<Hooks>();
+  hooks->command = [](Dialog& d, int id, int) { d.EndDialog(id); };
+  std::thread worker([&] {
+    result = host.DialogWait(vqtest::OwnedTemplate(), std::move(hooks),
+                             [seen](Dialog& d, int) { *seen = d.Ended() ? "ended" : "open"; });
+  });
+  ASSERT_TRUE(vqtest::Eventually([&] {
+    host.RunUntilIdle();
+    return host.FindDialog(vqtest::kOwnedTemplate) != nullptr;
+  }));
+  EXPECT_EQ(result.load(), -1);
+  ASSERT_TRUE(host.Click(vqtest::kOwnedTemplate, IDOK));
+  ASSERT_TRUE(vqtest::Eventually([&] {
+    host.RunUntilIdle();
+    return result.load() != -1;
+  }));
+  worker.join();
+  EXPECT_EQ(result.load(), IDOK);
+  EXPECT_EQ(*seen, "ended");
+  EXPECT_EQ(host.DialogWait(vqtest::OwnedTemplate(), std::make_unique<Hooks>()), IDCANCEL)
+      << "the UI thread would wait for itself";
+
+  // Nobody ends it: shutdown lets the worker go.
+  std::thread waiting([&] { result = host.DialogWait(vqtest::OwnedTemplate(), std::make_unique<Hooks>()); });
+  ASSERT_TRUE(vqtest::Eventually([&] {
+    host.RunUntilIdle();
+    return host.FindDialog(vqtest::kOwnedTemplate) != nullptr;
+  }));
+  host.BeginShutdown();
+  waiting.join();
+  EXPECT_EQ(result.load(), IDCANCEL);
+}
+
 TEST_F(HeadlessHostTest, ATimerKilledInAnothersTickNeverFires) {
   std::vector<uint32_t> ticks;
   auto hooks = std::make_unique<Hooks>();
