@@ -26,7 +26,8 @@ inline constexpr int WENDLE_REQUEST_PAUSE_MS = 50;
 
 // Sends request and reads one reply of at most replyCapacity bytes within
 // timeoutMs into reply (empty when the server closed without answering).
-// 0, or -1 when nobody serves the pipe, the request could not be written,
-// no reply came in time or the reply was larger than replyCapacity.
+// 0, or -1 when nobody (or only another user) serves the pipe, the request
+// could not be written, no reply came in time or the reply was larger than
+// replyCapacity.
 int TransactWendlePipe(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply, size_t replyCapacity,
                        int timeoutMs);

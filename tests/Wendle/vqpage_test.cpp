@@ -6,8 +6,17 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "Wendle/wendle_fixture.h"
 #include "common/child_process.h"
+#include "common/eventually.h"
+#include "common/log_reader.h"
+#include "platform/sync/instance_lock.h"
 
 namespace {
 
@@ -60,6 +69,41 @@ TEST(VqpageTest, BoxesNobodyAnswersDoNotHangThePage) {
   ::unsetenv("VQ_UI_LOG");
   EXPECT_EQ(vqtest::ReadFileBytes(out), "Connect() = -1\nSetClientAuthFlag(1)\n");
   EXPECT_NE(vqtest::ReadFileBytes(env.UiLogPath()).find("The control hasn't been initialized"), std::string::npos);
+}
+
+// The processes running the program at path (the copy this test made).
+std::vector<pid_t> ProcessesOf(const std::string& path) {
+  std::vector<pid_t> out;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return out;
+  while (dirent* e = ::readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+    if (pid <= 0) continue;
+    std::error_code ec;
+    if (std::filesystem::read_symlink("/proc/" + std::string(e->d_name) + "/exe", ec) == path) out.push_back(pid);
+  }
+  ::closedir(proc);
+  return out;
+}
+
+TEST(VqpageTest, ThePageStartsTheClientApplication) {
+  vqtest::WendleRoot env;
+  env.InstallFakeClient();
+  // The client program itself (without a display) in place of the fake.
+  const std::string client = env.root().At(std::string(vqtest::kClientHome) + "/bin/Marrowlantern");
+  std::filesystem::copy_file(CLIENT_HEADLESS_PATH, client, std::filesystem::copy_options::overwrite_existing);
+  const std::string out = env.root().At("/out.txt");
+  ASSERT_EQ(RunTo(out, {VQREGSVR_PATH, "/s", WENDLE_LIBRARY_PATH}), 0);
+  EXPECT_EQ(RunTo(out, {VQPAGE_PATH, "-e", "Init(\"10.123.0.1\",\"443\",\"alice\",\"S1\")", "-e", "Connect()"}), 0);
+  EXPECT_EQ(vqtest::ReadFileBytes(out), "Init(\"10.123.0.1\",\"443\",\"alice\",\"S1\") = 0\nConnect() = 0\n");
+  ASSERT_TRUE(vqtest::Eventually([] { return platform::InstanceLock::IsHeld("Global\\VardenlowMarrowlantern"); }))
+      << vqtest::ReadLogText();
+  EXPECT_NE(vqtest::ReadLogText().find("Marrowlantern started"), std::string::npos);
+  const std::vector<pid_t> pids = ProcessesOf(std::filesystem::canonical(client).string());
+  ASSERT_EQ(pids.size(), 1u);
+  EXPECT_NE(::getppid(), pids[0]);
+  ::kill(pids[0], SIGTERM);
+  EXPECT_TRUE(vqtest::Eventually([] { return !platform::InstanceLock::IsHeld("Global\\VardenlowMarrowlantern"); }));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "Wendle/wendle_fixture.h"
 #include "Wendle/wendle_page.h"
 #include "Wendle/wendle_pipe.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/softhsm_user.h"
 #include "support/conn_info_codec.h"
 #include "support/registry_helpers.h"
@@ -30,7 +30,7 @@ class WendlePinTest : public ::testing::Test {
   void SetUp() override { env_.InstallFakeClient(); }
 
   // Plays the running client; every login is answered with 0.
-  vqtest::FakeReportServer& RunningClient() {
+  vqtest::FakePipeServer& RunningClient() {
     env_.HoldClientLock();
     server_.emplace(WENDLE_PIPE_NAME, [](const Bytes&) { return Bytes{VQ_WEB_LOGIN, 0, 0, 0, 0}; });
     return *server_;
@@ -47,7 +47,7 @@ class WendlePinTest : public ::testing::Test {
 
   vqtest::SoftHsmUser user_;
   vqtest::WendleRoot env_{&user_.root};
-  std::optional<vqtest::FakeReportServer> server_;
+  std::optional<vqtest::FakePipeServer> server_;
 };
 
 TEST_F(WendlePinTest, TheRightPinIsAskedOnceAndGoesWithTheLogin) {

@@ -2,6 +2,7 @@
 // method sends, and what it makes of each reply.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <optional>
@@ -11,13 +12,17 @@
 #include "Wendle/wendle_fixture.h"
 #include "Wendle/wendle_page.h"
 #include "Wendle/wendle_pipe.h"
-#include "common/fake_report_server.h"
+#include "common/eventually.h"
+#include "common/fake_pipe_server.h"
+#include "common/foreign_pipe_server.h"
+#include "common/run_as_user.h"
+#include "platform/paths/paths.h"
 #include "support/conn_info_codec.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using vqtest::FakeReportServer;
+using vqtest::FakePipeServer;
 
 Bytes Le32(int32_t v) {
   const auto u = static_cast<uint32_t>(v);
@@ -44,14 +49,14 @@ class WendlePipeTest : public ::testing::Test {
     }
     return *page_;
   }
-  FakeReportServer& Server(FakeReportServer::Script script) {
+  FakePipeServer& Server(FakePipeServer::Script script) {
     server_.emplace(WENDLE_PIPE_NAME, std::move(script));
     return *server_;
   }
 
   vqtest::WendleRoot env_;
   std::optional<vqtest::WendlePage> page_;
-  std::optional<FakeReportServer> server_;
+  std::optional<FakePipeServer> server_;
 };
 
 TEST_F(WendlePipeTest, LoginCarriesTheRecordAndThePortsLeadingDigits) {
@@ -121,6 +126,19 @@ TEST_F(WendlePipeTest, NoServerOrNoAnswerFailsWithoutTheLogLine) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(Page().ctrl().IsSessionExpire(), -1);
   EXPECT_EQ(env_.WendleLogText().find("SendAndRecv"), std::string::npos);
+}
+
+TEST_F(WendlePipeTest, TheLoginGoesToNoOtherUsersPipe) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root: serves the pipe as another user";
+  ::chmod(env_.root().path().c_str(), 0755);
+  ASSERT_TRUE(platform::paths::PrepareRunFolders());
+  Page();
+  int seen = -1;
+  std::thread foreign([&] { seen = vqtest::ServeOnceAs(vqtest::kNobodyUid, WENDLE_PIPE_NAME, 3000); });
+  EXPECT_TRUE(vqtest::Eventually([] { return vqtest::PipeFileExists(WENDLE_PIPE_NAME); }));
+  EXPECT_EQ(Page().ctrl().Connect(), -1);
+  foreign.join();
+  EXPECT_EQ(seen, vqtest::kForeignGotNothing);
 }
 
 TEST_F(WendlePipeTest, AReplyLargerThanTheBufferFails) {

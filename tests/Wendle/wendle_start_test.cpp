@@ -9,7 +9,7 @@
 #include "Wendle/wendle_fixture.h"
 #include "Wendle/wendle_page.h"
 #include "Wendle/wendle_pipe.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "support/registry_helpers.h"
 
 namespace {
@@ -83,7 +83,7 @@ TEST_F(WendleStartTest, MissingOrOversizedValuesStartAndSendNothing) {
       {"every value at its longest", s255, "443", u63, p127, true},
   };
   for (bool running : {false, true}) {
-    std::optional<vqtest::FakeReportServer> server;
+    std::optional<vqtest::FakePipeServer> server;
     if (running) {
       env_.HoldClientLock();
       server.emplace(WENDLE_PIPE_NAME, [](const std::vector<uint8_t>&) {
