@@ -29,8 +29,14 @@ constexpr char kInstallerParameters[] = "/WebInstall";
 
 bool Chinese() { return GetUILanguage() == LANGID_CHINESE_PRC; }
 
+// The caller waits for the box as it would for a modal one; a page's
+// thread (the web control's apartment) is not the host's UI thread.
 void Box(platform::ui::UiHost& host, const std::string& text) {
-  host.MessageBox(nullptr, platform::ui::BoxText(text), "", platform::ui::MB_OK, {});
+  if (host.IsUiThread()) {
+    host.MessageBox(nullptr, platform::ui::BoxText(text), "", platform::ui::MB_OK, {});
+    return;
+  }
+  host.MessageBoxWait(platform::ui::BoxText(text), "", platform::ui::MB_OK);
 }
 
 // Removes the temporary name when it is still there.

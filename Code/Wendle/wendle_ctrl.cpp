@@ -183,7 +183,7 @@ int16_t CWendleCtrl::Init(std::string_view bsSvr, std::string_view bsPort, std::
   }
   if (!UsbKeyStep()) return -1;
   const std::string url = FormatText(CLIENT_INSTALLER_URL_FORMAT, m_strServer, m_strPort);
-  if (DownloadClientInstaller(url, m_strUsername, m_strPassword, m_bPinEntered ? m_strPin : std::string()) != 0) {
+  if (DownloadClientInstaller(Host(), url, m_strUsername, m_strPassword, m_bPinEntered ? m_strPin : std::string()) != 0) {
     ShowBox(Text(WendleText::DownloadClientFailed), WENDLE_BOX_CAPTION, MB_OK | MB_ICONERROR);
     return -1;
   }

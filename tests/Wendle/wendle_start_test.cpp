@@ -2,14 +2,22 @@
 // the checks before a login goes anywhere.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "Wendle/wendle_ctrl.h"
 #include "Wendle/wendle_fixture.h"
 #include "Wendle/wendle_page.h"
 #include "Wendle/wendle_pipe.h"
+#include "common/eventually.h"
 #include "common/fake_pipe_server.h"
+#include "common/temp_root.h"
+#include "gateway/portal.h"
+#include "gateway/tls_gateway.h"
+#include "platform/http/cookie_store.h"
+#include "platform/paths/paths.h"
 #include "support/registry_helpers.h"
 
 namespace {
@@ -111,12 +119,45 @@ TEST_F(WendleStartTest, MissingOrOversizedValuesStartAndSendNothing) {
   }
 }
 
-TEST_F(WendleStartTest, WithoutTheClientInitFailsAndConnectIsRefused) {
-  vqtest::WendlePage page(env_.UiLogPath());
-  EXPECT_EQ(page.ctrl().IsClientInstalled(), 0);
-  EXPECT_EQ(page.ctrl().Init("10.123.0.1", "443", "alice", "S1"), -1);
-  EXPECT_EQ(page.ctrl().Connect(), -1);
-  EXPECT_EQ(page.Boxes(), (Strings{"Download the client failed", "The control hasn't been initialized"}));
+// Without the client the portal's installer is fetched with the page's
+// session and started; Init has to see the client on a later call, so
+// Connect stays refused until then.
+TEST_F(WendleStartTest, WithoutTheClientInitFetchesTheInstallerAndConnectIsRefused) {
+  const std::string record = env_.root().At("/installer-record.txt");
+  ::setenv("VQ_TEST_INSTALLER_RECORD", record.c_str(), 1);
+  ::setenv("VQ_ELEVATE", "", 1);
+  platform::http::CookieStore::Process().Clear();
+  auto portal = std::make_shared<vqgw::Portal>(vqgw::PortalOptions{.sessionUser = "alice", .sessionId = "S1"});
+  portal->AddRoute("/qimbo.exe", vqgw::PortalRoute{[](const vqgw::PortalRequest&) {
+                     return vqgw::PortalReply::Body(vqtest::ReadFileBytes(RECORDING_INSTALLER_PATH));
+                   }});
+  vqgw::TlsGateway gateway{vqgw::GatewayOptions{.portal = portal}};
+  const std::string port = std::to_string(gateway.Port());
+  {
+    SCOPED_TRACE("the portal refuses the session");
+    vqtest::WendlePage page(env_.UiLogPath() + "refused");
+    EXPECT_EQ(page.ctrl().IsClientInstalled(), 0);
+    EXPECT_EQ(page.ctrl().Init("127.0.0.1", port, "alice", "not the session"), -1);
+    EXPECT_EQ(page.ctrl().Connect(), -1);
+    const Strings boxes = page.Boxes();
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[boxes.size() - 2], "Download the client failed");
+    EXPECT_EQ(boxes.back(), "The control hasn't been initialized");
+    EXPECT_FALSE(std::filesystem::exists(record));
+  }
+  {
+    SCOPED_TRACE("the installer is fetched and started");
+    vqtest::WendlePage page(env_.UiLogPath() + "fetched");
+    EXPECT_EQ(page.ctrl().Init("127.0.0.1", port, "alice", "S1"), 0);
+    EXPECT_EQ(page.ctrl().Connect(), -1);
+    EXPECT_EQ(page.Boxes(), Strings{"The control hasn't been initialized"});
+    ASSERT_TRUE(vqtest::Eventually([&] { return std::filesystem::exists(record); }));
+    const std::string installer = platform::paths::UserTempDir() + "/qimbo.exe";
+    const std::string started = vqtest::ReadFileBytes(record);
+    EXPECT_EQ(started.substr(0, started.find("session")), "arg=" + installer + "\narg=/WebInstall\n");
+  }
+  ::unsetenv("VQ_TEST_INSTALLER_RECORD");
+  ::unsetenv("VQ_ELEVATE");
 }
 
 TEST_F(WendleStartTest, AHomeGoneBeforeConnectIsReported) {
