@@ -22,6 +22,7 @@
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_report_server.h"
+#include "common/log_reader.h"
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
 #include "platform/crypto/cert_store.h"
@@ -117,7 +118,7 @@ class CertSelectEndToEnd : public ::testing::Test {
     EXPECT_TRUE(gateway.WaitConnections(connection + 1, 20000));
     EXPECT_TRUE(gateway.WaitFinished(connection, 20000));
     service.Signal(SIGTERM);
-    EXPECT_EQ(service.Wait(20000), 0);
+    EXPECT_EQ(service.Wait(20000), 0) << vqtest::ReadLogText();
     const auto records = gateway.Connections();
     if (records.size() <= connection) return {};
     EXPECT_TRUE(records[connection].handshakeDone) << records[connection].handshakeError;

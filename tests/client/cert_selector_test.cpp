@@ -26,6 +26,7 @@ TEST(CertSelectEnumTest, ListsTheKeyedCertificatesInStoreOrderWithProviderAndFin
       if (X509_cmp(cert->x509(), k) == 0) order.push_back(k);
   }
   ASSERT_EQ(order.size(), 3u);
+  EXPECT_EQ(order, (std::vector<X509*>{keyed[0], keyed[1], keyed[2]})) << "by container";
 
   CertSelector selector;
   selector.entries.resize(7);  // what a previous fill left

@@ -161,3 +161,26 @@ TEST_F(CertStoreTest, TokenCertificatesJoinMyWithTheirProviderAndContainer) {
 }
 
 }  // namespace
+
+namespace {
+
+// The provider's first certificate is the same for every process: the
+// token's own order is not fixed, so the store's is by container.
+TEST_F(CertStoreTest, TokenCertificatesComeInContainerOrderWhateverTheTokensOrder) {
+  vqtest::SoftHsmToken token(kProvider);
+  const auto key = vqtest::MakeRsaKey();
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> written = {
+      {{0x03}, "third"}, {{0x01}, "first"}, {{0x02, 0x00}, "after second"}, {{0x02}, "second"}};
+  std::vector<platform::crypto::X509Ptr> certs;
+  for (const auto& [id, name] : written) {
+    certs.push_back(ca_.Issue(name, key.get()));
+    token.Import(id, certs.back().get(), key.get());
+  }
+  for (int opening = 0; opening < 3; ++opening) {
+    crypto::CertStore store;
+    ASSERT_EQ(crypto::CertStore::OpenSystem("MY", store), platform::ERROR_SUCCESS);
+    EXPECT_EQ(CommonNames(store), (std::vector<std::string>{"first", "second", "after second", "third"}));
+  }
+}
+
+}  // namespace

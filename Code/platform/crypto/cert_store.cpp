@@ -108,6 +108,11 @@ void AddTokenCertificates(std::vector<CertContextPtr>& certs) {
     if (!provider) continue;
     std::vector<TokenCertificate> tokenCerts;
     if (provider->Certificates(tokenCerts) != 0) continue;
+    // The token hands its objects out in no fixed order; by container the
+    // store's order, and with it the provider's first certificate, stays
+    // the same from one process and one opening to the next.
+    std::stable_sort(tokenCerts.begin(), tokenCerts.end(),
+                     [](const TokenCertificate& a, const TokenCertificate& b) { return a.id < b.id; });
     for (const TokenCertificate& tokenCert : tokenCerts) {
       KeyProvInfo info{provider->name(), KeyContainerName(tokenCert.id)};
       if (CertContextPtr context = CertContext::Create(tokenCert.cert.get(), std::move(info)))

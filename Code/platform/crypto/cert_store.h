@@ -2,8 +2,8 @@
 // (paths::CertStoreDir):
 //   "MY"    the user's own certificates: the files of <user data>/.../MY,
 //           then every certificate on the token of each registered USB-key
-//           provider, with that provider and the key's container as its
-//           key property (token_provider.h)
+//           provider, by container (CKA_ID) order, with that provider and
+//           the key's container as its key property (token_provider.h)
 //   "CA"    intermediate authorities: the files of <user data>/.../CA
 //   "ROOT"  trusted roots: the system trust store (OpenSSL's default
 //           certificate file, or $SSL_CERT_FILE), then the files of

@@ -23,9 +23,14 @@ struct ModuleTable {
   std::map<std::string, std::shared_ptr<Pkcs11Module>> modules;
 };
 
+// Never destroyed: a module's own exit handlers, registered when it was
+// initialised and so run before a static table's destructor, free its
+// state, and closing its sessions after them touches freed memory (a
+// program that had used a token crashed at exit). CloseTokenProviders ends
+// the logins while the modules still stand.
 ModuleTable& Modules() {
-  static ModuleTable table;
-  return table;
+  static ModuleTable* const table = new ModuleTable;
+  return *table;
 }
 
 struct ProviderEntry {
