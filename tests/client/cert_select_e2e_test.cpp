@@ -21,7 +21,7 @@
 #include "client/ui/select_certificate_dialog.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
-#include "common/fake_report_server.h"
+#include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
@@ -97,7 +97,7 @@ class CertSelectEndToEnd : public ::testing::Test {
   // A USB-key login through the real tunnel service: the client
   // certificate the gateway saw.
   std::vector<uint8_t> CertificateTheGatewaySees(vqgw::TlsGateway& gateway, size_t connection) {
-    vqtest::FakeReportServer gui;
+    vqtest::FakePipeServer gui;
     vqtest::ChildProcess service({BRINDLEWAY_PATH});
     std::vector<uint8_t> reply;
     EXPECT_TRUE(vqtest::Eventually([&] { return vqtest::SendCommand({VQ_INQUERY}, reply) == 0; }));

@@ -35,8 +35,7 @@ ClientApp::~ClientApp() {
 
 bool ClientApp::Start(int argc, char* argv[]) {
   started_ = true;
-  certs_ = CertSettings{};
-  ReadCertSettings(certs_, kSettingsKey);
+  certs_.Load();
 
   SetCurrentDirToModuleDir();
   LogInit(nullptr);
@@ -129,7 +128,7 @@ void ClientApp::Shutdown() {
   LogCleanup();
   hooks_.destroyOptions(*this);
   hooks_.closePasswordResultEvent(*this);
-  certs_ = CertSettings{};
+  certs_.Set(CertSettings{});
 }
 
 conn_info ClientApp::Conn() const {

@@ -19,11 +19,11 @@
 
 #include "client/app/client_hooks.h"
 #include "client/app/service_link.h"
+#include "client/cert/client_cert_settings.h"
 #include "platform/sync/instance_lock.h"
 #include "platform/sync/locked_value.h"
 #include "platform/sync/owned_threads.h"
 #include "platform/ui/ui_host.h"
-#include "support/cert_settings.h"
 #include "support/conn_info.h"
 #include "support/language_strings.h"
 
@@ -77,8 +77,9 @@ class ClientApp {
   bool NoAutoConnect() const { return noAutoConnect_; }
   const LanguageStrings& Strings() const { return *strings_; }
   uint16_t UiLanguage() const { return language_; }
-  const CertSettings& Certificates() const { return certs_; }
-  CertSettings& Certificates() { return certs_; }
+  // The certificate choice the login reads and Select Certificate replaces.
+  const ClientCertSettings& Certificates() const { return certs_; }
+  ClientCertSettings& Certificates() { return certs_; }
   bool HoldsInstance() const { return mutex_.Held(); }
 
   platform::ui::UiHost& Host() { return host_; }
@@ -111,7 +112,7 @@ class ClientApp {
   bool noAutoConnect_ = false;
   std::optional<LanguageStrings> strings_;
   uint16_t language_ = 1033;
-  CertSettings certs_;
+  ClientCertSettings certs_;
 
   platform::InstanceLock mutex_;
   std::unique_ptr<ServiceLink> link_;

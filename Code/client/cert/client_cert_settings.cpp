@@ -18,8 +18,3 @@ void ClientCertSettings::Set(const CertSettings& settings) {
   std::lock_guard lock(mutex_);
   settings_ = settings;
 }
-
-ClientCertSettings& ProcessCertSettings() {
-  static ClientCertSettings settings;
-  return settings;
-}

@@ -1,6 +1,7 @@
-// The client application's one certificate choice: read from the user's
-// settings key at start, replaced by the Select Certificate dialog, read by
-// the login before each USB-key login. Any thread.
+// The client application's one certificate choice (ClientApp owns it):
+// read from the user's settings key at start, replaced by the Select
+// Certificate dialog, read by the login before each USB-key login. Any
+// thread.
 #pragma once
 
 #include <mutex>
@@ -21,6 +22,3 @@ class ClientCertSettings {
   mutable std::mutex mutex_;
   CertSettings settings_;
 };
-
-// The process's instance, until the client application owns one.
-ClientCertSettings& ProcessCertSettings();
