@@ -9,10 +9,13 @@
 
 #include "client/app/client_constants.h"
 #include "client/app/client_strings.h"
+#include "client/ui/cert_choice.h"
+#include "client/ui/select_certificate_dialog.h"
 #include "client_fixture.h"
 #include "common/log_reader.h"
 #include "support/event_codes.h"
 #include "support/ui_language.h"
+#include "platform/ui/win32_ui.h"
 
 namespace {
 
@@ -37,6 +40,11 @@ std::set<uint32_t> NamedIds() {
     ids.insert(client::MenuText(command));
   for (const EventCodeEntry& e : EventCodeTable())
     if (e.text != nullptr) ids.insert(static_cast<uint32_t>(e.code));
+  // Select Certificate: caption, controls, its label and its error box.
+  for (int control : {0, platform::ui::IDOK, platform::ui::IDCANCEL, IDC_CERT_UPDATE, IDC_USE_DEFAULT_CERT,
+                      platform::ui::kFirstLabelId})
+    ids.insert(platform::ui::StringEntryId(IDD_SELECT_CERTIFICATE, control));
+  ids.insert(IDS_CERT_SETTINGS_NOT_SAVED);
   return ids;
 }
 
