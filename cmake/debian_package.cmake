@@ -50,8 +50,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "SSL VPN client suite
 Connects to an SSL VPN gateway: a tunnel service that logs in over TLS,
 negotiates keys, brings up a virtual network adapter with the routes and
 name servers the gateway assigns and carries the traffic as encrypted
-datagrams over UDP, with the tools it needs. It runs as a systemd service
-where systemd runs, else under its own supervisor.")
+datagrams over UDP, and the client application, a tray program, that
+drives it. The service runs under systemd where systemd runs, else under
+its own supervisor.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${VQ_MAINTAINER_SCRIPTS})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
