@@ -17,10 +17,10 @@
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/common/debug_trace.h"
-#include "Brindleway/control/dotted_version.h"
 #include "Brindleway/control/server_cert_chain.h"
 #include "platform/crypto/cert_context.h"
 #include "platform/paths/paths.h"
+#include "support/dotted_version.h"
 #include "support/file_crypt.h"
 #include "support/file_helpers.h"
 #include "support/log.h"

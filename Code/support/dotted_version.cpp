@@ -1,8 +1,9 @@
-#include "Brindleway/control/dotted_version.h"
+#include "support/dotted_version.h"
 
 #include <cctype>
 
-namespace brindleway {
+#include "support/ascii_case.h"
+
 namespace {
 
 struct Part {
@@ -25,17 +26,6 @@ int CompareNumbers(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-int CompareNoCase(std::string_view a, std::string_view b) {
-  const size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 // The next dot-separated part of text ("" once it is used up).
 std::string_view NextPart(std::string_view& text) {
   const size_t dot = text.find('.');
@@ -51,9 +41,7 @@ int CompareDottedVersions(std::string_view a, std::string_view b) {
     const Part pa = SplitPart(NextPart(a));
     const Part pb = SplitPart(NextPart(b));
     if (const int c = CompareNumbers(pa.number, pb.number); c != 0) return c;
-    if (const int c = CompareNoCase(pa.rest, pb.rest); c != 0) return c;
+    if (const int c = AsciiCompareNoCase(pa.rest, pb.rest); c != 0) return c;
   }
   return 0;
 }
-
-}  // namespace brindleway
