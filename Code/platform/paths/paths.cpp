@@ -109,6 +109,8 @@ std::string UserTempDir() {
 
 std::string RunDir() { return Rooted("/run/tarnwickgate"); }
 std::string EtcDir() { return Rooted("/etc/tarnwickgate"); }
+std::string WindowsDir() { return Rooted("/usr/local/bin"); }
+std::string SystemDir() { return Rooted("/usr/local/lib"); }
 
 std::string SettingPath(std::string_view place) {
   std::string path(place);

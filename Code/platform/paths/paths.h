@@ -31,6 +31,10 @@ std::string UserTempDir();
 std::string RunDir();
 // Configuration folder of the system: /etc/tarnwickgate.
 std::string EtcDir();
+// The Windows folder and the system folder, where files are put to be found
+// by name: /usr/local/bin for programs, /usr/local/lib for libraries.
+std::string WindowsDir();
+std::string SystemDir();
 
 // A place a setting names (the install folder of the registry): below the
 // root like every other place; one already below it stays as it is.

@@ -1,0 +1,61 @@
+// The updater's own constants: its exit codes, its instance name, the words
+// and defaults of its command line, and the requests' fixed texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace thimbleset {
+
+// The whole answer of a run is its exit code.
+inline constexpr int EXIT_NOT_NEWER = 1;     // "check": the installer entry is not newer
+inline constexpr int EXIT_NEWER = 2;         // "check": the installer entry is newer
+inline constexpr int EXIT_UPDATED = 3;       // "update": every file replaced, OK pressed
+inline constexpr int EXIT_FAILED = 4;        // anything else
+
+// Results of the check.
+inline constexpr int CHECK_NEWER = 2;
+inline constexpr int CHECK_NOT_NEWER = 1;
+inline constexpr int CHECK_NO_LIST = 0;      // the list was not obtained
+inline constexpr int CHECK_UNEXPECTED = -1;  // an unexpected failure on the way
+
+// One updater at a time.
+inline constexpr char kInstanceMutex[] = "Global\\VardenlowThimbleset";
+
+// Command line: the words after the program name.
+inline constexpr size_t kMinWords = 5;
+inline constexpr size_t kMaxWords = 6;
+inline constexpr char kVerbCheck[] = "check";
+inline constexpr char kVerbUpdate[] = "update";
+inline constexpr char kModeCookie[] = "cookie";
+inline constexpr char kModePassword[] = "password";
+// The USB-key PIN is kept in a 128-byte buffer with its terminator.
+inline constexpr size_t kMaxPinBytes = 127;
+
+// How the password of the list URL is used.
+enum class CredentialMode : uint32_t { Password = 1, Cookie = 2 };
+
+// The downloaded list: a temporary file "XmlXXXXXX.tmp".
+inline constexpr char kListTempPrefix[] = "Xml";
+inline constexpr char kListTempSuffix[] = ".tmp";
+
+// Requests of the list fetch.
+inline constexpr char kLoginPath[] = "/login.html";
+inline constexpr char kPortalUserAgent[] = "User-Agent: Vardenlow Marrowlantern/1.0\r\n";
+inline constexpr char kLoginUserAgent[] = "User-Agent: Vardenlow Thimbleset/1.0\r\n";
+inline constexpr char kLoginContentType[] = "Content-Type: application/x-www-form-urlencoded";
+inline constexpr char kAcceptAny[] = "Accept: */*\r\n";
+inline constexpr char kAcceptPlainList[] =
+    "Accept: audio/x-aiff, audio/basic, audio/midi, audio/mpeg, audio/wav, image/jpeg, image/gif, image/jpg, "
+    "image/png, image/mng, image/bmp, text/plain, text/html, text/htm\r\n";
+
+// Values of an update list entry.
+inline constexpr char kInstallCurrentDir[] = "CURRENTDIR";
+inline constexpr char kInstallWindowsDir[] = "WINDOWSDIR";
+inline constexpr char kInstallSystemDir[] = "SYSTEMDIR";
+inline constexpr char kFlagYes[] = "YES";
+
+// Kind of the download items the updater makes.
+inline constexpr uint32_t DOWNLOAD_KIND_UPDATE = 2;
+
+}  // namespace thimbleset
