@@ -39,15 +39,15 @@ enum class CredentialMode : uint32_t { Password = 1, Cookie = 2 };
 inline constexpr char kListTempPrefix[] = "Xml";
 inline constexpr char kListTempSuffix[] = ".tmp";
 
-// Requests of the list fetch.
+// Requests of the list fetch; headers as the HTTP layer takes them.
 inline constexpr char kLoginPath[] = "/login.html";
-inline constexpr char kPortalUserAgent[] = "User-Agent: Vardenlow Marrowlantern/1.0\r\n";
-inline constexpr char kLoginUserAgent[] = "User-Agent: Vardenlow Thimbleset/1.0\r\n";
+inline constexpr char kPortalUserAgent[] = "User-Agent: Vardenlow Marrowlantern/1.0";
+inline constexpr char kLoginUserAgent[] = "User-Agent: Vardenlow Thimbleset/1.0";
 inline constexpr char kLoginContentType[] = "Content-Type: application/x-www-form-urlencoded";
-inline constexpr char kAcceptAny[] = "Accept: */*\r\n";
+inline constexpr char kAcceptAny[] = "Accept: */*";
 inline constexpr char kAcceptPlainList[] =
     "Accept: audio/x-aiff, audio/basic, audio/midi, audio/mpeg, audio/wav, image/jpeg, image/gif, image/jpg, "
-    "image/png, image/mng, image/bmp, text/plain, text/html, text/htm\r\n";
+    "image/png, image/mng, image/bmp, text/plain, text/html, text/htm";
 
 // Values of an update list entry.
 inline constexpr char kInstallCurrentDir[] = "CURRENTDIR";
