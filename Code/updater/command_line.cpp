@@ -1,28 +1,14 @@
 #include "updater/command_line.h"
 
 #include <cstring>
-#include <string_view>
-#include <utility>
 
 #include "support/ascii_case.h"
+#include "updater/list_url.h"
 
 namespace thimbleset {
 namespace {
 
 constexpr char kMask = '*';
-
-// The userinfo of a URL: the bytes between "://" and the last '@' of the
-// authority, or an empty span when it has none.
-std::pair<size_t, size_t> UserInfoSpan(std::string_view url) {
-  const size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return {0, 0};
-  const size_t begin = scheme + 3;
-  size_t end = url.find_first_of("/?#", begin);
-  if (end == std::string_view::npos) end = url.size();
-  const size_t at = url.substr(begin, end - begin).rfind('@');
-  if (at == std::string_view::npos) return {0, 0};
-  return {begin, begin + at};
-}
 
 }  // namespace
 

@@ -18,6 +18,17 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
 
 }  // namespace
 
+std::pair<size_t, size_t> UserInfoSpan(std::string_view text) {
+  const size_t scheme = text.find("://");
+  if (scheme == std::string_view::npos) return {0, 0};
+  const size_t begin = scheme + 3;
+  size_t end = text.find_first_of("/?#", begin);
+  if (end == std::string_view::npos) end = text.size();
+  const size_t at = text.substr(begin, end - begin).rfind('@');
+  if (at == std::string_view::npos) return {0, 0};
+  return {begin, begin + at};
+}
+
 std::optional<ListUrl> SplitListUrl(std::string_view url) {
   ListUrl out;
   const size_t schemeEnd = url.find("://");
@@ -39,13 +50,13 @@ std::optional<ListUrl> SplitListUrl(std::string_view url) {
   out.path = authorityEnd == std::string_view::npos ? "/" : std::string(rest.substr(authorityEnd));
   if (out.path[0] != '/') out.path.insert(0, "/");
 
-  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    const std::string_view userInfo = authority.substr(0, at);
+  if (const auto [begin, end] = UserInfoSpan(url); begin != 0) {
+    const std::string_view userInfo = url.substr(begin, end - begin);
     const size_t colon = userInfo.find(':');
     out.user = std::string(userInfo.substr(0, colon));
     if (colon != std::string_view::npos) out.password = std::string(userInfo.substr(colon + 1));
-    authority.remove_prefix(at + 1);
   }
+  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
 
   std::string_view host = authority;
   std::string_view port;
