@@ -61,8 +61,9 @@ bool CookieSafe(const std::string& text) {
   });
 }
 
-// The client certificate of the user's settings, unlocked with pin.
-bool UsbKeyCertificate(const char* pin, http::ClientCertificate& out) {
+// The client certificate of the user's settings, its key unlocked first
+// with pin when the caller sets one.
+bool UsbKeyCertificate(const UsbKeyUnlock& unlock, http::ClientCertificate& out) {
   const std::string logPath = WebDownloadLogPath();
   CertSettings settings{};
   // A missing IsUseDefaultCert counts as set.
@@ -78,12 +79,14 @@ bool UsbKeyCertificate(const char* pin, http::ClientCertificate& out) {
     cert = FindCertBySettings(settings);
   }
   if (!cert) return false;
-  platform::paths::CreateDirectories(logPath.substr(0, logPath.rfind('/')));
-  if (SetUsbKeyPin(provider, pin != nullptr ? pin : "") == 0) {
-    AppendDebugLog(logPath, "Set USB key PIN failed in GetWebFileWithCookie......\n");
-    return false;
+  if (unlock.setPin) {
+    platform::paths::CreateDirectories(logPath.substr(0, logPath.rfind('/')));
+    if (SetUsbKeyPin(provider, unlock.pin != nullptr ? unlock.pin : "") == 0) {
+      AppendDebugLog(logPath, FormatText("Set USB key PIN failed in %s\n", unlock.caller));
+      return false;
+    }
+    AppendDebugLog(logPath, FormatText("Set USB key PIN successed in %s\n", unlock.caller));
   }
-  AppendDebugLog(logPath, "Set USB key PIN successed in GetWebFileWithCookie......\n");
   platform::crypto::X509Ptr x509;
   platform::crypto::EvpPkeyPtr pkey;
   if (cryptoapi_get_cert_key(cert, x509, pkey) <= 0) return false;
@@ -184,21 +187,40 @@ int GetWebFileWithCookie(const std::string& url, const std::string& user, const 
   http::CookieStore::Process().Set(first->Origin(), "sslvpn_sess_user", escaped);
   http::CookieStore::Process().Set(first->Origin(), "sslvpn_sess_id", sessionId);
 
+  WebDownloadSession session(options);
+  http::Request request = session.PortalRequest(*first, UsbKeyUnlock{true, pin, "GetWebFileWithCookie......"});
+  request.headers = {kAccept, kUserAgent, FormatText("Cookie: sslvpn_sess_user=%s; sslvpn_sess_id=%s", user, sessionId)};
+  return session.FetchToFile(std::move(request), localFile);
+}
+
+WebDownloadSession::WebDownloadSession(const WebDownloadOptions& options) {
   http::SessionOptions sessionOptions;
   sessionOptions.cancel = options.cancel;
   sessionOptions.stallLimitMs = options.stallLimitMs;
   sessionOptions.connectTimeoutMs = options.connectTimeoutMs;
   sessionOptions.trust = cryptoapi_load_system_stores();
-  http::Session session(std::move(sessionOptions));
+  session_ = std::make_unique<http::Session>(std::move(sessionOptions));
+}
 
+WebDownloadSession::~WebDownloadSession() = default;
+
+http::Request WebDownloadSession::PortalRequest(const http::Url& url, const UsbKeyUnlock& unlock) const {
   http::Request request;
-  request.url = *first;
-  request.headers = {kAccept, kUserAgent, FormatText("Cookie: sslvpn_sess_user=%s; sslvpn_sess_id=%s", user, sessionId)};
+  request.url = url;
   request.ignoreCertErrors = http::SECURITY_FLAG_IGNORE_UNKNOWN_CA | http::SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                              http::SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-  request.clientCert = [pin](http::ClientCertificate& out) { return UsbKeyCertificate(pin, out); };
+  request.clientCert = [unlock](http::ClientCertificate& out) { return UsbKeyCertificate(unlock, out); };
   request.untrustedCert = SameAsStored;
+  return request;
+}
 
+bool WebDownloadSession::Send(const http::Request& request) {
+  return session_->Send(request, [](long, std::string_view) { return true; }).error == http::Error::None;
+}
+
+int WebDownloadSession::FetchToFile(http::Request request, const std::string& localFile) {
+  if (IsRefusedName(localFile)) return -1;
+  const http::Url first = request.url;
   PendingFile file(localFile);
   bool writeFailed = false;
   const http::BodySink sink = [&](long status, std::string_view piece) {
@@ -210,17 +232,17 @@ int GetWebFileWithCookie(const std::string& url, const std::string& user, const 
     return true;
   };
 
-  http::Response response = session.Send(request, sink);
+  http::Response response = session_->Send(request, sink);
   if (response.error != http::Error::None) return -1;
   if (response.status == 401) return 401;
   if (response.status == 301 || response.status == 302 || response.status == 303) {
     const std::string location = response.Header("Location");
     if (location.empty()) return -1;
-    std::optional<http::Url> next = http::ResolveLocation(*first, location);
+    std::optional<http::Url> next = http::ResolveLocation(first, location);
     if (!next) return -1;
     request.url = *next;
     request.headers = {kAccept};
-    response = session.Send(request, sink);
+    response = session_->Send(request, sink);
     if (response.error != http::Error::None) return -1;
   }
   if (response.status != 200) return static_cast<int>(response.status);

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
+#include "platform/http/http_session.h"
 #include "platform/sync/event.h"
 
 // The debug file of the client-certificate step ("C:\Thimbleset.txt"),
@@ -42,3 +44,37 @@ int GetWebFileWithCookie(const std::string& url, const std::string& user, const 
 // unsigned byte). Stops at in's terminator or when fewer than 6 bytes of
 // out remain; out is always terminated (when outSize > 0).
 void EscapeUrlText(char* out, const char* in, size_t outSize);
+
+// How a download presents the USB key's certificate when the gateway asks
+// for one: the key is unlocked with pin first (null: an empty PIN) when
+// setPin is on; caller names the function in the debug file's lines
+// ("Set USB key PIN failed in <caller>").
+struct UsbKeyUnlock {
+  bool setPin = true;
+  const char* pin = nullptr;
+  const char* caller = "";
+};
+
+// One download session of the portal for callers with requests of their
+// own (the updater's list fetch): the options, certificate rules and result
+// rules of GetWebFileWithCookie, on one connection kept between requests.
+class WebDownloadSession {
+ public:
+  explicit WebDownloadSession(const WebDownloadOptions& options = {});
+  ~WebDownloadSession();
+  WebDownloadSession(const WebDownloadSession&) = delete;
+  WebDownloadSession& operator=(const WebDownloadSession&) = delete;
+
+  // A GET of url with no headers yet: the gateway's own certificate passes
+  // unless the tunnel service stored another one for it; a client
+  // certificate of the user's settings goes when the gateway asks.
+  platform::http::Request PortalRequest(const platform::http::Url& url, const UsbKeyUnlock& unlock) const;
+  // Sends request and drops the answer; false when the transfer failed.
+  bool Send(const platform::http::Request& request);
+  // Sends request and writes its file as GetWebFileWithCookie does, with
+  // its results: 0 written whole, 401, another status, -1.
+  int FetchToFile(platform::http::Request request, const std::string& localFile);
+
+ private:
+  std::unique_ptr<platform::http::Session> session_;
+};

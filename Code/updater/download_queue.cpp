@@ -56,7 +56,7 @@ bool FillDownloadQueue(const std::string& listUrl, UpdateList& list, DownloadQue
     // Without a URL the entry has nothing to fetch; joined, it would fetch
     // the portal's front page as the file.
     if (!entry->url.empty())
-      item->url = url->scheme + "://" + url->host + ":" + std::to_string(url->port) + "/" + entry->url;
+      item->url = ServerUrl(url->url, entry->url);
     item->expectedLength = static_cast<uint32_t>(entry->length);
     item->registerFile = entry->registerFile;
     item->zipFile = entry->zipFile;

@@ -27,7 +27,8 @@ struct ListFetch {
   const platform::Event* cancel = nullptr;  // set: the transfer ends
 };
 
-// 0 when the list was written to localFile; anything else is a failure.
+// 0 when the whole list was written to localFile; else 401, another HTTP
+// status or -1 (the web download module's results), and nothing written.
 int FetchUpdateList(const ListFetch& fetch, const std::string& localFile);
 
 }  // namespace thimbleset

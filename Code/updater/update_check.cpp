@@ -12,12 +12,13 @@
 namespace thimbleset {
 namespace {
 
-// Where the list is downloaded to.
-std::string ListFolder() { return platform::paths::TempDir(); }
-
 CheckOutcome Check(const CommandLine& line, UpdateList& list, const platform::Event* cancel) {
+  // The list goes to the user's own temporary folder, where nobody else
+  // can swap it between download and load.
+  const std::string folder = platform::paths::UserTempDir();
+  if (folder.empty()) return {CHECK_UNEXPECTED, 0};
   platform::ScopedTempFile listFile;
-  if (listFile.Create(ListFolder(), kListTempPrefix, kListTempSuffix) != 0) return {CHECK_UNEXPECTED, 0};
+  if (listFile.Create(folder, kListTempPrefix, kListTempSuffix) != 0) return {CHECK_UNEXPECTED, 0};
 
   const std::optional<ListUrl> url = SplitListUrl(line.listUrl);
   if (!url) return {CHECK_NO_LIST, 0};

@@ -6,7 +6,7 @@
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
 //                [--negotiate v1|v2 [--tun IFNAME]]
-//                [--portal DIR [--portal-user U --portal-session S] [--portal-http PORT]]
+//                [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]]
 //
 // --negotiate plays the whole negotiation of a version-1 or version-2
 // gateway on every connection, with the script's default values (tunnel
@@ -22,6 +22,8 @@
 //
 // --portal serves the files of DIR over HTTPS on the same port (a request
 // instead of the control protocol), to the portal session U/S when given;
+// --portal-password P adds the login form "/login.html", whose answer to
+// the user U and the password P opens a portal session;
 // --portal-http serves them over plain HTTP on PORT too.
 //
 // Prints "listening on PORT" once ready, then a line for each thing a
@@ -39,6 +41,7 @@
 #include <thread>
 
 #include "gateway/negotiation_script.h"
+#include "gateway/portal_login.h"
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
 #include "gateway/udp_data_plane.h"
@@ -61,7 +64,7 @@ int Usage() {
                "                    [--save-cert FILE] [--client-ca FILE]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
                "                    [--negotiate v1|v2 [--tun IFNAME]]\n"
-               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-http PORT]]\n";
+               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]]\n";
   return 2;
 }
 
@@ -147,6 +150,7 @@ int main(int argc, char** argv) {
   vqgw::PortalOptions portal;
   bool withPortal = false;
   int portalHttpPort = -1;
+  std::string portalPassword;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -164,6 +168,8 @@ int main(int argc, char** argv) {
       portal.sessionUser = argv[++i];
     } else if (arg == "--portal-session" && hasValue) {
       portal.sessionId = argv[++i];
+    } else if (arg == "--portal-password" && hasValue) {
+      portalPassword = argv[++i];
     } else if (arg == "--portal-http" && hasValue) {
       portalHttpPort = std::stoi(argv[++i]);
     } else if (arg == "--tun" && hasValue) {
@@ -257,6 +263,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<vqgw::PortalHttpListener> portalHttp;
   if (withPortal) {
     options.portal = std::make_shared<vqgw::Portal>(portal);
+    if (!portalPassword.empty()) vqgw::AddLoginForm(*options.portal, portal.sessionUser, portalPassword);
     if (portalHttpPort >= 0) {
       portalHttp = std::make_unique<vqgw::PortalHttpListener>(options.portal, options.address,
                                                                static_cast<uint16_t>(portalHttpPort));
