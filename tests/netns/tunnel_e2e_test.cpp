@@ -12,6 +12,8 @@
 // The client application's service link drives the same road
 // (ClientServiceLink...): its poll reads state 4 and the traffic, keeps the
 // service's watchdog quiet, and reads state 1 after its disconnect.
+// And, while a tunnel runs, the updater reads the gateway's update list
+// from its portal on the same port.
 // Once for a version-1 and once for a version-2 gateway.
 #include <arpa/inet.h>
 #include <signal.h>
@@ -50,6 +52,7 @@
 #include "platform/tun/tun.h"
 #include "platform/ui/headless_host.h"
 #include "support/conn_info_codec.h"
+#include "support/url_credential.h"
 #include "support/registry_helpers.h"
 #include "support/log.h"
 #include "support/wire.h"
@@ -248,6 +251,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     vqgw::GatewayOptions tls;
     tls.address = kGatewayAddress;
     tls.script = vqgw::HappyPathScript(negotiation_);
+    tls.portal = portal_;
     tls_ = std::make_unique<vqgw::TlsGateway>(tls);
     sink_ = std::make_unique<TcpSink>(kGatewayTunnelAddress);
     ASSERT_TRUE(sink_->ok());
@@ -318,6 +322,8 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   vqgw::NegotiationOptions negotiation_;
   std::unique_ptr<platform::tun::Device> gatewayTun_;
   std::unique_ptr<vqgateway::UdpDataPlane> dataPlane_;
+  std::shared_ptr<vqgw::Portal> portal_ = std::make_shared<vqgw::Portal>(vqgw::PortalOptions{
+      .sessionUser = "alice", .sessionId = "S1", .folder = std::string(VQ_TEST_DATA_DIR) + "/portal"});
   std::unique_ptr<vqgw::TlsGateway> tls_;
   std::unique_ptr<TcpSink> sink_;
   std::unique_ptr<vqtest::FakePipeServer> gui_;
@@ -430,6 +436,28 @@ INSTANTIATE_TEST_SUITE_P(Gateways, TunnelEndToEnd, ::testing::Values(vqgw::kVers
                          [](const ::testing::TestParamInfo<uint8_t>& info) {
                            return info.param == vqgw::kVersion1 ? "Version1" : "Version2";
                          });
+
+// The updater against the demo's gateway (version 2, whose control
+// connection ends once the keys are in place: the test gateway serves one
+// connection at a time, so the portal's turn comes only then).
+class TunnelUpdater : public TunnelEndToEnd {};
+
+TEST_P(TunnelUpdater, TheUpdaterReadsTheGatewaysListWhileTheTunnelRuns) {
+  Open();
+  if (HasFatalFailure()) return;
+  const std::string url = "https://" + EncodeUrlCredential("alice") + ":" + EncodeUrlCredential("S1") + "@" +
+                          kGatewayAddress + ":" + std::to_string(tls_->Port()) + "/qimbo.xml";
+  EXPECT_EQ(vqtest::RunProgram({THIMBLESET_PATH, "check", url, "qimbo.exe", "1.0.1.0000", "cookie"}), 2);
+  EXPECT_EQ(vqtest::RunProgram({THIMBLESET_PATH, "check", url, "qimbo.exe", "1.0.10.0000", "cookie"}), 1);
+  EXPECT_EQ(portal_->Requests().size(), 2u);
+
+  // The tunnel stayed up through it.
+  EXPECT_EQ(Inquire().state, CHANNEL_STATE_CONNECTED);
+  EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7153, 1, 2000).ok);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, TunnelUpdater, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 // Every IPv4 route of every table, as ip shows it (the tunnel carries IPv4
 // only; the veth's own IPv6 link-local routes come and go with its DAD).
