@@ -18,6 +18,7 @@
 #include "platform/ui/win32_ui.h"
 #include "support/conn_info.h"
 #include "support/conn_info_codec.h"
+#include "support/leading_int.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
 #include "support/text_convert.h"
@@ -31,24 +32,6 @@ using platform::ui::MB_OK;
 namespace {
 
 constexpr char kClientMutex[] = "Global\\VardenlowMarrowlantern";
-
-// _wtoi: the value of the leading digits (blanks and a sign before them);
-// 0 when there are none.
-uint32_t PortValue(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > std::numeric_limits<int32_t>::max()) {
-      value = std::numeric_limits<int32_t>::max();
-      break;
-    }
-  }
-  return static_cast<uint32_t>(static_cast<int32_t>(negative ? -value : value));
-}
 
 int32_t ReadI32(const std::vector<uint8_t>& reply, size_t at) {
   return static_cast<int32_t>(wire::GetU32(reply.data() + at));
@@ -232,7 +215,7 @@ int16_t CWendleCtrl::StartClientProcess() {
 int16_t CWendleCtrl::HandOverLogin() {
   conn_info info;
   info.host = Utf8ToAnsi(m_strServer);
-  info.port = PortValue(m_strPort);
+  info.port = static_cast<uint32_t>(LeadingInt32(m_strPort));
   info.auth_type = 0;  // the client sets it
   info.user = Utf8ToAnsi(m_strUsername);
   info.secret1 = Utf8ToAnsi(m_strPassword);

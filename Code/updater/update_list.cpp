@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/ascii_case.h"
+#include "support/leading_int.h"
 #include "updater/installer_version.h"
 
 namespace thimbleset {
@@ -45,24 +46,6 @@ std::string NodeText(const pugi::xml_node& node) {
   while (begin < end && IsXmlSpace(text[begin])) ++begin;
   while (end > begin && IsXmlSpace(text[end - 1])) --end;
   return text.substr(begin, end - begin);
-}
-
-// The leading decimal number of the text as a 32-bit signed number
-// (blanks and a sign first; out of range clamps), 0 when there is none.
-int32_t LeadingInt32(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<int64_t>(INT32_MAX) + 1) break;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
 }
 
 bool IsYes(std::string_view text) { return AsciiEqualNoCase(text, kFlagYes); }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/getopt.h"
+#include "support/leading_int.h"
 #include "support/log.h"
 #include "support/text_convert.h"
 
@@ -34,20 +35,6 @@ bool ConvertValue(int option, const char* value, size_t size, std::string& out) 
   return true;
 }
 
-// _wtoi: leading blanks, a sign, the digits that follow; 0 without any.
-uint32_t DecimalValue(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT32_MAX) value = INT32_MAX;
-  }
-  return static_cast<uint32_t>(negative ? -value : value);
-}
-
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const argv[], const conn_info& conn) {
@@ -68,7 +55,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], const conn_info
         if (ConvertValue(option, value, conn_info::kHostSize, text)) line.conn.host = text;
         break;
       case 'p':
-        line.conn.port = DecimalValue(value);
+        line.conn.port = static_cast<uint32_t>(LeadingInt32(value));
         break;
       case 'u':
         if (ConvertValue(option, value, conn_info::kUserSize, text)) {
