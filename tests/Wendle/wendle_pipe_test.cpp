@@ -135,7 +135,7 @@ TEST_F(WendlePipeTest, TheLoginGoesToNoOtherUsersPipe) {
   Page();
   int seen = -1;
   std::thread foreign([&] { seen = vqtest::ServeOnceAs(vqtest::kNobodyUid, WENDLE_PIPE_NAME, 3000); });
-  EXPECT_TRUE(vqtest::Eventually([] { return vqtest::PipeFileExists(WENDLE_PIPE_NAME); }));
+  EXPECT_TRUE(vqtest::Eventually([] { return vqtest::PipeServed(WENDLE_PIPE_NAME); }));
   EXPECT_EQ(Page().ctrl().Connect(), -1);
   foreign.join();
   EXPECT_EQ(seen, vqtest::kForeignGotNothing);

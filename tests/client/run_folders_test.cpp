@@ -78,7 +78,7 @@ TEST_F(RunFolders, AnOrdinaryUserTakesTheClientLock) {
 TEST_F(RunFolders, AServerOfAnotherUserIsRefusedAndGetsNothing) {
   int served = -1;
   std::thread server([&served] { served = ServeOnceAs(kNobodyUid, client::kWendlePipeName); });
-  ASSERT_TRUE(Eventually([] { return PipeFileExists(client::kWendlePipeName); }));
+  ASSERT_TRUE(Eventually([] { return PipeServed(client::kWendlePipeName); }));
   pipe::PipeConnection connection;
   EXPECT_EQ(pipe::Connect(client::kWendlePipeName, connection, 1000, ::getuid()), platform::ERROR_ACCESS_DENIED);
   EXPECT_FALSE(connection.Valid());

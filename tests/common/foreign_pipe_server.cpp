@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -43,6 +46,29 @@ bool LeaveStaleSocketAs(uid_t uid, const std::string& name) {
 
 bool PipeFileExists(const std::string& name) {
   return ::access(platform::paths::PipePath(name).c_str(), F_OK) == 0;
+}
+
+bool PipeServed(const std::string& name) {
+  if (!PipeFileExists(name)) return false;
+  const std::string path = platform::paths::PipePath(name);
+  const std::string leaf = path.substr(path.rfind('/'));
+  // Num RefCount Protocol Flags Type St Inode Path; a listener has
+  // __SO_ACCEPTCON (0x10000) in its flags. A long path is bound through
+  // /proc/self/fd/N/<name>.
+  std::ifstream table("/proc/net/unix");
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string num, refs, protocol, flags, type, state, inode, bound;
+    if (!(fields >> num >> refs >> protocol >> flags >> type >> state >> inode >> bound)) continue;
+    if ((std::stoul(flags, nullptr, 16) & 0x10000u) == 0) continue;
+    if (bound == path) return true;
+    if (bound.rfind("/proc/self/fd/", 0) == 0 && bound.size() > leaf.size() &&
+        bound.compare(bound.size() - leaf.size(), leaf.size(), leaf) == 0)
+      return true;
+  }
+  return false;
 }
 
 }  // namespace vqtest

@@ -26,4 +26,9 @@ bool LeaveStaleSocketAs(uid_t uid, const std::string& name);
 // True when the name's socket file exists.
 bool PipeFileExists(const std::string& name);
 
+// True when a socket is listening on the name's file. The file appears at
+// bind, a moment before the server listens; a client that comes in between
+// is refused, so tests that connect wait for this.
+bool PipeServed(const std::string& name);
+
 }  // namespace vqtest

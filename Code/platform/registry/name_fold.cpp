@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <atomic>
 #include <climits>
 #include <cwchar>
 
@@ -10,10 +11,26 @@ namespace platform::registry::detail {
 namespace {
 
 // The C.UTF-8 locale carries the Unicode case tables whatever locale the
-// process runs in; without it only ASCII folds.
+// process runs in; without it only ASCII folds. Freed when the program or
+// the library holding this layer (a component unloaded by its container)
+// goes, so nothing of it outlives its owner.
+class Utf8LocaleHolder {
+ public:
+  Utf8LocaleHolder() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
+  ~Utf8LocaleHolder() {
+    if (locale_t locale = locale_.exchange(static_cast<locale_t>(0))) freelocale(locale);
+  }
+  Utf8LocaleHolder(const Utf8LocaleHolder&) = delete;
+  Utf8LocaleHolder& operator=(const Utf8LocaleHolder&) = delete;
+  locale_t get() const { return locale_.load(); }
+
+ private:
+  std::atomic<locale_t> locale_;
+};
+
 locale_t Utf8Locale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  return locale;
+  static Utf8LocaleHolder holder;
+  return holder.get();
 }
 
 // Makes the calling thread decode UTF-8 for the guard's lifetime.

@@ -39,7 +39,7 @@ class PipeOwner : public ::testing::Test {
 int ReportToForeignServer() {
   int seen = -1;
   std::thread server([&seen] { seen = ServeOnceAs(kNobodyUid, kReportPipeName, 3000); });
-  EXPECT_TRUE(Eventually([] { return PipeFileExists(kReportPipeName); }));
+  EXPECT_TRUE(Eventually([] { return PipeServed(kReportPipeName); }));
   NotifyGuiEvent(13);
   server.join();
   return seen;
@@ -62,7 +62,7 @@ TEST_F(PipeOwner, AStaleReportSocketIsRemoved) {
 TEST_F(PipeOwner, ServiceRefusesACommandPipeOfAnotherUser) {
   int seen = -1;
   std::thread server([&seen] { seen = ServeOnceAs(kNobodyUid, "\\\\.\\pipe\\VardenlowBrindleway", 5000); });
-  ASSERT_TRUE(Eventually([] { return PipeFileExists("\\\\.\\pipe\\VardenlowBrindleway"); }));
+  ASSERT_TRUE(Eventually([] { return PipeServed("\\\\.\\pipe\\VardenlowBrindleway"); }));
   // The console run ends with its result -7 as the exit status.
   EXPECT_EQ(RunProgram({BRINDLEWAY_PATH}, 20000), 256 - 7);
   server.join();
