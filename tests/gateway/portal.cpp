@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "gateway/next_connection.h"
+
 namespace vqgw {
 namespace {
 
@@ -431,14 +433,9 @@ PortalHttpListener::~PortalHttpListener() {
 
 void PortalHttpListener::Loop() {
   while (!stop_.IsSet()) {
-    pollfd fds[2] = {{listen_.get(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    platform::UniqueFd fd(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    std::optional<platform::UniqueFd> next = NextConnection(listen_.get(), stop_);
+    if (!next) return;
+    platform::UniqueFd fd = std::move(*next);
     if (!fd.valid()) continue;
     timeval slice{0, kSliceMs * 1000};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof(slice));

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "gateway/next_connection.h"
+
 namespace vqgw {
 namespace {
 
@@ -248,14 +250,9 @@ void TlsGateway::Update(size_t index, F change) {
 
 void TlsGateway::Loop() {
   while (!stop_.IsSet()) {
-    pollfd fds[2] = {{listen_.get(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    platform::UniqueFd fd(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    std::optional<platform::UniqueFd> next = NextConnection(listen_.get(), stop_);
+    if (!next) return;
+    platform::UniqueFd fd = std::move(*next);
     if (!fd.valid()) continue;
     size_t index = 0;
     {
