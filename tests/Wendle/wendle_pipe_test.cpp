@@ -133,12 +133,10 @@ TEST_F(WendlePipeTest, TheLoginGoesToNoOtherUsersPipe) {
   ::chmod(env_.root().path().c_str(), 0755);
   ASSERT_TRUE(platform::paths::PrepareRunFolders());
   Page();
-  int seen = -1;
-  std::thread foreign([&] { seen = vqtest::ServeOnceAs(vqtest::kNobodyUid, WENDLE_PIPE_NAME, 3000); });
-  EXPECT_TRUE(vqtest::Eventually([] { return vqtest::PipeServed(WENDLE_PIPE_NAME); }));
+  vqtest::ForeignPipeServer foreign(vqtest::kNobodyUid, WENDLE_PIPE_NAME, 3000);
+  EXPECT_TRUE(foreign.Listening());
   EXPECT_EQ(Page().ctrl().Connect(), -1);
-  foreign.join();
-  EXPECT_EQ(seen, vqtest::kForeignGotNothing);
+  EXPECT_EQ(foreign.Result(), vqtest::kForeignGotNothing);
 }
 
 TEST_F(WendlePipeTest, AReplyLargerThanTheBufferFails) {

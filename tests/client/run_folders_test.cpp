@@ -76,16 +76,14 @@ TEST_F(RunFolders, AnOrdinaryUserTakesTheClientLock) {
 }
 
 TEST_F(RunFolders, AServerOfAnotherUserIsRefusedAndGetsNothing) {
-  int served = -1;
-  std::thread server([&served] { served = ServeOnceAs(kNobodyUid, client::kWendlePipeName); });
-  ASSERT_TRUE(Eventually([] { return PipeServed(client::kWendlePipeName); }));
+  ForeignPipeServer server(kNobodyUid, client::kWendlePipeName);
+  ASSERT_TRUE(server.Listening());
   pipe::PipeConnection connection;
   EXPECT_EQ(pipe::Connect(client::kWendlePipeName, connection, 1000, ::getuid()), platform::ERROR_ACCESS_DENIED);
   EXPECT_FALSE(connection.Valid());
   // The hand-over of a second copy refuses it just the same.
   EXPECT_EQ(client::SendStartToRunningInstance(), -1);
-  server.join();
-  EXPECT_EQ(served, kForeignGotNothing);
+  EXPECT_EQ(server.Result(), kForeignGotNothing);
 }
 
 TEST_F(RunFolders, ClientLogsToItsOwnFolderWhenTheSharedLogIsClosed) {

@@ -1,38 +1,98 @@
 #include "common/foreign_pipe_server.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/run_as_user.h"
 #include "platform/paths/paths.h"
 #include "platform/pipe/pipe.h"
-#include "platform/sync/event.h"
+#include "platform/pipe/pipe_address.h"
 
 namespace vqtest {
 
-int ServeOnceAs(uid_t uid, const std::string& name, int waitMs) {
-  return RunAsUser(uid, uid, [&name, waitMs] {
-    platform::pipe::PipeServer server;
-    if (server.Create(name, 0666) != 0) return kForeignCannotServe;
-    platform::Event stop(platform::Event::Reset::Manual);
-    platform::Event done(platform::Event::Reset::Manual);
-    std::thread limit([&] {
-      if (!done.Wait(waitMs)) stop.Set();
-    });
-    int result = kForeignNobodyCame;
-    platform::pipe::PipeConnection connection;
-    std::vector<uint8_t> message;
-    if (server.Accept(connection, stop) == 0 && connection.Read(message, platform::pipe::kMaxMessage, 3000) == 0)
-      result = message.empty() ? kForeignGotNothing : kForeignGotMessage;
-    done.Set();
-    limit.join();
-    return result;
-  });
+namespace {
+
+// The child's whole work, in async-signal-safe calls only; ends the child
+// with what it saw.
+[[noreturn]] void Serve(uid_t uid, const platform::pipe::detail::SocketAddress& address, int folder,
+                        const char* leaf, int ready, int waitMs) {
+  if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(kForeignCannotServe);
+  const int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (sock < 0 || ::bind(sock, address.get(), address.length) != 0) ::_exit(kForeignCannotServe);
+  if (::listen(sock, 4) != 0 || ::fchmodat(folder, leaf, 0666, 0) != 0) {
+    ::unlinkat(folder, leaf, 0);
+    ::_exit(kForeignCannotServe);
+  }
+  const char word = 1;
+  (void)!::write(ready, &word, 1);
+  int result = kForeignNobodyCame;
+  pollfd waiting{sock, POLLIN, 0};
+  if (::poll(&waiting, 1, waitMs) == 1) {
+    const int connection = ::accept4(sock, nullptr, nullptr, SOCK_CLOEXEC);
+    pollfd reading{connection, POLLIN, 0};
+    char byte;
+    if (connection >= 0 && ::poll(&reading, 1, 3000) == 1) {
+      const ssize_t got = ::recv(connection, &byte, 1, 0);
+      if (got == 0) result = kForeignGotNothing;
+      if (got > 0) result = kForeignGotMessage;
+    }
+  }
+  ::unlinkat(folder, leaf, 0);
+  ::_exit(result);
+}
+
+}  // namespace
+
+ForeignPipeServer::ForeignPipeServer(uid_t uid, const std::string& name, int waitMs) {
+  // Everything that allocates is done here, before the fork.
+  const std::string path = platform::paths::PipePath(name);
+  const std::string leaf = path.substr(path.rfind('/') + 1);
+  platform::UniqueFd folder(::open(platform::pipe::detail::FolderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  platform::pipe::detail::SocketAddress address;
+  int ends[2];
+  if (!folder.valid() || platform::pipe::detail::MakeAddress(path, folder, address) != 0 ||
+      ::pipe2(ends, O_CLOEXEC) != 0) {
+    result_ = kForeignCannotServe;
+    return;
+  }
+  ready_.reset(ends[0]);
+  platform::UniqueFd writeEnd(ends[1]);
+  child_ = ::fork();
+  if (child_ == 0) Serve(uid, address, folder.get(), leaf.c_str(), writeEnd.get(), waitMs);
+  if (child_ < 0) result_ = kForeignCannotServe;
+}
+
+ForeignPipeServer::~ForeignPipeServer() { Result(); }
+
+bool ForeignPipeServer::Listening() {
+  if (child_ <= 0 || !ready_.valid()) return false;
+  pollfd waiting{ready_.get(), POLLIN, 0};
+  char word = 0;
+  const bool listening = ::poll(&waiting, 1, 5000) == 1 && ::read(ready_.get(), &word, 1) == 1;
+  ready_.reset();
+  return listening;
+}
+
+int ForeignPipeServer::Result() {
+  if (child_ <= 0) return result_;
+  int status = 0;
+  while (::waitpid(child_, &status, 0) < 0) {
+    if (errno != EINTR) break;
+  }
+  child_ = -1;
+  result_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result_;
 }
 
 bool LeaveStaleSocketAs(uid_t uid, const std::string& name) {

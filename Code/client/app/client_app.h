@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "client/app/client_hooks.h"
+#include "client/app/report_state.h"
 #include "client/app/service_link.h"
 #include "client/cert/client_cert_settings.h"
 #include "platform/sync/instance_lock.h"
@@ -86,6 +87,8 @@ class ClientApp {
   const ClientHooks& Hooks() const { return hooks_; }
   MainWindow* Window() { return window_.get(); }
   ServiceLink& Link() { return *link_; }
+  // What the tunnel service's reports set (any thread).
+  ReportState& Reports() { return reports_; }
   // Workers of later parts (connect, update, USB-key watch) start here, so
   // that shutdown finds and joins them.
   platform::OwnedThreads& Threads() { return threads_; }
@@ -113,6 +116,7 @@ class ClientApp {
   std::optional<LanguageStrings> strings_;
   uint16_t language_ = 1033;
   ClientCertSettings certs_;
+  ReportState reports_;
 
   platform::InstanceLock mutex_;
   std::unique_ptr<ServiceLink> link_;

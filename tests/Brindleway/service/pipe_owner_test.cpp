@@ -7,11 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <thread>
-
 #include "Brindleway/common/gui_reports.h"
 #include "common/child_process.h"
-#include "common/eventually.h"
 #include "common/foreign_pipe_server.h"
 #include "common/log_reader.h"
 #include "common/run_as_user.h"
@@ -37,12 +34,10 @@ class PipeOwner : public ::testing::Test {
 // Sends one event while another user serves the report pipe; what that
 // server saw.
 int ReportToForeignServer() {
-  int seen = -1;
-  std::thread server([&seen] { seen = ServeOnceAs(kNobodyUid, kReportPipeName, 3000); });
-  EXPECT_TRUE(Eventually([] { return PipeServed(kReportPipeName); }));
+  ForeignPipeServer server(kNobodyUid, kReportPipeName, 3000);
+  EXPECT_TRUE(server.Listening());
   NotifyGuiEvent(13);
-  server.join();
-  return seen;
+  return server.Result();
 }
 
 TEST_F(PipeOwner, ReportsGoOnlyToTheOpenersUser) {
@@ -60,13 +55,11 @@ TEST_F(PipeOwner, AStaleReportSocketIsRemoved) {
 }
 
 TEST_F(PipeOwner, ServiceRefusesACommandPipeOfAnotherUser) {
-  int seen = -1;
-  std::thread server([&seen] { seen = ServeOnceAs(kNobodyUid, "\\\\.\\pipe\\VardenlowBrindleway", 5000); });
-  ASSERT_TRUE(Eventually([] { return PipeServed("\\\\.\\pipe\\VardenlowBrindleway"); }));
+  ForeignPipeServer server(kNobodyUid, "\\\\.\\pipe\\VardenlowBrindleway", 5000);
+  ASSERT_TRUE(server.Listening());
   // The console run ends with its result -7 as the exit status.
   EXPECT_EQ(RunProgram({BRINDLEWAY_PATH}, 20000), 256 - 7);
-  server.join();
-  EXPECT_EQ(seen, kForeignGotNothing);
+  EXPECT_EQ(server.Result(), kForeignGotNothing);
   EXPECT_NE(ReadLogText().find("The command pipe is served by a process of uid 65534, not starting"),
             std::string::npos);
 }
