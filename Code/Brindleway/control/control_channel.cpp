@@ -27,6 +27,7 @@
 #include "Brindleway/common/protocol_version.h"
 #include "Brindleway/control/proxy_connect.h"
 #include "Brindleway/control/socket_wait.h"
+#include "platform/net/host_address.h"
 #include "support/ipv4_text.h"
 #include "support/log.h"
 
@@ -56,21 +57,6 @@ bool SocketEndIPv4(int fd, SocketNameCall call, const char* callFailed, const ch
   }
   std::memcpy(&out, &address, sizeof out);
   return true;
-}
-
-// Dotted literal, else the first IPv4 address of the name. 0 or the resolver's error.
-int ResolveIPv4(const std::string& host, in_addr& out) {
-  if (::inet_pton(AF_INET, host.c_str(), &out) == 1) return 0;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) return rc;
-  if (found == nullptr) return EAI_NONAME;
-  out = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-  ::freeaddrinfo(found);
-  return 0;
 }
 
 }  // namespace
@@ -112,7 +98,7 @@ int CChannelSession::ConnectTcpUntil(const std::string& host, uint16_t port, con
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(viaProxy ? m_wProxyPort : port);
-  if (const int error = ResolveIPv4(targetHost, target.sin_addr); error != 0) {
+  if (const int error = platform::net::ResolveIPv4(targetHost, target.sin_addr); error != 0) {
     LogPrint(LOG_ERR, "Bad IP address or host name [%d]\n", error);
     return VQ_ERR_BAD_HOST;
   }
@@ -152,7 +138,7 @@ int CChannelSession::ConnectChannel(const std::string& host, uint16_t port, int 
   certKey.newServerCert = newServerCert;
   if (m_dwUseProxy == 0) {
     certKey.gatewayAddress = m_dwReportedGatewayAddr.load();
-  } else if (in_addr gateway{}; ResolveIPv4(host, gateway) == 0) {
+  } else if (in_addr gateway{}; platform::net::ResolveIPv4(host, gateway) == 0) {
     certKey.gatewayAddress = gateway.s_addr;
   }
 
