@@ -9,6 +9,8 @@
 
 #include "client/app/client_constants.h"
 #include "client/app/client_strings.h"
+#include "client/app/connect_launcher.h"
+#include "client/app/report_dispatcher.h"
 #include "client/ui/cert_choice.h"
 #include "client/ui/select_certificate_dialog.h"
 #include "client_fixture.h"
@@ -45,6 +47,10 @@ std::set<uint32_t> NamedIds() {
                       platform::ui::kFirstLabelId})
     ids.insert(platform::ui::StringEntryId(IDD_SELECT_CERTIFICATE, control));
   ids.insert(IDS_CERT_SETTINGS_NOT_SAVED);
+  // The connect's refusal and the host-check balloon.
+  for (uint32_t id : {client::IDS_INVALID_PARAMETERS, client::IDS_HOST_CHECK_BALLOON_TITLE,
+                      client::IDS_HOST_CHECK_BALLOON_TEXT})
+    ids.insert(id);
   return ids;
 }
 

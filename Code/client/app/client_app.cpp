@@ -27,7 +27,8 @@ ClientApp::ClientApp(platform::ui::UiHost& host, ClientHooks hooks, Settings set
     : host_(host),
       hooks_(WithDefaults(std::move(hooks))),
       settings_(std::move(settings)),
-      link_(std::make_unique<ServiceLink>(*this, settings_.link)) {}
+      link_(std::make_unique<ServiceLink>(*this, settings_.link)),
+      launcher_(std::make_unique<ConnectLauncher>(*this, settings_.connect)) {}
 
 ClientApp::~ClientApp() {
   if (started_) Shutdown();
@@ -117,6 +118,7 @@ void ClientApp::Shutdown() {
   shutDown_ = true;
   // Nobody waits for the UI thread any more, so every worker can end.
   host_.BeginShutdown();
+  launcher_->CancelConnect();
   if (window_) {
     window_->Destroy();
     window_->StopPipeServers();

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "client/app/client_hooks.h"
+#include "client/app/connect_launcher.h"
 #include "client/app/report_state.h"
 #include "client/app/service_link.h"
 #include "client/cert/client_cert_settings.h"
@@ -41,6 +42,8 @@ class ClientApp {
     std::optional<uint16_t> language;
     // How the service link starts the tunnel service.
     ServiceLink::Env link;
+    // The connect thread's service manager and name check.
+    ConnectLauncher::Env connect;
   };
 
   ClientApp(platform::ui::UiHost& host, ClientHooks hooks = {}, Settings settings = {});
@@ -73,6 +76,12 @@ class ClientApp {
   void SetUsbKeyValue(int value) { usbKeyValue_.Set(value); }
   int32_t GetSessionState() const { return sessionState_.Get(); }
   void SetSessionState(int32_t state) { sessionState_.Set(state); }
+  // The login mode (0 password, 1 with USB key, 2 USB key only, 3 not
+  // chosen), any thread.
+  int GetLoginMode() const { return loginMode_.Get(); }
+  void SetLoginMode(int mode) { loginMode_.Set(mode); }
+  // StartConnect and the connect thread.
+  ConnectLauncher& Launcher() { return *launcher_; }
 
   bool WebStart() const { return webStart_; }
   bool NoAutoConnect() const { return noAutoConnect_; }
@@ -106,6 +115,7 @@ class ClientApp {
   platform::LockedValue<int> channelStatus_{1};
   platform::LockedValue<int> usbKeyValue_{0};
   platform::LockedValue<int32_t> sessionState_{0};
+  platform::LockedValue<int> loginMode_{0};
   mutable std::mutex userLock_;
   // The rest of g_conn, for the threads that hand records over.
   mutable std::mutex connLock_;
@@ -122,6 +132,7 @@ class ClientApp {
   std::unique_ptr<ServiceLink> link_;
   std::unique_ptr<MainWindow> window_;
   platform::OwnedThreads threads_;
+  std::unique_ptr<ConnectLauncher> launcher_;
   bool started_ = false;
   bool shutDown_ = false;
 };

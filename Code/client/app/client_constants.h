@@ -60,6 +60,9 @@ inline constexpr DialogCommand kDialogCommands[] = {
     {ID_DEBUG, 138, 154},               {ID_OPTION, 158, 161}, {ID_CHANGE_PASSWORD, 144, 157},
 };
 
+// The login dialog's templates (one per login mode: 0 and 3, 1, 2).
+inline constexpr int kLoginDialogTemplates[] = {111, 139, 115};
+
 // String entries of the service link's boxes.
 inline constexpr uint32_t IDS_CANNOT_CONNECT_SERVICE = 91;
 inline constexpr uint32_t IDS_ERROR_COMMAND = 92;

@@ -4,6 +4,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "client/app/connect_to_server.h"
+#include "client/app/report_pipe_server.h"
 #include "support/log.h"
 
 namespace client {
@@ -22,6 +24,12 @@ void Default(F& call, const char* name) {
 }  // namespace
 
 ClientHooks WithDefaults(ClientHooks hooks) {
+  // The parts this build has.
+  if (!hooks.marrowlanternPipeServer) hooks.marrowlanternPipeServer = ServeReportPipe;
+  if (!hooks.connectToServerWithUsbKey) hooks.connectToServerWithUsbKey = ConnectToServerWithUsbKey;
+  // Without the preferred-gateway list every offered gateway counts as
+  // known: none is taken.
+  if (!hooks.isProxIp) hooks.isProxIp = [](ClientApp&, uint32_t) { return true; };
   Default(hooks.createOptions, "CreateOptions");
   Default(hooks.loadStore, "LoadStore");
   Default(hooks.destroyOptions, "DestroyOptions");
@@ -40,6 +48,25 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   Default(hooks.onDeviceChange, "OnDeviceChange");
   Default(hooks.openDialog, "OpenDialog");
   Default(hooks.clearRetryFlags, "ClearRetryFlags");
+  Default(hooks.setLoginDialogIdle, "SetLoginDialogIdle");
+  Default(hooks.hideLoginDialog, "HideLoginDialog");
+  Default(hooks.savePendingProfile, "SavePendingProfile");
+  Default(hooks.freePendingProfile, "FreePendingProfile");
+  Default(hooks.pendingProfileDetectsProximity, "PendingProfileDetectsProximity");
+  Default(hooks.buildWebPendingProfile, "BuildPendingProfile");
+  Default(hooks.startUpdateThread, "UpdateThread");
+  Default(hooks.setUpdateGate, "SetUpdateGate");
+  Default(hooks.isProxIp, "IsProxIP");
+  Default(hooks.addPreferServer, "AddPreferServIPandPort");
+  Default(hooks.storedPreferListHasEntry, "StoredPreferList");
+  Default(hooks.startPreferSwitch, "ProcessPreferServIP");
+  Default(hooks.setPreferSwitchEvent, "SetPreferSwitchEvent");
+  Default(hooks.connectEndedInClient, "ConnectEndedInClient");
+  Default(hooks.openUrl, "OpenUrl");
+  Default(hooks.insertPortalItem, "InsertPortalItem");
+  Default(hooks.insertChangePasswordItem, "InsertChangePasswordItem");
+  Default(hooks.onPasswordResult, "OnPasswordResult");
+  Default(hooks.onSmsEvent, "OnSmsEvent");
   return hooks;
 }
 

@@ -6,12 +6,25 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "platform/sync/event.h"
 
 namespace client {
 
 class ClientApp;
+
+// A web login's connection as the pending profile's fields (UTF-8 texts);
+// alias is the login text "user@host:port".
+struct WebLoginProfile {
+  std::string alias;
+  std::string name;
+  std::string host;
+  std::string port;
+  std::string pin;
+  int loginMode = 0;
+};
 
 struct ClientHooks {
   using Call = std::function<void(ClientApp&)>;
@@ -47,6 +60,47 @@ struct ClientHooks {
   Call onDeviceChange;
   std::function<void(ClientApp&, int templateId)> openDialog;
   Call clearRetryFlags;
+
+  // The connect path and the tunnel service's reports. Unless said, these
+  // run on a worker (the connect thread, the report dispatcher) and must
+  // not wait for the UI thread; the ones marked "UI" are posted to it.
+  //
+  // The login dialog: idle again (UI), hidden (UI).
+  Call setLoginDialogIdle;
+  Call hideLoginDialog;
+  // The pending profile: saved and freed once connected (UI), freed after
+  // a failure (UI), and its proximity-detection choice (nothing: there is
+  // none; true: detection is "1").
+  Call savePendingProfile;
+  Call freePendingProfile;
+  std::function<std::optional<bool>(ClientApp&)> pendingProfileDetectsProximity;
+  // A web login's profile made the pending one (the saved connection with
+  // that login text lends its alias), with the auto-logon flag set in
+  // g_conn when it is the current one with auto-login on (UI).
+  std::function<void(ClientApp&, const WebLoginProfile&)> buildWebPendingProfile;
+  // The update thread started for a connect (mode 2), and its gate.
+  std::function<void(ClientApp&, int mode)> startUpdateThread;
+  Call setUpdateGate;
+  // Preferred gateways: an offered address already known or not to be
+  // taken; one offered (address and port in network order; 0: end of the
+  // list); the stored list has an address left; start the switch from it;
+  // the switch event (one attempt ended).
+  std::function<bool(ClientApp&, uint32_t address)> isProxIp;
+  std::function<void(ClientApp&, uint32_t address, uint32_t port)> addPreferServer;
+  std::function<bool(ClientApp&)> storedPreferListHasEntry;
+  Call startPreferSwitch;
+  Call setPreferSwitchEvent;
+  // A connect that ended inside the client (refused, given up, no WMI, bad
+  // name) without reaching the tunnel service.
+  Call connectEndedInClient;
+  // The portal URL opened (UI), the portal menu item with its title and the
+  // Change Password item inserted (UI).
+  std::function<void(ClientApp&, const std::string& url)> openUrl;
+  std::function<void(ClientApp&, const std::string& title)> insertPortalItem;
+  Call insertChangePasswordItem;
+  // A password-change result other than 18; an SMS step.
+  std::function<void(ClientApp&, uint32_t code)> onPasswordResult;
+  std::function<void(ClientApp&, uint32_t step)> onSmsEvent;
 };
 
 // Fills every empty call with a no-op that logs its name the first time it runs.

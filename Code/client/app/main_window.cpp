@@ -93,6 +93,7 @@ void MainWindow::OnTray(ui::TrayEvent event) {
 void MainWindow::OnLogoff() {
   LogPrint(LOG_DEBUG, " ENDSESSION_LOGOFF  \n");
   app_.Hooks().clearRetryFlags(app_);
+  app_.Launcher().CancelConnect();
   app_.Link().SendDisconnectCommand();
   app_.Hooks().disconnectedTail(app_);
 }
@@ -118,12 +119,15 @@ void MainWindow::OnCommand(int command) {
       break;
     case ID_DISCONNECT:
       hooks.clearRetryFlags(app_);
+      // A connect still waiting for the services must not open later.
+      app_.Launcher().CancelConnect();
       app_.Link().SendDisconnectCommand();
       hooks.closeSmsDialog(app_);
       hooks.disconnectedTail(app_);
       break;
     case ID_EXIT:
       hooks.clearRetryFlags(app_);
+      app_.Launcher().CancelConnect();
       app_.Link().SendDisconnectCommand();
       menu_.SetGrayed(ID_CONNECT, false);
       menu_.SetGrayed(ID_DISCONNECT, true);

@@ -6,6 +6,7 @@
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/service_transaction.h"
+#include "client/app/top_most_box.h"
 #include "platform/ui/win32_ui.h"
 #include "platform/win32/win32_error.h"
 #include "support/conn_info_codec.h"
@@ -44,13 +45,7 @@ void RealSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseco
 ServiceLink::ServiceLink(ClientApp& app, Env env) : app_(app), env_(std::move(env)) {}
 
 void ServiceLink::ShowTopMostError(uint32_t stringId) {
-  platform::ui::UiHost& host = app_.Host();
-  const uint32_t flags = platform::ui::MB_ICONERROR | platform::ui::MB_SETFOREGROUND | platform::ui::MB_TOPMOST;
-  if (host.IsUiThread()) {
-    host.MessageBox(nullptr, host.String(stringId), kProductTitle, flags, {});
-  } else {
-    host.MessageBoxWait(host.String(stringId), kProductTitle, flags);
-  }
+  ShowTopMostMessage(app_, app_.Host().String(stringId), platform::ui::MB_ICONERROR);
 }
 
 int ServiceLink::SendConnectCommand(const conn_info& conn) {

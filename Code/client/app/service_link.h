@@ -3,8 +3,8 @@
 // start and stop of the service "Marrowlantern" through the service layer.
 //
 // Senders run on any thread; their boxes (91 "Cannot connect to the
-// service", 92 "Error command") are owned by the main window, shown with
-// MessageBoxWait from a worker. The poll and the status block belong to the
+// service", 92 "Error command") are owned by the main window, posted to it
+// from a worker (which never waits for the answer). The poll and the status block belong to the
 // UI thread.
 #pragma once
 
