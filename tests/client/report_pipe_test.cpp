@@ -360,7 +360,7 @@ TEST_F(ReportPipe, ReportsOfOneSenderAreHandledInTheirOrder) {
   for (int i = 0; i < 200; ++i) {
     const std::string url = "https://gw/" + std::to_string(i);
     urls.push_back(url);
-    EXPECT_EQ(brindleway::NotifyGuiSub(brindleway::VQ_NOTIFY_URL, reinterpret_cast<const uint8_t*>(url.data()),
+    EXPECT_EQ(brindleway::NotifyGuiSub(VQ_NOTIFY_URL, reinterpret_cast<const uint8_t*>(url.data()),
                                        url.size()),
               0);
     EXPECT_EQ(brindleway::NotifyGuiEvent(13), 0);
@@ -384,7 +384,7 @@ TEST_F(ReportPipe, TransactionInsideABurstIsAnsweredInTime) {
   });
   while (sent < 100) std::this_thread::yield();
   std::vector<uint8_t> reply;
-  EXPECT_EQ(brindleway::TransactGuiSub(brindleway::VQ_NOTIFY_QUERY_PROX, nullptr, 0, reply), 0u);
+  EXPECT_EQ(brindleway::TransactGuiSub(VQ_NOTIFY_QUERY_PROX, nullptr, 0, reply), 0u);
   EXPECT_EQ(reply, U32Reply(6, 4, 0));
   burst.join();
 }

@@ -12,24 +12,11 @@
 #include <vector>
 
 #include "Brindleway/common/channel_ops.h"
+#include "support/report_pipe.h"
 
 namespace brindleway {
 
 inline constexpr const char* kReportPipeName = "\\\\.\\pipe\\VardenlowMarrowlantern";
-
-// Message types.
-inline constexpr int VQ_NOTIFY = 6;
-inline constexpr int VQ_EVENT = 7;
-inline constexpr int VQ_PASSWORD_RESULT = 8;
-inline constexpr int VQ_SMS_EVENT = 10;
-// Sub-codes of VQ_NOTIFY.
-inline constexpr uint8_t VQ_NOTIFY_PREFER_SERVER = 1;
-inline constexpr uint8_t VQ_NOTIFY_HOST_CHECK_FAILED = 2;
-inline constexpr uint8_t VQ_NOTIFY_QUERY_PROX = 4;
-inline constexpr uint8_t VQ_NOTIFY_URL = 6;
-inline constexpr uint8_t VQ_NOTIFY_URL_TITLE = 7;
-inline constexpr uint8_t VQ_NOTIFY_SERVER_TEXT = 10;
-inline constexpr uint8_t VQ_NOTIFY_CREDENTIAL = 11;
 
 // Size of one report message and of a preferred-gateway entry.
 inline constexpr size_t kGuiMessageSize = 4096;

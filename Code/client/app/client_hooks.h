@@ -78,7 +78,7 @@ struct ClientHooks {
   // that login text lends its alias), with the auto-logon flag set in
   // g_conn when it is the current one with auto-login on (UI).
   std::function<void(ClientApp&, const WebLoginProfile&)> buildWebPendingProfile;
-  // The update thread started for a connect (mode 2), and its gate.
+  // The update thread started for a connect (mode 2; UI), and its gate.
   std::function<void(ClientApp&, int mode)> startUpdateThread;
   Call setUpdateGate;
   // Preferred gateways: an offered address already known or not to be
@@ -91,7 +91,9 @@ struct ClientHooks {
   Call startPreferSwitch;
   Call setPreferSwitchEvent;
   // A connect that ended inside the client (refused, given up, no WMI, bad
-  // name) without reaching the tunnel service.
+  // name, the open not taken) without reaching the tunnel service; from the
+  // UI thread or the connect thread, so it must not start a connect itself
+  // (ConnectLauncher::PostStartConnect does).
   Call connectEndedInClient;
   // The portal URL opened (UI), the portal menu item with its title and the
   // Change Password item inserted (UI).

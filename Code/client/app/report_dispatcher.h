@@ -15,23 +15,11 @@
 #include <vector>
 
 #include "client/app/report_state.h"
+#include "support/report_pipe.h"
 
 namespace client {
 
 class ClientApp;
-
-// Report types and the sub-codes of VQ_NOTIFY.
-inline constexpr uint8_t VQ_NOTIFY = 6;
-inline constexpr uint8_t VQ_EVENT = 7;
-inline constexpr uint8_t VQ_PASSWORD_RESULT = 8;
-inline constexpr uint8_t VQ_SMS_EVENT = 10;
-inline constexpr uint8_t VQ_NOTIFY_PREFER_SERVER = 1;
-inline constexpr uint8_t VQ_NOTIFY_HOST_CHECK_FAILED = 2;
-inline constexpr uint8_t VQ_NOTIFY_QUERY_PROX = 4;
-inline constexpr uint8_t VQ_NOTIFY_URL = 6;
-inline constexpr uint8_t VQ_NOTIFY_URL_TITLE = 7;
-inline constexpr uint8_t VQ_NOTIFY_SERVER_TEXT = 10;
-inline constexpr uint8_t VQ_NOTIFY_CREDENTIAL = 11;
 
 // Longest whole reports of the text sub-codes.
 inline constexpr size_t kMaxUrlReport = 260;
