@@ -72,13 +72,13 @@ struct HookAnswers {
 inline client::ClientHooks RecordingHooks(HookLog& log, HookAnswers& answers) {
   client::ClientHooks h;
   auto call = [&log](const char* name) { return [&log, name](client::ClientApp&) { log.Add(name); }; };
-  h.setLoginDialogIdle = call("idle");
+  h.setLoginDialogIdle = [&log](client::ClientApp&, bool idle) { log.Add(idle ? "idle" : "busy"); };
   h.hideLoginDialog = call("hide");
   h.savePendingProfile = call("save");
   h.freePendingProfile = call("free");
   h.setUpdateGate = call("gate");
   h.startPreferSwitch = call("switch");
-  h.setPreferSwitchEvent = call("switch-event");
+  h.setSwitchEvent = call("switch-event");
   h.connectEndedInClient = call("ended-in-client");
   h.insertChangePasswordItem = call("change-password-item");
   h.reopenLoginDialog = call("login-dialog");

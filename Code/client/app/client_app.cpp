@@ -113,17 +113,28 @@ void ClientApp::Exit() {
   }
 }
 
-void ClientApp::Shutdown() {
-  if (shutDown_) return;
-  shutDown_ = true;
+void ClientApp::LogOff() {
+  if (!host_.IsUiThread()) {
+    host_.Post([this] { LogOff(); });
+    return;
+  }
+  if (window_ && window_->Created()) window_->OnLogoff();
+  Exit();
+}
+
+void ClientApp::StopWorkers() {
   // Nobody waits for the UI thread any more, so every worker can end.
   host_.BeginShutdown();
   launcher_->CancelConnect();
-  if (window_) {
-    window_->Destroy();
-    window_->StopPipeServers();
-  }
+  if (window_) window_->StopPipeServers();
   threads_.StopAll();
+}
+
+void ClientApp::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (window_) window_->Destroy();
+  StopWorkers();
   window_.reset();
 
   mutex_.Release();

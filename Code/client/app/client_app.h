@@ -61,8 +61,14 @@ class ClientApp {
   // the shutdown steps. Runs once.
   void Shutdown();
 
-  // What the Exit command does, for a stop request from outside (SIGTERM).
+  // What the Exit command does, for a stop request from outside (SIGINT).
   void Exit();
+  // The desktop session ends (SIGTERM, SIGHUP): the window's log-off, then
+  // Exit, on the UI thread.
+  void LogOff();
+  // The host's waits released, then the pipe servers and every thread in
+  // Threads() stopped and joined (Exit and Shutdown; UI thread).
+  void StopWorkers();
 
   // g_conn. Its user field only through GetConnUser / SetConnUser.
   conn_info Conn() const;

@@ -3,6 +3,7 @@
 // of its menu, timer and tray, and the string entries its code names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/ui/control_spec.h"
@@ -31,6 +32,10 @@ inline constexpr int kStatusConnected = 4;
 inline constexpr uint32_t kStatusTimerId = 666;
 inline constexpr uint32_t kStatusTimerMs = 1000;
 inline constexpr int kTrayIconDisconnected = 102;
+inline constexpr int kTrayIconConnecting = 103;
+inline constexpr int kTrayIconConnected = 104;
+inline constexpr int kTrayIconTraffic = 141;
+inline constexpr int kTrayIconClosing = 144;
 
 // Menu 109 and its commands.
 inline constexpr int kTrayMenuId = 109;
@@ -74,6 +79,12 @@ inline constexpr uint32_t IDS_CONNECTING = 1131;
 inline constexpr uint32_t IDS_UNKNOWN = 1132;
 inline constexpr uint32_t IDS_DISCONNECTING = 1147;
 inline constexpr uint32_t IDS_RECONNECTING = 1149;
+
+// Where the items the reports bring go in the tray menu: Change Password
+// before Option, the portal item after Option.
+inline constexpr size_t kChangePasswordPosition = 8;
+inline constexpr size_t kPortalPosition = 9;
+inline constexpr size_t kPortalPositionAfterChangePassword = 10;
 
 constexpr uint32_t MenuText(int command) { return platform::ui::StringEntryId(kTrayMenuId, command); }
 

@@ -4,7 +4,10 @@
 #include <memory>
 #include <type_traits>
 
+#include "client/app/client_app.h"
 #include "client/app/connect_to_server.h"
+#include "client/app/main_window.h"
+#include "client/app/portal_url.h"
 #include "client/app/report_pipe_server.h"
 #include "support/log.h"
 
@@ -30,6 +33,18 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   // Without the preferred-gateway list every offered gateway counts as
   // known: none is taken.
   if (!hooks.isProxIp) hooks.isProxIp = [](ClientApp&, uint32_t) { return true; };
+  if (!hooks.openUrl) hooks.openUrl = [](ClientApp&, const std::string& url) { OpenGatewayUrl(url); };
+  // The dispatcher has picked the UI language's title already.
+  if (!hooks.insertPortalItem) {
+    hooks.insertPortalItem = [](ClientApp& app, const std::string& title) {
+      if (app.Window() != nullptr) app.Window()->InsertPortalItem(title, title);
+    };
+  }
+  if (!hooks.insertChangePasswordItem) {
+    hooks.insertChangePasswordItem = [](ClientApp& app) {
+      if (app.Window() != nullptr) app.Window()->InsertChangePasswordItem();
+    };
+  }
   Default(hooks.createOptions, "CreateOptions");
   Default(hooks.loadStore, "LoadStore");
   Default(hooks.destroyOptions, "DestroyOptions");
@@ -37,18 +52,12 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   Default(hooks.wendlePipeServer, "WendlePipeServerThread");
   Default(hooks.marrowlanternPipeServer, "MarrowlanternPipeServerThread");
   Default(hooks.connectToServerWithUsbKey, "ConnectToServerWithUsbKey");
-  Default(hooks.onStatusTimer, "OnStatusTimer");
   Default(hooks.reopenLoginDialog, "ReopenLoginDialog");
-  Default(hooks.disconnectedTail, "DisconnectedTail");
   Default(hooks.closeSmsDialog, "CloseSmsDialog");
   Default(hooks.toggleAutoStart, "ToggleAutoStart");
   Default(hooks.toggleAutoLogin, "ToggleAutoLogin");
-  Default(hooks.openPortalUrl, "OpenPortalUrl");
-  Default(hooks.onLogoff, "OnLogoff");
   Default(hooks.onDeviceChange, "OnDeviceChange");
   Default(hooks.openDialog, "OpenDialog");
-  Default(hooks.clearRetryFlags, "ClearRetryFlags");
-  Default(hooks.setLoginDialogIdle, "SetLoginDialogIdle");
   Default(hooks.hideLoginDialog, "HideLoginDialog");
   Default(hooks.savePendingProfile, "SavePendingProfile");
   Default(hooks.freePendingProfile, "FreePendingProfile");
@@ -60,13 +69,18 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   Default(hooks.addPreferServer, "AddPreferServIPandPort");
   Default(hooks.storedPreferListHasEntry, "StoredPreferList");
   Default(hooks.startPreferSwitch, "ProcessPreferServIP");
-  Default(hooks.setPreferSwitchEvent, "SetPreferSwitchEvent");
   Default(hooks.connectEndedInClient, "ConnectEndedInClient");
   Default(hooks.openUrl, "OpenUrl");
   Default(hooks.insertPortalItem, "InsertPortalItem");
   Default(hooks.insertChangePasswordItem, "InsertChangePasswordItem");
   Default(hooks.onPasswordResult, "OnPasswordResult");
   Default(hooks.onSmsEvent, "OnSmsEvent");
+  Default(hooks.hasAutoStart, "HasAutoStart");
+  Default(hooks.autoLoginSet, "AutoLoginSet");
+  Default(hooks.createUpdateGate, "CreateUpdateGate");
+  Default(hooks.setLoginDialogIdle, "SetLoginDialogIdle");
+  Default(hooks.setSwitchEvent, "SetSwitchEvent");
+  Default(hooks.showHostCheckErrorInfo, "ShowHostCheckErrorInfo");
   return hooks;
 }
 

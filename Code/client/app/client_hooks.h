@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -46,27 +47,19 @@ struct ClientHooks {
   // The connect of a web start (0 started, -1 refused).
   Result connectToServerWithUsbKey;
 
-  // The tray and menu update after each status poll.
-  Call onStatusTimer;
-
   // Menu commands and what they run.
   Call reopenLoginDialog;
-  Call disconnectedTail;
   Call closeSmsDialog;
   Call toggleAutoStart;
   Call toggleAutoLogin;
-  Call openPortalUrl;
-  Call onLogoff;
   Call onDeviceChange;
   std::function<void(ClientApp&, int templateId)> openDialog;
-  Call clearRetryFlags;
 
   // The connect path and the tunnel service's reports. Unless said, these
   // run on a worker (the connect thread, the report dispatcher) and must
   // not wait for the UI thread; the ones marked "UI" are posted to it.
   //
-  // The login dialog: idle again (UI), hidden (UI).
-  Call setLoginDialogIdle;
+  // The login dialog hidden (UI); setLoginDialogIdle below.
   Call hideLoginDialog;
   // The pending profile: saved and freed once connected (UI), freed after
   // a failure (UI), and its proximity-detection choice (nothing: there is
@@ -84,12 +77,11 @@ struct ClientHooks {
   // Preferred gateways: an offered address already known or not to be
   // taken; one offered (address and port in network order; 0: end of the
   // list); the stored list has an address left; start the switch from it;
-  // the switch event (one attempt ended).
+  // the switch event (one attempt ended) is setSwitchEvent below.
   std::function<bool(ClientApp&, uint32_t address)> isProxIp;
   std::function<void(ClientApp&, uint32_t address, uint32_t port)> addPreferServer;
   std::function<bool(ClientApp&)> storedPreferListHasEntry;
   Call startPreferSwitch;
-  Call setPreferSwitchEvent;
   // A connect that ended inside the client (refused, given up, no WMI, bad
   // name, the open not taken) without reaching the tunnel service; from the
   // UI thread or the connect thread, so it must not start a connect itself
@@ -103,6 +95,24 @@ struct ClientHooks {
   // A password-change result other than 18; an SMS step.
   std::function<void(ClientApp&, uint32_t code)> onPasswordResult;
   std::function<void(ClientApp&, uint32_t step)> onSmsEvent;
+
+  // The dialog registry: what opens each template a menu command names
+  // (templates without an entry go to openDialog).
+  using DialogOpener = std::function<void(ClientApp&)>;
+  std::map<int, DialogOpener> dialogs;
+
+  // The tray menu's marks at creation (non-zero: marked): the Run value
+  // "Marrowlantern" exists, and the store's auto-login.
+  Result hasAutoStart;
+  Result autoLoginSet;
+  // The update trigger's gate event, made anew with the main window.
+  Call createUpdateGate;
+  // The disconnected tail's steps of other parts: the login dialog idle
+  // again, the preferred-gateway switch event set when it exists.
+  std::function<void(ClientApp&, bool idle)> setLoginDialogIdle;
+  Call setSwitchEvent;
+  // A click on the balloon of a failed host check.
+  Call showHostCheckErrorInfo;
 };
 
 // Fills every empty call with a no-op that logs its name the first time it runs.

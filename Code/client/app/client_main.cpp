@@ -1,5 +1,7 @@
 #include "client/app/client_main.h"
 
+#include <signal.h>
+
 #include "client/app/client_app.h"
 #include "platform/service/stop_signals.h"
 
@@ -9,7 +11,15 @@ int RunMarrowlantern(platform::ui::UiHost& host, const std::function<int()>& run
                      ClientHooks hooks) {
   ClientApp app(host, std::move(hooks));
   if (app.Start(argc, argv)) {
-    platform::service::StopSignalWatcher signals([&app](int) { app.Exit(); });
+    // The desktop ends a session's programs with SIGTERM or SIGHUP: that is
+    // the log-off. SIGINT is a plain Exit.
+    platform::service::StopSignalWatcher signals([&app](int signal) {
+      if (signal == SIGINT) {
+        app.Exit();
+      } else {
+        app.LogOff();
+      }
+    });
     runLoop();
   }
   app.Shutdown();

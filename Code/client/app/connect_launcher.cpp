@@ -17,7 +17,7 @@
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/main_window.h"
-#include "client/app/top_most_box.h"
+#include "client/app/top_most_message.h"
 #include "platform/net/host_address.h"
 #include "platform/service/service.h"
 #include "platform/ui/win32_ui.h"
@@ -102,7 +102,7 @@ int ConnectLauncher::ConnectThread(const conn_info& conn, const platform::Event&
     return kGaveUp;
   }
   if (!ready) {
-    app_.Host().Post([this] { app_.Hooks().setLoginDialogIdle(app_); });
+    app_.Host().Post([this] { app_.Hooks().setLoginDialogIdle(app_, true); });
     return EndFailed();
   }
 
@@ -110,7 +110,7 @@ int ConnectLauncher::ConnectThread(const conn_info& conn, const platform::Event&
     if (cancel.IsSet() || !clock.SleepFor(kWmiRetryPauseMs, &cancel)) return kGaveUp;
     if (!IsWmiServiceRunning(cancel)) {
       if (cancel.IsSet()) return kGaveUp;
-      app_.Host().Post([this] { app_.Hooks().setLoginDialogIdle(app_); });
+      app_.Host().Post([this] { app_.Hooks().setLoginDialogIdle(app_, true); });
       ShowTopMostMessage(app_, app_.Host().String(IDS_WMI_NOT_RUNNING), ui::MB_ICONERROR);
       return EndFailed();
     }

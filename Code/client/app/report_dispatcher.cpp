@@ -15,7 +15,7 @@
 #include "client/app/client_constants.h"
 #include "client/app/connect_launcher.h"
 #include "client/app/main_window.h"
-#include "client/app/top_most_box.h"
+#include "client/app/top_most_message.h"
 #include "platform/ui/win32_ui.h"
 #include "support/conn_info.h"
 #include "support/log.h"
@@ -220,7 +220,7 @@ class Dispatch {
     hooks_.setUpdateGate(app_);
     if (state_.processProxIp.exchange(false)) {
       state_.proxSwitchDone = true;
-      hooks_.setPreferSwitchEvent(app_);
+      hooks_.setSwitchEvent(app_);
       LogPrint(LOG_DEBUG, " ProcessBrindlewayCommand :Close g_bProcessProxIP status \n");
     }
     state_.proxListTried = false;
@@ -233,7 +233,7 @@ class Dispatch {
 
   void DefaultHandling(uint32_t code) {
     if (state_.processProxIp) {
-      hooks_.setPreferSwitchEvent(app_);
+      hooks_.setSwitchEvent(app_);
       return;
     }
     if (!state_.proxListTried && hooks_.storedPreferListHasEntry(app_)) {
@@ -243,7 +243,7 @@ class Dispatch {
       return;
     }
     PostHook(hooks_.freePendingProfile);
-    PostHook(hooks_.setLoginDialogIdle);
+    Post([&app = app_] { app.Hooks().setLoginDialogIdle(app, true); });
     if (code == 1003 || code == 87 || code == 10 || code == kEventServerTextShown) hooks_.setUpdateGate(app_);
     if (code == kEventServerTextShown) return;
     const int32_t signedCode = static_cast<int32_t>(code);

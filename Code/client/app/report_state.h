@@ -62,6 +62,8 @@ class ReportState {
   std::atomic<bool> hostCheckBalloon{false};
   std::atomic<bool> event45Retried{false};
   std::atomic<bool> loginHidden{false};
+  // Set by the tray menu while the status is 2 or 3; the login dialog reads it.
+  std::atomic<bool> connecting{false};
   // The preferred-gateway switch: running, list tried, done.
   std::atomic<bool> processProxIp{false};
   std::atomic<bool> proxListTried{false};

@@ -6,7 +6,7 @@
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/service_transaction.h"
-#include "client/app/top_most_box.h"
+#include "client/app/top_most_message.h"
 #include "platform/ui/win32_ui.h"
 #include "platform/win32/win32_error.h"
 #include "support/conn_info_codec.h"

@@ -1,5 +1,6 @@
 // Marrowlantern with its Qt windows and tray.
 #include "client/app/client_main.h"
+#include "client/app/client_strings.h"
 #include "platform/service/stop_signals.h"
 #include "platform/ui/qt/qt_host.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char* argv[]) {
   // The host makes its QApplication from the program's path alone: Qt takes
   // options such as "-reverse" out of the argv it is given, and a password
   // may be one.
-  platform::ui::QtHost host;
+  // The tray's icons are res/ beside lang/ (the program's folder in the
+  // build tree, its parent where installed).
+  platform::ui::QtHost host(platform::SystemClock(), client::LanguageBaseDir() + "/res");
   return client::RunMarrowlantern(host, [&host] { return host.Run(); }, argc, argv);
 }

@@ -1,5 +1,5 @@
-// Win32 error numbers that pass through the system's results, and the one
-// table that maps errno onto them.
+// Win32 error numbers that pass through the system's results, the one
+// table that maps errno onto them, and their texts.
 #pragma once
 
 #include <cstdint>
@@ -53,5 +53,9 @@ uint32_t Win32FromErrno(int err);
 
 // Win32FromErrno(errno) of the calling thread.
 uint32_t LastWin32Error();
+
+// The system's text for a Win32 number (FormatMessage's), without a line
+// end; "Unknown error" for a number this table does not hold.
+const char* Win32ErrorText(uint32_t error);
 
 }  // namespace platform

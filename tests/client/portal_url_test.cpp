@@ -1,0 +1,105 @@
+// The portal URL in the user's browser: only web addresses reach the
+// opener, and it gets the URL as its one argument. The opener is a script
+// first on PATH that writes down its arguments.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "client/app/portal_url.h"
+#include "client/app/report_state.h"
+#include "client_fixture.h"
+#include "common/eventually.h"
+#include "common/log_reader.h"
+#include "platform/shell/open_url.h"
+#include "platform/win32/win32_error.h"
+#include "support/log.h"
+
+namespace {
+
+using namespace vqtest;
+
+constexpr char kRefused[] = "Portal URL is not a web address, not opened";
+
+// PATH with a recording xdg-open in front; the old PATH comes back at the end.
+class RecordingOpener {
+ public:
+  explicit RecordingOpener(const TempRoot& root) : record_(root.At("/opener.record")) {
+    const std::string bin = root.At("/bin");
+    ::mkdir(bin.c_str(), 0755);
+    // One line per call: the number of arguments, then each one in brackets.
+    WriteFileBytes(bin + "/xdg-open",
+                   "#!/bin/sh\n{ printf '%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; echo; } >> '" +
+                       record_ + "'\n");
+    ::chmod((bin + "/xdg-open").c_str(), 0755);
+    const char* path = std::getenv("PATH");
+    saved_ = path ? path : "";
+    ::setenv("PATH", (bin + ":" + saved_).c_str(), 1);
+  }
+  ~RecordingOpener() { ::setenv("PATH", saved_.c_str(), 1); }
+
+  std::string Record() const { return ReadFileBytes(record_); }
+
+ private:
+  std::string record_;
+  std::string saved_;
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class ClientPortalUrl : public ::testing::Test {
+ protected:
+  void SetUp() override { LogInit(nullptr); }
+  void TearDown() override { LogCleanup(); }
+
+  void Open(const std::string& url) {
+    run_.app.Reports().SetPortalUrl(url);
+    client::OpenPortalUrl(run_.app);
+  }
+
+  ClientRun run_;
+  RecordingOpener opener_{run_.root};
+};
+
+TEST_F(ClientPortalUrl, AWebAddressGoesToTheOpenerAsItsOneArgument) {
+  Open("https://portal.test/x");
+  ASSERT_TRUE(Eventually([&] { return !opener_.Record().empty(); }));
+  EXPECT_EQ(opener_.Record(), "1 [https://portal.test/x]\n");
+  EXPECT_EQ(Count(ReadLogText(), kRefused), 0u);
+}
+
+TEST_F(ClientPortalUrl, AnythingButAWebAddressIsLoggedAndDropped) {
+  const std::string refused[] = {"file:///etc/passwd", "-x", "javascript:x", "http://a b",
+                                 "https://portal.test/\nx", "https://", "ftp://portal.test/", "", "http:/x",
+                                 "https://portal.test/\tx", "https://portal.test/\x7f"};
+  for (const std::string& url : refused) Open(url);
+  // A last good one: once it is written down, every call before it is too.
+  Open("http://portal.test/last");
+  ASSERT_TRUE(Eventually([&] { return !opener_.Record().empty(); }));
+  EXPECT_EQ(opener_.Record(), "1 [http://portal.test/last]\n");
+  EXPECT_EQ(Count(ReadLogText(), kRefused), std::size(refused));
+}
+
+TEST_F(ClientPortalUrl, TheSchemeIsReadInAnyCase) {
+  EXPECT_TRUE(client::IsOpenableUrl("HTTPS://Portal.test/"));
+  EXPECT_TRUE(client::IsOpenableUrl("Http://portal.test/?a=1&b=%20"));
+  EXPECT_FALSE(client::IsOpenableUrl("httpx://portal.test/"));
+}
+
+TEST(ClientOpenUrl, WithoutAnOpenerOnPathNothingStarts) {
+  TempRoot root;
+  const char* path = std::getenv("PATH");
+  const std::string saved = path ? path : "";
+  ::setenv("PATH", root.At("/nothing-here").c_str(), 1);
+  EXPECT_EQ(platform::shell::FindUrlOpener(), "");
+  EXPECT_EQ(platform::shell::OpenUrl("https://portal.test/"), platform::ERROR_FILE_NOT_FOUND);
+  ::setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace
