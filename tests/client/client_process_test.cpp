@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <fstream>
@@ -80,6 +81,37 @@ TEST(ClientProgram, RunsUntilSigtermAndFreesItsLock) {
   first.Signal(SIGTERM);
   EXPECT_EQ(first.Wait(5000), 0);
   EXPECT_FALSE(platform::InstanceLock::IsHeld(client::kInstanceMutexName));
+}
+
+// The desktop's log-off: SIGTERM closes the channel and clears the
+// service's auto-logon before the program ends.
+TEST(ClientProgram, SigtermLogsOffClosingTheChannel) {
+  TempRoot root;
+  FakePipeServer service(client::kBrindlewayPipeName, [](const FakePipeServer::Bytes& request) {
+    return std::optional<FakePipeServer::Bytes>(FakePipeServer::Bytes{request.at(0), 0, 0, 0, 0});
+  });
+  const std::string uiLog = root.At("/ui.log");
+  ::setenv("VQ_UI_LOG", uiLog.c_str(), 1);
+  ChildProcess client({CLIENT_PROGRAM_PATH});
+  ::unsetenv("VQ_UI_LOG");
+  ASSERT_TRUE(Eventually(Started)) << ReadLogText();
+  const std::string trayLine = "\"event\":\"tray\"";
+  const std::string tip = "\"tip\":\"Tarnwickgate Marrowlantern - Disconnected\"";
+  EXPECT_TRUE(Eventually([&] {
+    const std::string log = ReadFileBytes(uiLog);
+    return log.find(trayLine) != std::string::npos && log.find("\"icon\":102") != std::string::npos &&
+           log.find(tip) != std::string::npos;
+  })) << ReadFileBytes(uiLog);
+
+  client.Signal(SIGTERM);
+  EXPECT_EQ(client.Wait(5000), 0);
+  std::vector<FakePipeServer::Bytes> commands;
+  for (const FakePipeServer::Bytes& m : service.Messages())
+    if (!m.empty() && m[0] != 3) commands.push_back(m);
+  ASSERT_GE(commands.size(), 2u);
+  EXPECT_EQ(commands[0], (FakePipeServer::Bytes{2}));
+  EXPECT_EQ(commands[1], (FakePipeServer::Bytes{4, 0, 0}));
+  EXPECT_NE(ReadLogText().find("ENDSESSION_LOGOFF"), std::string::npos);
 }
 
 TEST(ClientProgram, OptionsWithoutWebStartEndAtOnceWithoutTheLock) {

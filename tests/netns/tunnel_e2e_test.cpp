@@ -11,7 +11,8 @@
 //      as before the open
 // The client application's service link drives the same road
 // (ClientServiceLink...): its poll reads state 4 and the traffic, keeps the
-// service's watchdog quiet, and reads state 1 after its disconnect.
+// service's watchdog quiet, and reads state 1 after its disconnect; its
+// tray (ClientTray...) shows it and disconnects from its menu.
 // And, while a tunnel runs, the updater reads the gateway's update list
 // from its portal on the same port.
 // Once for a version-1 and once for a version-2 gateway.
@@ -37,7 +38,13 @@
 #include "Brindleway/password_login.h"
 #include "Brindleway/service/channel_service.h"
 #include "Brindleway/service/gui_command.h"
+#include <QAction>
+#include <QMenu>
+
 #include "client/app/client_app.h"
+#include "client/app/client_constants.h"
+#include "client/app/client_strings.h"
+#include "client/app/main_window.h"
 #include "client/app/service_link.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
@@ -51,6 +58,7 @@
 #include "platform/service/service.h"
 #include "platform/tun/tun.h"
 #include "platform/ui/headless_host.h"
+#include "platform/ui/qt/qt_host.h"
 #include "support/conn_info_codec.h"
 #include "support/url_credential.h"
 #include "support/registry_helpers.h"
@@ -430,6 +438,76 @@ TEST_P(TunnelEndToEnd, ClientServiceLinkPollReadsConnectedThenDisconnected) {
   EXPECT_EQ(status.GetStatusLocalAddress(), 0u);
   EXPECT_EQ(status.GetStatusPacketsReceived(), 0u);
   EXPECT_EQ(status.GetStatusPacketsSent(), 0u);
+}
+
+size_t CountLines(const std::string& path, const std::string& a, const std::string& b) {
+  const std::string text = vqtest::ReadFileBytes(path);
+  size_t n = 0;
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+    const std::string line = text.substr(start, end - start);
+    if (line.find(a) != std::string::npos && line.find(b) != std::string::npos) ++n;
+  }
+  return n;
+}
+
+// The client's tray in-process with the Qt host offscreen, its poll on the
+// real service: the tip and a balloon show the tunnel, a ping lights the
+// busy icon, and Disconnect chosen in the tray menu ends the tunnel.
+TEST_P(TunnelEndToEnd, ClientTrayShowsTheTunnelAndDisconnectsFromTheMenu) {
+  const std::vector<RouteKey> routesBefore = Routes();
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  platform::ui::QtHost host;
+  const std::string uiLog = root_->At("/ui.log");
+  host.SetLogFile(uiLog);
+  const LanguageStrings strings = client::BuiltInStrings();
+  host.SetStrings([&strings](uint32_t id) { return strings.Find(id); });
+  client::ClientApp app(host);
+  client::MainWindow window(app);
+  window.Create();
+  auto tick = [&] {
+    window.OnTimer();
+    host.ProcessEvents();
+  };
+  tick();
+  EXPECT_EQ(host.TrayTip(), "Tarnwickgate Marrowlantern - Disconnected");
+
+  conn_info login = PasswordLogin(kGatewayAddress, tls_->Port());
+  login.init |= CONN_FLAG_NEW_SERVER_CERT;
+  ASSERT_EQ(app.Link().SendConnectCommand(login), 0);
+  HandKeysToDataPlane();
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(Eventually([&] {
+    tick();
+    return host.TrayTip() == "Tarnwickgate Marrowlantern - Connected";
+  }));
+  EXPECT_EQ(CountLines(uiLog, "\"balloon\"", "\"text\":\"Connected\""), 1u);
+  tick();
+  EXPECT_EQ(CountLines(uiLog, "\"balloon\"", "\"text\":\"Connected\""), 1u);
+
+  // Traffic between two ticks shows the busy icon on the next one.
+  bool busy = false;
+  for (uint16_t sequence = 1; sequence <= 5 && !busy; ++sequence) {
+    EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7153, sequence, 2000).ok);
+    tick();
+    busy = host.TrayIconId() == 141;
+  }
+  EXPECT_TRUE(busy);
+
+  QMenu* menu = host.TrayMenuWidget();
+  ASSERT_NE(menu, nullptr);
+  QAction* disconnect = menu->findChild<QAction*>(QString::number(client::ID_DISCONNECT));
+  ASSERT_NE(disconnect, nullptr);
+  ASSERT_TRUE(disconnect->isEnabled());
+  disconnect->trigger();
+  host.ProcessEvents();
+  EXPECT_TRUE(Eventually([&] {
+    tick();
+    return host.TrayTip() == "Tarnwickgate Marrowlantern - Disconnected";
+  }));
+  EXPECT_EQ(Routes(), routesBefore);
+  window.Destroy();
+  app.StopWorkers();
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelEndToEnd, ::testing::Values(vqgw::kVersion1, vqgw::kVersion2),
