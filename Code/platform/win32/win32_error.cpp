@@ -59,19 +59,24 @@ const char* Win32ErrorText(uint32_t error) {
     case ERROR_NO_MORE_ITEMS: return "No more data is available.";
     case ERROR_TOO_MANY_POSTS: return "Too many posts were made to a semaphore.";
     case ERROR_PIPE_CONNECTED: return "There is a process on other end of the pipe.";
-    case ERROR_OPERATION_ABORTED: return "The I/O operation has been aborted because of either a thread exit or an application request.";
+    case ERROR_OPERATION_ABORTED:
+      return "The I/O operation has been aborted because of either a thread exit or an application request.";
     case ERROR_IO_PENDING: return "Overlapped I/O operation is in progress.";
     case ERROR_REGISTRY_CORRUPT: return "The registry is corrupted.";
     case ERROR_REGISTRY_IO_FAILED: return "An I/O operation initiated by the registry failed unrecoverably.";
     case ERROR_KEY_DELETED: return "Illegal operation attempted on a registry key that has been marked for deletion.";
-    case ERROR_SERVICE_REQUEST_TIMEOUT: return "The service did not respond to the start or control request in a timely fashion.";
+    case ERROR_SERVICE_REQUEST_TIMEOUT:
+      return "The service did not respond to the start or control request in a timely fashion.";
     case ERROR_SERVICE_NO_THREAD: return "A thread could not be created for the service.";
     case ERROR_SERVICE_ALREADY_RUNNING: return "An instance of the service is already running.";
-    case ERROR_SERVICE_DISABLED: return "The service cannot be started, either because it is disabled or because it has no enabled devices associated with it.";
+    case ERROR_SERVICE_DISABLED:
+      return "The service cannot be started, either because it is disabled or because it has no enabled "
+             "devices associated with it.";
     case ERROR_SERVICE_DOES_NOT_EXIST: return "The specified service does not exist as an installed service.";
     case ERROR_SERVICE_CANNOT_ACCEPT_CTRL: return "The service cannot accept control messages at this time.";
     case ERROR_SERVICE_NOT_ACTIVE: return "The service has not been started.";
-    case ERROR_FAILED_SERVICE_CONTROLLER_CONNECT: return "The service process could not connect to the service controller.";
+    case ERROR_FAILED_SERVICE_CONTROLLER_CONNECT:
+      return "The service process could not connect to the service controller.";
     case ERROR_SERVICE_MARKED_FOR_DELETE: return "The specified service has been marked for deletion.";
     case ERROR_SERVICE_EXISTS: return "The specified service already exists.";
     default: return "Unknown error";
