@@ -41,6 +41,11 @@ class RecordingOpener {
   ~RecordingOpener() { ::setenv("PATH", saved_.c_str(), 1); }
 
   std::string Record() const { return ReadFileBytes(record_); }
+  // True once a whole line is written.
+  bool Called() const {
+    const std::string r = Record();
+    return !r.empty() && r.back() == '\n';
+  }
 
  private:
   std::string record_;
@@ -69,7 +74,7 @@ class ClientPortalUrl : public ::testing::Test {
 
 TEST_F(ClientPortalUrl, AWebAddressGoesToTheOpenerAsItsOneArgument) {
   Open("https://portal.test/x");
-  ASSERT_TRUE(Eventually([&] { return !opener_.Record().empty(); }));
+  ASSERT_TRUE(Eventually([&] { return opener_.Called(); }));
   EXPECT_EQ(opener_.Record(), "1 [https://portal.test/x]\n");
   EXPECT_EQ(Count(ReadLogText(), kRefused), 0u);
 }
@@ -81,7 +86,7 @@ TEST_F(ClientPortalUrl, AnythingButAWebAddressIsLoggedAndDropped) {
   for (const std::string& url : refused) Open(url);
   // A last good one: once it is written down, every call before it is too.
   Open("http://portal.test/last");
-  ASSERT_TRUE(Eventually([&] { return !opener_.Record().empty(); }));
+  ASSERT_TRUE(Eventually([&] { return opener_.Called(); }));
   EXPECT_EQ(opener_.Record(), "1 [http://portal.test/last]\n");
   EXPECT_EQ(Count(ReadLogText(), kRefused), std::size(refused));
 }

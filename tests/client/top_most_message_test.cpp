@@ -77,7 +77,8 @@ TEST(ClientTopMostMessage, ReportLastErrorShowsAndLogsTheCodeWithItsText) {
   ASSERT_EQ(run.host.PendingBoxes().size(), 1u);
   EXPECT_EQ(run.host.PendingBoxes()[0].text.text, expected);
   EXPECT_EQ(run.host.PendingBoxes()[0].flags, ui::MB_ICONERROR | kTopMost);
-  EXPECT_NE(ReadLogText().find(expected + "\n"), std::string::npos) << ReadLogText();
+  EXPECT_NE(ReadLogText().find("LOG_ERR [" + std::to_string(::getpid()) + ":"), std::string::npos);
+  EXPECT_NE(ReadLogText().find(expected), std::string::npos) << ReadLogText();
   LogCleanup();
 }
 
