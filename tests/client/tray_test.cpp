@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "client/app/report_state.h"
-#include "client/app/tray_icon.h"
 #include "common/eventually.h"
 #include "common/log_reader.h"
 #include "platform/ui/dialog.h"
@@ -67,22 +66,6 @@ TEST(ClientTray, IconTipAndBalloonFollowTheStatusTickByTick) {
       EXPECT_NE(shown.back().find("\"icon\":\"info\""), std::string::npos);
     }
     balloons = shown.size();
-  }
-}
-
-TEST(ClientTray, EveryStatusHasItsIconAndText) {
-  struct Row {
-    int status;
-    bool moved;
-    int icon;
-    uint32_t text;
-  };
-  const Row rows[] = {{0, false, 144, 1147}, {1, false, 102, 1130}, {2, false, 103, 1131}, {3, true, 103, 1149},
-                      {4, false, 104, 1129}, {4, true, 141, 1129},  {5, true, 102, 1132},  {-1, false, 102, 1132}};
-  for (const Row& r : rows) {
-    const client::TrayLook look = client::TrayLookFor(r.status, r.moved);
-    EXPECT_EQ(look.icon, r.icon) << r.status;
-    EXPECT_EQ(look.textId, r.text) << r.status;
   }
 }
 
