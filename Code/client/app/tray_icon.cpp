@@ -19,7 +19,12 @@ std::string Tip(platform::ui::UiHost& host, uint32_t textId, std::string* text =
   return tip;
 }
 
-}  // namespace
+// Icon and status text (string entry) of a status; at 4, whether packets
+// moved since the last tick picks the busy icon.
+struct TrayLook {
+  int icon;
+  uint32_t textId;
+};
 
 TrayLook TrayLookFor(int status, bool trafficMoved) {
   switch (status) {
@@ -31,6 +36,8 @@ TrayLook TrayLookFor(int status, bool trafficMoved) {
     default: return {kTrayIconDisconnected, IDS_UNKNOWN};
   }
 }
+
+}  // namespace
 
 void TrayIcon::Add() { app_.Host().SetTrayIcon(kTrayIconDisconnected, Tip(app_.Host(), IDS_DISCONNECTED)); }
 

@@ -9,14 +9,6 @@ namespace client {
 
 class ClientApp;
 
-// Icon and status text (string entry) of a status; at 4, whether packets
-// moved since the last tick picks the busy icon.
-struct TrayLook {
-  int icon;
-  uint32_t textId;
-};
-TrayLook TrayLookFor(int status, bool trafficMoved);
-
 class TrayIcon {
  public:
   explicit TrayIcon(ClientApp& app) : app_(app) {}
