@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -184,6 +185,9 @@ bool WriteReply(PortalStream& stream, const PortalReply& reply, bool keepAlive, 
   if (!keepAlive) head += "Connection: close\r\n";
   head += "\r\n";
   if (!stream.Write(head.data(), head.size())) return false;
+  // A stall inside the body: its first bytes, then the pause, then the rest.
+  const size_t before = reply.framing == PortalReply::Framing::Chunked ? 0 : std::min(reply.stallAfter, reply.body.size());
+  if (before > 0 && !stream.Write(reply.body.data(), before)) return false;
   if (reply.stallMs > 0 && stop.Wait(reply.stallMs)) return false;
 
   const size_t limit = std::min(reply.cutAfter, reply.body.size());
@@ -205,7 +209,7 @@ bool WriteReply(PortalStream& stream, const PortalReply& reply, bool keepAlive, 
     }
     if (!stream.Write("0\r\n\r\n", 5)) return false;
   } else {
-    if (!stream.Write(reply.body.data(), limit)) return false;
+    if (limit > before && !stream.Write(reply.body.data() + before, limit - before)) return false;
     if (cut) return false;
   }
   return keepAlive;
@@ -299,6 +303,24 @@ bool Portal::Authenticated(const PortalRequest& request) const {
          request.Cookie("sslvpn_sess_id") == options_.sessionId;
 }
 
+PortalReply Portal::FileReply(const std::string& path) const {
+  // Folders below the portal's folder, never above it.
+  const std::string name = path.substr(path.starts_with("/") ? 1 : 0);
+  bool safe = !options_.folder.empty() && !name.empty() && !name.ends_with("/");
+  for (size_t start = 0; safe && start <= name.size();) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    const std::string part = name.substr(start, end - start);
+    safe = !part.empty() && part != "." && part != "..";
+    start = end + 1;
+  }
+  struct stat st{};
+  const std::string file = options_.folder + "/" + name;
+  if (!safe || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return PortalReply::Status(404);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return PortalReply::Status(404);
+  return PortalReply::Body(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{}));
+}
+
 PortalReply Portal::Answer(PortalRequest& request) {
   PortalRoute route;
   bool found = false;
@@ -318,18 +340,7 @@ PortalReply Portal::Answer(PortalRequest& request) {
   } else if (!request.authenticated) {
     reply = PortalReply::Status(401);
   } else {
-    const std::string name = request.Path().substr(1);
-    std::string bytes;
-    bool file = false;
-    if (!options_.folder.empty() && !name.empty() && name.find('/') == std::string::npos && name != "." &&
-        name != "..") {
-      std::ifstream in(options_.folder + "/" + name, std::ios::binary);
-      if (in) {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        file = true;
-      }
-    }
-    reply = file ? PortalReply::Body(std::move(bytes)) : PortalReply::Status(404);
+    reply = FileReply(request.Path());
   }
   if (reply.issueSession) {
     const std::string token = RandomToken();

@@ -6,7 +6,8 @@
 // Routes by path (the target up to '?'): each answers a request with a
 // reply: status, headers, a body by Content-Length, chunked or up to the
 // close, cut after N bytes, stalled before the body. A path no route has
-// is a file of the portal's folder when it names one, else 404. Unless a
+// is a file of the portal's folder (or a folder below it) when it names
+// one, else 404. Unless a
 // route is open, a request needs the configured portal session: the
 // cookies sslvpn_sess_user and sslvpn_sess_id (the user name may come
 // percent-escaped), or a session cookie the portal itself set (a reply
@@ -61,6 +62,7 @@ struct PortalReply {
   size_t chunkBytes = 8192;
   size_t cutAfter = std::string::npos;  // body bytes after which the connection drops
   int stallMs = 0;                      // pause after the headers
+  size_t stallAfter = 0;                // or after this many body bytes (not chunked)
   bool issueSession = false;            // sets a portal session cookie
 
   static PortalReply Body(std::string body, Framing framing = Framing::Length);
@@ -97,6 +99,9 @@ class Portal {
   explicit Portal(PortalOptions options = {});
 
   void AddRoute(const std::string& path, PortalRoute route);
+  // The answer for a file of the portal's folder (path "/a/b"): its bytes,
+  // or 404 for none, a folder or a path leaving the folder.
+  PortalReply FileReply(const std::string& path) const;
   std::vector<PortalRequest> Requests() const;
   bool WaitRequests(size_t n, int timeoutMs = 10000) const;
 

@@ -6,7 +6,8 @@
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
 //                [--negotiate v1|v2 [--tun IFNAME]]
-//                [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]]
+//                [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]
+//                 [--portal-fault PATH:stall=MS|cut=BYTES|status=CODE]...]
 //
 // --negotiate plays the whole negotiation of a version-1 or version-2
 // gateway on every connection, with the script's default values (tunnel
@@ -25,6 +26,9 @@
 // --portal-password P adds the login form "/login.html", whose answer to
 // the user U and the password P opens a portal session;
 // --portal-http serves them over plain HTTP on PORT too.
+// --portal-fault changes the answer for one file of DIR: a pause of MS
+// before its body, the connection dropped after BYTES of it, or the status
+// CODE instead.
 //
 // Prints "listening on PORT" once ready, then a line for each thing a
 // client does; runs until SIGINT or SIGTERM.
@@ -38,6 +42,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "gateway/negotiation_script.h"
@@ -64,7 +69,8 @@ int Usage() {
                "                    [--save-cert FILE] [--client-ca FILE]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
                "                    [--negotiate v1|v2 [--tun IFNAME]]\n"
-               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]]\n";
+               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]\n"
+               "                     [--portal-fault PATH:stall=MS|cut=BYTES|status=CODE]...]\n";
   return 2;
 }
 
@@ -139,6 +145,33 @@ void Watch(const vqgw::TlsGateway& gateway, vqgateway::UdpDataPlane* dataPlane, 
   }
 }
 
+// "PATH:stall=MS", "PATH:cut=BYTES" or "PATH:status=CODE" for a file of
+// the portal's folder.
+bool AddPortalFault(const std::shared_ptr<vqgw::Portal>& portal, const std::string& text) {
+  const size_t colon = text.rfind(':');
+  const size_t equals = text.find('=', colon == std::string::npos ? 0 : colon);
+  if (colon == std::string::npos || colon == 0 || text[0] != '/' || equals == std::string::npos) return false;
+  const std::string path = text.substr(0, colon);
+  const std::string kind = text.substr(colon + 1, equals - colon - 1);
+  int value = 0;
+  try {
+    value = std::stoi(text.substr(equals + 1));
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (value < 0 || (kind != "stall" && kind != "cut" && kind != "status")) return false;
+  std::weak_ptr<vqgw::Portal> weak = portal;
+  portal->AddRoute(path, vqgw::PortalRoute{[weak, path, kind, value](const vqgw::PortalRequest&) {
+    const std::shared_ptr<vqgw::Portal> owner = weak.lock();
+    if (kind == "status") return vqgw::PortalReply::Status(value);
+    vqgw::PortalReply reply = owner ? owner->FileReply(path) : vqgw::PortalReply::Status(404);
+    if (kind == "stall") reply.stallMs = value;
+    if (kind == "cut") reply.cutAfter = static_cast<size_t>(value);
+    return reply;
+  }});
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,6 +184,7 @@ int main(int argc, char** argv) {
   bool withPortal = false;
   int portalHttpPort = -1;
   std::string portalPassword;
+  std::vector<std::string> portalFaults;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -170,6 +204,8 @@ int main(int argc, char** argv) {
       portal.sessionId = argv[++i];
     } else if (arg == "--portal-password" && hasValue) {
       portalPassword = argv[++i];
+    } else if (arg == "--portal-fault" && hasValue) {
+      portalFaults.push_back(argv[++i]);
     } else if (arg == "--portal-http" && hasValue) {
       portalHttpPort = std::stoi(argv[++i]);
     } else if (arg == "--tun" && hasValue) {
@@ -264,6 +300,8 @@ int main(int argc, char** argv) {
   if (withPortal) {
     options.portal = std::make_shared<vqgw::Portal>(portal);
     if (!portalPassword.empty()) vqgw::AddLoginForm(*options.portal, portal.sessionUser, portalPassword);
+    for (const std::string& fault : portalFaults)
+      if (!AddPortalFault(options.portal, fault)) return Usage();
     if (portalHttpPort >= 0) {
       portalHttp = std::make_unique<vqgw::PortalHttpListener>(options.portal, options.address,
                                                                static_cast<uint16_t>(portalHttpPort));
