@@ -331,6 +331,25 @@ TEST_F(HeadlessHostTest, AScriptAnswersBoxesAndDrivesDialogs) {
   EXPECT_EQ(server, "gw.example");
 }
 
+TEST_F(HeadlessHostTest, AScriptWaitsUntilItsControlTakesInput) {
+  std::string error;
+  auto script = UiScript::Parse("dialog 900 wait 1\ndialog 900 click 1\n", &error);
+  ASSERT_TRUE(script) << error;
+  host.SetScript(std::move(*script));
+  auto recorder = std::make_shared<Recorder>();
+  int result = 0;
+  Dialog* d = OpenTest(recorder, [&](Dialog&, int r) { result = r; });
+  ASSERT_NE(d, nullptr);
+  d->SetVisible(vqtest::kOkButton, false);
+  host.RunUntilIdle();
+  host.Advance(1000);
+  EXPECT_EQ(result, 0) << "a click on a hidden button would be lost";
+  EXPECT_EQ(host.FindDialog(vqtest::kTestTemplate), d);
+  d->SetVisible(vqtest::kOkButton, true);
+  host.Advance(100);
+  EXPECT_EQ(result, IDOK);
+}
+
 TEST_F(HeadlessHostTest, AWorkerReachesADialogOnlyByPosting) {
   auto recorder = std::make_shared<Recorder>();
   OpenTest(recorder);

@@ -7,6 +7,9 @@ namespace platform::ui {
 
 namespace {
 
+// How often a script's wait looks at its control again.
+constexpr uint32_t kScriptWaitMs = 50;
+
 std::optional<UiScript> ScriptFromEnvironment() {
   const char* path = std::getenv("VQ_UI_SCRIPT");
   if (!path || !*path) return std::nullopt;
@@ -120,9 +123,19 @@ void HeadlessHost::RunScriptAction(std::shared_ptr<Dialog*> token, std::shared_p
   Post([this, token, actions] {
     Dialog* d = *token;
     if (!d || d->Ended() || actions->empty()) return;
+    if (actions->front().kind == ScriptAction::Wait && !d->Accepts(actions->front().control)) {
+      // Looked at again on the host's clock, so the work it waits for runs.
+      auto timer = std::make_shared<uint64_t>(0);
+      *timer = StartTimer(kScriptWaitMs, [this, token, actions, timer] {
+        StopTimer(*timer);
+        RunScriptAction(token, actions);
+      });
+      return;
+    }
     const ScriptAction a = std::move(actions->front());
     actions->pop_front();
     switch (a.kind) {
+      case ScriptAction::Wait: break;
       case ScriptAction::End: d->EndDialog(a.value); break;
       case ScriptAction::Click: d->UserClick(a.control); break;
       case ScriptAction::Text: d->UserEdit(a.control, a.text); break;

@@ -98,8 +98,8 @@ std::optional<UiScript> UiScript::Parse(std::string_view content, std::string* e
       if (verb == "end" && w.size() == 4 && number(3)) {
         a.kind = ScriptAction::End;
         a.value = *number(3);
-      } else if (verb == "click" && w.size() == 4 && number(3)) {
-        a.kind = ScriptAction::Click;
+      } else if ((verb == "click" || verb == "wait") && w.size() == 4 && number(3)) {
+        a.kind = verb == "click" ? ScriptAction::Click : ScriptAction::Wait;
         a.control = *number(3);
       } else if (verb == "text" && w.size() == 5 && number(3)) {
         a.kind = ScriptAction::Text;

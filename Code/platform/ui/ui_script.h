@@ -5,6 +5,8 @@
 //   box <string id | "text"> <answer>       answers the next such box
 //   dialog <template> end <result>          ends the dialog when it opens
 //   dialog <template> click <control>
+//   dialog <template> wait <control>        the actions after it wait until
+//                                           the control takes input (shown, enabled)
 //   dialog <template> text <control> "<text>"
 //   dialog <template> check <control> 0|1
 //   dialog <template> select <control> <index>
@@ -26,7 +28,7 @@
 namespace platform::ui {
 
 struct ScriptAction {
-  enum Kind { End, Click, Text, Check, Select };
+  enum Kind { End, Click, Text, Check, Select, Wait };
   Kind kind = End;
   int templateId = 0;
   int control = 0;
