@@ -1,5 +1,7 @@
 #include "support/language_strings.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -93,4 +95,12 @@ std::optional<LanguageStrings> LoadLanguageStrings(const std::string& programDir
 
 std::optional<LanguageStrings> LoadLanguageDll(uint16_t language) {
   return LoadLanguageStrings(platform::paths::ModuleDir(), language);
+}
+
+std::string LanguageBaseFolder() {
+  const std::string own = platform::paths::ModuleDir();
+  struct stat st{};
+  if (::stat((own + "/" + kLanguageFolder).c_str(), &st) == 0) return own;
+  const size_t slash = own.rfind('/');
+  return slash == std::string::npos || slash == 0 ? own : own.substr(0, slash);
 }

@@ -45,3 +45,7 @@ std::optional<LanguageStrings> LoadLanguageStrings(const std::string& programDir
 
 // The same below the running program's folder.
 std::optional<LanguageStrings> LoadLanguageDll(uint16_t language);
+
+// The folder that holds lang/ for the running program: its own folder in
+// the build tree, its parent where installed (bin/PROGRAM beside lang/).
+std::string LanguageBaseFolder();

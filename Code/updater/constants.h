@@ -58,4 +58,24 @@ inline constexpr char kFlagYes[] = "YES";
 // Kind of the download items the updater makes.
 inline constexpr uint32_t DOWNLOAD_KIND_UPDATE = 2;
 
+// A download's requests and where its bytes go first.
+inline constexpr char kDownloadAccept[] = "Accept: */*";
+inline constexpr char kDownloadUserAgent[] = "User-Agent: Vardenlow Thimbleset";
+inline constexpr char kUpdateSuffix[] = ".update";
+inline constexpr int kMaxRedirects = 5;
+// A reported piece fits the low word of its message.
+inline constexpr size_t kMaxPieceBytes = 16 * 1024;
+
+// Reports of a download worker to the progress dialog (lParam: the item).
+inline constexpr uint32_t WM_DOWNLOAD_PROGRESS = 1124;  // WM_USER+100: high word kind, low word bytes
+inline constexpr uint32_t WM_DOWNLOAD_END = 1125;       // WM_USER+101: high word kind, low word code
+
+// Result codes of a download.
+inline constexpr int DOWNLOAD_DONE = 0;
+inline constexpr int DOWNLOAD_BAD_URL = 1;        // "Unknown Internet service type"
+inline constexpr int DOWNLOAD_SERVICE_DENY = 2;   // the HTTP layer failed
+inline constexpr int DOWNLOAD_GET_FAILED = 6;     // the body ended short
+inline constexpr int DOWNLOAD_CLOSED = 8;         // no local file, or cancelled
+inline constexpr int DOWNLOAD_EMPTY_URL = 9;
+
 }  // namespace thimbleset

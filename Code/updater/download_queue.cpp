@@ -16,6 +16,13 @@ DownloadItem* DownloadQueue::First() {
   return items_.empty() ? nullptr : items_.front().get();
 }
 
+bool DownloadQueue::Contains(const DownloadItem* item) {
+  std::lock_guard lock(mutex_);
+  for (const auto& held : items_)
+    if (held.get() == item) return true;
+  return false;
+}
+
 bool DownloadQueue::Remove(const DownloadItem* item) {
   std::unique_ptr<DownloadItem> removed;
   {

@@ -9,29 +9,17 @@
 #include <string>
 
 #include "updater/constants.h"
+#include "updater/download_item.h"
 #include "updater/update_list.h"
 
 namespace thimbleset {
-
-struct DownloadItem {
-  bool statusReporting = false;
-  uint32_t kind = DOWNLOAD_KIND_UPDATE;
-  std::string targetPath;
-  std::string name;
-  std::string url;  // empty when the entry names no file on the gateway
-  uint32_t expectedLength = 0;
-  bool registerFile = false;
-  bool zipFile = false;
-  bool forceOverwrite = false;
-  bool execute = false;
-  std::string executePar;
-};
 
 class DownloadQueue {
  public:
   void Append(std::unique_ptr<DownloadItem> item);
   // The first item, or null; it stays in the queue.
   DownloadItem* First();
+  bool Contains(const DownloadItem* item);
   // Takes the item out of the queue and destroys it; false when it is not in it.
   bool Remove(const DownloadItem* item);
   size_t Count();

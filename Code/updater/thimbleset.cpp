@@ -43,11 +43,14 @@ int ThimblesetApp::Update(const CommandLine& line) {
   return RunProgressDialog();
 }
 
-// Downloading, replacing and the dialog are not part of this build yet: an
-// update stops at the filled queue.
-int ThimblesetApp::RunProgressDialog() { return EXIT_FAILED; }
+int ThimblesetApp::RunProgressDialog() {
+  if (!runner_) return EXIT_FAILED;
+  const int exitCode = runner_(downloadQueue_, installerLength_, stop_);
+  downloadQueue_.Clear();
+  return exitCode;
+}
 
-int ThimblesetMain(int argc, char** argv) {
+int ThimblesetMain(int argc, char** argv, ProgressRunner runner) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
   HideCredentialArguments(argc, argv);
@@ -55,7 +58,7 @@ int ThimblesetMain(int argc, char** argv) {
   platform::service::BlockStopSignals();
   platform::Event stop(platform::Event::Reset::Manual);
   platform::service::StopSignalWatcher watcher([&stop](int) { stop.Set(); });
-  ThimblesetApp app(&stop);
+  ThimblesetApp app(&stop, std::move(runner));
   return app.Run(words);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,17 @@
 
 namespace thimbleset {
 
+// Shows the progress dialog over the filled queue (the host starts only
+// here: "check" needs no display) and gives the exit code.
+using ProgressRunner =
+    std::function<int(DownloadQueue& queue, uint32_t installerLength, const platform::Event* stop)>;
+
 class ThimblesetApp {
  public:
-  // stop, when given and set, ends the run with EXIT_FAILED.
-  explicit ThimblesetApp(const platform::Event* stop = nullptr) : stop_(stop) {}
+  // stop, when given and set, ends the run with EXIT_FAILED; without a
+  // runner an update ends at the filled queue with EXIT_FAILED.
+  explicit ThimblesetApp(const platform::Event* stop = nullptr, ProgressRunner runner = {})
+      : stop_(stop), runner_(std::move(runner)) {}
 
   // words: the command line after the program name. The exit code.
   int Run(const std::vector<std::string>& words);
@@ -41,12 +49,13 @@ class ThimblesetApp {
   int RunProgressDialog();
 
   const platform::Event* stop_;
+  ProgressRunner runner_;
   UpdateList updateList_;
   DownloadQueue downloadQueue_;
   uint32_t installerLength_ = 0;
 };
 
-// The program: argv as main got it. The exit code.
-int ThimblesetMain(int argc, char** argv);
+// The program: argv as main got it, and how it shows the dialog. The exit code.
+int ThimblesetMain(int argc, char** argv, ProgressRunner runner);
 
 }  // namespace thimbleset

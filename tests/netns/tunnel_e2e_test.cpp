@@ -55,6 +55,7 @@
 #include "netns/netns_fixture.h"
 #include "platform/net/ip_helper.h"
 #include "platform/net/link.h"
+#include "platform/paths/paths.h"
 #include "platform/service/service.h"
 #include "platform/tun/tun.h"
 #include "platform/ui/headless_host.h"
@@ -530,6 +531,45 @@ TEST_P(TunnelUpdater, TheUpdaterReadsTheGatewaysListWhileTheTunnelRuns) {
   EXPECT_EQ(portal_->Requests().size(), 2u);
 
   // The tunnel stayed up through it.
+  EXPECT_EQ(Inquire().state, CHANNEL_STATE_CONNECTED);
+  EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7153, 1, 2000).ok);
+}
+
+// The whole update while the tunnel runs: the listed files land in the
+// user's temporary folder and below, and the control library marked
+// Register is created by a page from its new place.
+TEST_P(TunnelUpdater, TheUpdaterFetchesAndRegistersTheListedFilesWhileTheTunnelRuns) {
+  Open();
+  if (HasFatalFailure()) return;
+  std::string installer(4096, '\0');
+  for (size_t i = 0; i < installer.size(); ++i) installer[i] = static_cast<char>(i * 7);
+  const std::string library = vqtest::ReadFileBytes(WENDLE_LIBRARY_PATH);
+  ASSERT_FALSE(library.empty());
+  portal_->AddRoute("/qimbo.exe", vqgw::PortalRoute{[installer](const vqgw::PortalRequest&) {
+    return vqgw::PortalReply::Body(installer);
+  }});
+  portal_->AddRoute("/lib/libWendle.so", vqgw::PortalRoute{[library](const vqgw::PortalRequest&) {
+    return vqgw::PortalReply::Body(library);
+  }});
+  const std::string temp = platform::paths::UserTempDir();
+  ASSERT_FALSE(temp.empty());
+  const std::string script = root_->At("/update.script");
+  vqtest::WriteFileBytes(script, "dialog 102 wait 1\ndialog 102 click 1\n");
+  const std::string url = "https://" + EncodeUrlCredential("alice") + ":" + EncodeUrlCredential("S1") + "@" +
+                          kGatewayAddress + ":" + std::to_string(tls_->Port()) + "/qimbo.xml";
+  EXPECT_EQ(vqtest::RunProgram({"/usr/bin/env", "VQ_UI_SCRIPT=" + script, "-C", temp, THIMBLESET_HEADLESS_PATH,
+                                "update", url, "qimbo.exe", "1.0.1.0000", "cookie"}),
+            3);
+  EXPECT_EQ(vqtest::ReadFileBytes(temp + "/qimbo.exe"), installer);
+  EXPECT_EQ(vqtest::ReadFileBytes(temp + "/lib/libWendle.so"), library);
+  // The registration runs on its own; the page finds the control once it did.
+  const std::string out = root_->At("/page.txt");
+  EXPECT_TRUE(vqtest::Eventually([&] {
+    return vqtest::RunProgram({"/bin/sh", "-c", std::string("exec \"$0\" -e 'Connect()' > \"$1\" 2>&1"), VQPAGE_PATH,
+                               out}) == 0;
+  }));
+  EXPECT_EQ(vqtest::ReadFileBytes(out), "Connect() = -1\n");
+
   EXPECT_EQ(Inquire().state, CHANNEL_STATE_CONNECTED);
   EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7153, 1, 2000).ok);
 }

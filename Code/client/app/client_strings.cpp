@@ -1,10 +1,6 @@
 #include "client/app/client_strings.h"
 
-#include <sys/stat.h>
-
 #include <stdexcept>
-
-#include "platform/paths/paths.h"
 
 #include "support/log.h"
 #include "support/ui_language.h"
@@ -26,13 +22,7 @@ LanguageStrings BuiltInStrings() {
   return std::move(*table);
 }
 
-std::string LanguageBaseDir() {
-  const std::string own = platform::paths::ModuleDir();
-  struct stat st{};
-  if (::stat((own + "/" + kLanguageFolder).c_str(), &st) == 0) return own;
-  const size_t slash = own.rfind('/');
-  return slash == std::string::npos || slash == 0 ? own : own.substr(0, slash);
-}
+std::string LanguageBaseDir() { return LanguageBaseFolder(); }
 
 LanguageStrings LoadClientStrings(const std::string& programDir, uint16_t language) {
   if (language != LANGID_ENGLISH_US) {
