@@ -48,10 +48,15 @@ class ProgressDialogQtTest : public ::testing::Test {
     stall.stallMs = 20000;
     portal_->AddRoute("/qimbo.exe", PortalRoute{[stall](const PortalRequest&) { return stall; }, true});
     portal_->AddRoute("/small", PortalRoute{[](const PortalRequest&) { return PortalReply::Body("tiny"); }, true});
+    Serve();
+    host_ = std::make_unique<QtHost>(clock_);
+  }
+  // The gateway serves one connection at a time: a new one after a stall.
+  void Serve() {
+    gateway_.reset();
     vqgw::GatewayOptions options;
     options.portal = portal_;
     gateway_ = std::make_unique<vqgw::TlsGateway>(std::move(options));
-    host_ = std::make_unique<QtHost>(clock_);
   }
   void TearDown() override {
     queue_.Clear();
@@ -163,6 +168,7 @@ TEST_F(ProgressDialogQtTest, ScreenshotsWhileDownloadingAndDone) {
     d->EndDialog(IDCANCEL);
     host_->ProcessEvents();
     queue_.Clear();
+    Serve();
 
     Add("libWendle.so", "/small", 4);
     Add("qimbo.txt", "/small", 4);

@@ -2,15 +2,20 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QTimer>
 
 #include "platform/ui/qt/qt_dialog_view.h"
+#include "updater/progress_dialog.h"
 
 namespace thimbleset {
 namespace {
+
+// Room for a line with a long file name and its time.
+constexpr int kEventListMinWidth = 460;
 
 class MinimiseRefuser final : public QObject {
  public:
@@ -71,6 +76,10 @@ void AdornProgressView(platform::ui::QtHost& host, platform::ui::Dialog& dialog)
   const QIcon icon = ThimblesetIcon();
   QApplication::setWindowIcon(icon);
   view->setWindowIcon(icon);
+  if (auto* list = view->findChild<QListWidget*>(QString::number(IDC_EVENT_LIST))) {
+    list->setMinimumWidth(kEventListMinWidth);
+    view->adjustSize();
+  }
   const bool shown = view->isVisible();
   view->setWindowFlag(Qt::WindowMinimizeButtonHint, false);
   view->setWindowFlag(Qt::WindowMaximizeButtonHint, false);

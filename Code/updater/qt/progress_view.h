@@ -1,6 +1,7 @@
 // What the progress dialog's Qt window has beyond its controls: the
-// application's icon, no minimise button, and a minimise (by the window
-// manager or a program) undone at once.
+// application's icon, no minimise button, a minimise (by the window
+// manager or a program) undone at once, and a list wide enough for its
+// lines.
 #pragma once
 
 #include <QIcon>
