@@ -24,7 +24,9 @@ bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-uintptr_t ReportWord(uint32_t kind, uint32_t low) { return (static_cast<uintptr_t>(kind & 0xFFFF) << 16) | (low & 0xFFFF); }
+uintptr_t ReportWord(uint32_t kind, uint32_t low) {
+  return (static_cast<uintptr_t>(kind & 0xFFFF) << 16) | (low & 0xFFFF);
+}
 
 // The ".update" file, made on the first byte of a 200 answer (or at its
 // end, for an empty one) and removed again unless the download completed.

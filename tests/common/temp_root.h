@@ -27,5 +27,7 @@ class TempRoot {
 // Whole file as bytes ("" when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// Anything at path (a dangling link too).
+bool PathExists(const std::string& path);
 
 }  // namespace vqtest

@@ -186,7 +186,8 @@ bool WriteReply(PortalStream& stream, const PortalReply& reply, bool keepAlive, 
   head += "\r\n";
   if (!stream.Write(head.data(), head.size())) return false;
   // A stall inside the body: its first bytes, then the pause, then the rest.
-  const size_t before = reply.framing == PortalReply::Framing::Chunked ? 0 : std::min(reply.stallAfter, reply.body.size());
+  const size_t before =
+      reply.framing == PortalReply::Framing::Chunked ? 0 : std::min(reply.stallAfter, reply.body.size());
   if (before > 0 && !stream.Write(reply.body.data(), before)) return false;
   if (reply.stallMs > 0 && stop.Wait(reply.stallMs)) return false;
 

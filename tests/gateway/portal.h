@@ -75,6 +75,11 @@ using PortalHandler = std::function<PortalReply(const PortalRequest&)>;
 struct PortalRoute {
   PortalHandler handler;
   bool open = false;  // answered without a portal session
+
+  // The same reply to every request.
+  static PortalRoute Fixed(PortalReply reply, bool open = false) {
+    return PortalRoute{[reply = std::move(reply)](const PortalRequest&) { return reply; }, open};
+  }
 };
 
 struct PortalOptions {

@@ -69,7 +69,8 @@ int Usage() {
                "                    [--save-cert FILE] [--client-ca FILE]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
                "                    [--negotiate v1|v2 [--tun IFNAME]]\n"
-               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]\n"
+               "                    [--portal DIR [--portal-user U --portal-session S] [--portal-password P]\n"
+               "                     [--portal-http PORT]\n"
                "                     [--portal-fault PATH:stall=MS|cut=BYTES|status=CODE]...]\n";
   return 2;
 }

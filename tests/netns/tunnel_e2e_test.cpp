@@ -545,12 +545,8 @@ TEST_P(TunnelUpdater, TheUpdaterFetchesAndRegistersTheListedFilesWhileTheTunnelR
   for (size_t i = 0; i < installer.size(); ++i) installer[i] = static_cast<char>(i * 7);
   const std::string library = vqtest::ReadFileBytes(WENDLE_LIBRARY_PATH);
   ASSERT_FALSE(library.empty());
-  portal_->AddRoute("/qimbo.exe", vqgw::PortalRoute{[installer](const vqgw::PortalRequest&) {
-    return vqgw::PortalReply::Body(installer);
-  }});
-  portal_->AddRoute("/lib/libWendle.so", vqgw::PortalRoute{[library](const vqgw::PortalRequest&) {
-    return vqgw::PortalReply::Body(library);
-  }});
+  portal_->AddRoute("/qimbo.exe", vqgw::PortalRoute::Fixed(vqgw::PortalReply::Body(installer)));
+  portal_->AddRoute("/lib/libWendle.so", vqgw::PortalRoute::Fixed(vqgw::PortalReply::Body(library)));
   const std::string temp = platform::paths::UserTempDir();
   ASSERT_FALSE(temp.empty());
   const std::string script = root_->At("/update.script");

@@ -27,20 +27,11 @@ using vqgw::PortalReply;
 using vqgw::PortalRequest;
 using vqgw::PortalRoute;
 
-PortalRoute Reply(PortalReply reply) {
-  return PortalRoute{[reply](const PortalRequest&) { return reply; }};
-}
-
 // Bytes that show a piece out of place.
 std::string Pattern(size_t n) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
   return s;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 // The reports of one worker, as the dialog would get them.
@@ -100,7 +91,7 @@ class DownloadItemTest : public ::testing::Test {
 
 TEST_F(DownloadItemTest, TheWholeFileGoesToUpdateBesideTheTargetInReportedPieces) {
   const std::string body = Pattern(200 * 1024 + 17);
-  portal_->AddRoute("/files/qimbo.exe", Reply(PortalReply::Body(body)));
+  portal_->AddRoute("/files/qimbo.exe", PortalRoute::Fixed(PortalReply::Body(body)));
   const std::string target = root_.At("/qimbo.exe");
   vqtest::WriteFileBytes(target, "old");
   auto item = Item(Url("/files/qimbo.exe"), target);
@@ -140,12 +131,12 @@ TEST_F(DownloadItemTest, TheWholeFileGoesToUpdateBesideTheTargetInReportedPieces
 }
 
 TEST_F(DownloadItemTest, AnEmptyFileIsStillMadeAndMissingFoldersGet0755) {
-  portal_->AddRoute("/empty", Reply(PortalReply::Body("")));
+  portal_->AddRoute("/empty", PortalRoute::Fixed(PortalReply::Body("")));
   const mode_t old = ::umask(022);
   auto item = Item(Url("/empty"), root_.At("/new/deeper/empty.txt"));
   EXPECT_EQ(item->Download(), DOWNLOAD_DONE);
   ::umask(old);
-  EXPECT_TRUE(Exists(root_.At("/new/deeper/empty.txt.update")));
+  EXPECT_TRUE(vqtest::PathExists(root_.At("/new/deeper/empty.txt.update")));
   struct stat st{};
   ASSERT_EQ(::stat(root_.At("/new/deeper").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -153,21 +144,22 @@ TEST_F(DownloadItemTest, AnEmptyFileIsStillMadeAndMissingFoldersGet0755) {
 
 TEST_F(DownloadItemTest, EachFailureHasItsCodeAndTextAndLeavesNoUpdateFile) {
   const std::string body = Pattern(64 * 1024);
-  portal_->AddRoute("/404", Reply(PortalReply::Status(404)));
-  portal_->AddRoute("/500", Reply(PortalReply::Status(500)));
-  portal_->AddRoute("/503", Reply(PortalReply::Status(503)));
-  portal_->AddRoute("/401", Reply(PortalReply::Status(401)));
+  portal_->AddRoute("/404", PortalRoute::Fixed(PortalReply::Status(404)));
+  portal_->AddRoute("/500", PortalRoute::Fixed(PortalReply::Status(500)));
+  portal_->AddRoute("/503", PortalRoute::Fixed(PortalReply::Status(503)));
+  portal_->AddRoute("/401", PortalRoute::Fixed(PortalReply::Status(401)));
   PortalReply cut = PortalReply::Body(body);
   cut.cutAfter = 10000;
-  portal_->AddRoute("/cut", Reply(cut));
+  portal_->AddRoute("/cut", PortalRoute::Fixed(cut));
   PortalReply cutChunked = PortalReply::Body(body, PortalReply::Framing::Chunked);
   cutChunked.cutAfter = 20000;
-  portal_->AddRoute("/cut-chunked", Reply(cutChunked));
-  portal_->AddRoute("/to-http", Reply(PortalReply::Redirect(302, Url("/404", "http"))));
-  portal_->AddRoute("/no-location", Reply(PortalReply::Redirect(302, "")));
+  portal_->AddRoute("/cut-chunked", PortalRoute::Fixed(cutChunked));
+  portal_->AddRoute("/to-http", PortalRoute::Fixed(PortalReply::Redirect(302, Url("/404", "http"))));
+  portal_->AddRoute("/no-location", PortalRoute::Fixed(PortalReply::Redirect(302, "")));
   for (int i = 0; i < 6; ++i)
-    portal_->AddRoute("/hop" + std::to_string(i), Reply(PortalReply::Redirect(302, "/hop" + std::to_string(i + 1))));
-  portal_->AddRoute("/hop6", Reply(PortalReply::Body("far")));
+    portal_->AddRoute("/hop" + std::to_string(i),
+                      PortalRoute::Fixed(PortalReply::Redirect(302, "/hop" + std::to_string(i + 1))));
+  portal_->AddRoute("/hop6", PortalRoute::Fixed(PortalReply::Body("far")));
 
   const struct {
     std::string url;
@@ -203,15 +195,16 @@ TEST_F(DownloadItemTest, EachFailureHasItsCodeAndTextAndLeavesNoUpdateFile) {
     EXPECT_EQ(item->Code(), c.code);
     EXPECT_EQ(item->ErrorText(), c.text);
     EXPECT_EQ(reports.messages.back().second & 0xFFFF, static_cast<uintptr_t>(c.code));
-    EXPECT_FALSE(Exists(target + ".update"));
+    EXPECT_FALSE(vqtest::PathExists(target + ".update"));
     EXPECT_EQ(vqtest::ReadFileBytes(target), "old");
   }
 }
 
 TEST_F(DownloadItemTest, FiveRedirectsOnOneSchemeAreFollowed) {
   for (int i = 0; i < 5; ++i)
-    portal_->AddRoute("/r" + std::to_string(i), Reply(PortalReply::Redirect(i % 2 ? 301 : 307, "/r" + std::to_string(i + 1))));
-  portal_->AddRoute("/r5", Reply(PortalReply::Body("there")));
+    portal_->AddRoute("/r" + std::to_string(i),
+                      PortalRoute::Fixed(PortalReply::Redirect(i % 2 ? 301 : 307, "/r" + std::to_string(i + 1))));
+  portal_->AddRoute("/r5", PortalRoute::Fixed(PortalReply::Body("there")));
   auto item = Item(Url("/r0"), root_.At("/x"));
   EXPECT_EQ(item->Download(), DOWNLOAD_DONE);
   EXPECT_EQ(vqtest::ReadFileBytes(root_.At("/x.update")), "there");
@@ -219,7 +212,7 @@ TEST_F(DownloadItemTest, FiveRedirectsOnOneSchemeAreFollowed) {
 }
 
 TEST_F(DownloadItemTest, ALocalFileThatCannotBeMadeIsClose) {
-  portal_->AddRoute("/f", Reply(PortalReply::Body("data")));
+  portal_->AddRoute("/f", PortalRoute::Fixed(PortalReply::Body("data")));
   // The folder's place is taken by a file.
   vqtest::WriteFileBytes(root_.At("/plain"), "");
   auto item = Item(Url("/f"), root_.At("/plain/f"));
@@ -247,7 +240,7 @@ TEST_F(DownloadItemTest, CertificatesOfAnUnknownAuthorityOrAnotherNamePassButNot
     vqgw::GatewayOptions options;
     options.cert = vqgw::MakeTestCert(c.kind, c.name);
     Serve(std::move(options));
-    portal_->AddRoute("/f", Reply(PortalReply::Body("data")));
+    portal_->AddRoute("/f", PortalRoute::Fixed(PortalReply::Body("data")));
     auto item = Item(Url("/f"), root_.At("/cert"));
     EXPECT_EQ(item->Download(), c.code);
     ::unlink(root_.At("/cert.update").c_str());
@@ -259,18 +252,18 @@ TEST_F(DownloadItemTest, DestroyingAStalledDownloadEndsItAtOnceAndRemovesThePart
   PortalReply stall = PortalReply::Body(body);
   stall.stallAfter = 30000;
   stall.stallMs = 25000;
-  portal_->AddRoute("/stall", Reply(stall));
+  portal_->AddRoute("/stall", PortalRoute::Fixed(stall));
   const std::string target = root_.At("/stalled.bin");
   auto item = Item(Url("/stall"), target);
   Reports reports;
   ASSERT_TRUE(item->Start(reports.Sink()));
   ASSERT_TRUE(vqtest::Eventually([&] { return item->Received() >= 30000; }));
-  EXPECT_TRUE(Exists(target + ".update"));
+  EXPECT_TRUE(vqtest::PathExists(target + ".update"));
 
   const auto start = std::chrono::steady_clock::now();
   item.reset();
   EXPECT_LT(vqtest::MsSince(start), 2000);
-  EXPECT_FALSE(Exists(target + ".update"));
+  EXPECT_FALSE(vqtest::PathExists(target + ".update"));
   ASSERT_FALSE(reports.messages.empty());
   EXPECT_EQ(reports.messages.back().first, WM_DOWNLOAD_END);
   EXPECT_EQ(reports.messages.back().second & 0xFFFF, static_cast<uintptr_t>(DOWNLOAD_CLOSED));

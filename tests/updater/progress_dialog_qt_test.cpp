@@ -28,7 +28,6 @@ namespace {
 
 using namespace platform::ui;
 using vqgw::PortalReply;
-using vqgw::PortalRequest;
 using vqgw::PortalRoute;
 
 LanguageStrings Table(uint16_t language) {
@@ -46,8 +45,8 @@ class ProgressDialogQtTest : public ::testing::Test {
     PortalReply stall = PortalReply::Body(std::string(100000, 'q'));
     stall.stallAfter = 40000;
     stall.stallMs = 20000;
-    portal_->AddRoute("/qimbo.exe", PortalRoute{[stall](const PortalRequest&) { return stall; }, true});
-    portal_->AddRoute("/small", PortalRoute{[](const PortalRequest&) { return PortalReply::Body("tiny"); }, true});
+    portal_->AddRoute("/qimbo.exe", PortalRoute::Fixed(stall, true));
+    portal_->AddRoute("/small", PortalRoute::Fixed(PortalReply::Body("tiny"), true));
     Serve();
     host_ = std::make_unique<QtHost>(clock_);
   }

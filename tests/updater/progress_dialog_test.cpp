@@ -33,15 +33,6 @@ using vqgw::PortalReply;
 using vqgw::PortalRequest;
 using vqgw::PortalRoute;
 
-PortalRoute Reply(PortalReply reply) {
-  return PortalRoute{[reply](const PortalRequest&) { return reply; }, true};
-}
-
-bool Exists(const std::string& path) {
-  struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 // A line without its time, once the time is checked: "hh:mm:ss TEXT".
 std::string Untimed(const std::string& line) {
   static const std::regex timed("^[0-2][0-9]:[0-5][0-9]:[0-6][0-9] (.*)$");
@@ -140,13 +131,13 @@ TEST_F(ProgressDialogTest, FilesComeOneAfterAnotherAndOkEndsWithEveryFileInPlace
   const std::string a(5000, 'a'), b(70000, 'b'), c(123, 'c');
   // When b is asked for, a must be in place already.
   bool aInPlaceForB = false;
-  portal_->AddRoute("/a", Reply(PortalReply::Body(a)));
+  portal_->AddRoute("/a", PortalRoute::Fixed(PortalReply::Body(a), true));
   portal_->AddRoute("/sub/b", PortalRoute{[&](const PortalRequest&) {
                                             aInPlaceForB = vqtest::ReadFileBytes(root_.At("/a")) == a;
                                             return PortalReply::Body(b);
                                           },
                                           true});
-  portal_->AddRoute("/c", Reply(PortalReply::Body(c)));
+  portal_->AddRoute("/c", PortalRoute::Fixed(PortalReply::Body(c), true));
   vqtest::WriteFileBytes(root_.At("/a"), "the old a, longer than nothing");
   Add("a", root_.At("/a"), "/a", static_cast<uint32_t>(a.size()));
   Add("b", root_.At("/new/folder/b"), "/sub/b", static_cast<uint32_t>(b.size()));
@@ -183,7 +174,7 @@ TEST_F(ProgressDialogTest, FilesComeOneAfterAnotherAndOkEndsWithEveryFileInPlace
   EXPECT_EQ(vqtest::ReadFileBytes(root_.At("/a")), a);
   EXPECT_EQ(vqtest::ReadFileBytes(root_.At("/new/folder/b")), b);
   EXPECT_EQ(vqtest::ReadFileBytes(root_.At("/c")), c);
-  EXPECT_FALSE(Exists(root_.At("/a.update")));
+  EXPECT_FALSE(vqtest::PathExists(root_.At("/a.update")));
   EXPECT_TRUE(started_.empty());
 
   // One request at a time, in list order.
@@ -201,9 +192,9 @@ TEST_F(ProgressDialogTest, FilesComeOneAfterAnotherAndOkEndsWithEveryFileInPlace
 TEST_F(ProgressDialogTest, AFailedFileHasItsLineAndCodeAndTheUpdateNeverOffersOk) {
   PortalReply cut = PortalReply::Body(std::string(50000, 'x'));
   cut.cutAfter = 1000;
-  portal_->AddRoute("/cut", Reply(cut));
-  portal_->AddRoute("/404", Reply(PortalReply::Status(404)));
-  portal_->AddRoute("/ok", Reply(PortalReply::Body("fine")));
+  portal_->AddRoute("/cut", PortalRoute::Fixed(cut, true));
+  portal_->AddRoute("/404", PortalRoute::Fixed(PortalReply::Status(404), true));
+  portal_->AddRoute("/ok", PortalRoute::Fixed(PortalReply::Body("fine"), true));
   vqtest::WriteFileBytes(root_.At("/plain"), "");
   const struct {
     std::string path;
@@ -235,7 +226,7 @@ TEST_F(ProgressDialogTest, AFailedFileHasItsLineAndCodeAndTheUpdateNeverOffersOk
     if (hasOld) {
       EXPECT_EQ(vqtest::ReadFileBytes(root_.At(c.target)), "old");
     }
-    EXPECT_FALSE(Exists(root_.At(c.target + ".update")));
+    EXPECT_FALSE(vqtest::PathExists(root_.At(c.target + ".update")));
     CancelWith(IDYES);
     EXPECT_EQ(exitCode_, EXIT_FAILED);
     EXPECT_EQ(host_.FindDialog(IDD_PROGRESS), nullptr);
@@ -243,7 +234,7 @@ TEST_F(ProgressDialogTest, AFailedFileHasItsLineAndCodeAndTheUpdateNeverOffersOk
 }
 
 TEST_F(ProgressDialogTest, TheOldFileIsReplacedWholeAndARenameThatFailsKeepsTheUpdate) {
-  portal_->AddRoute("/new", Reply(PortalReply::Body("new program")));
+  portal_->AddRoute("/new", PortalRoute::Fixed(PortalReply::Body("new program"), true));
   const std::string program = root_.At("/program");
   vqtest::WriteFileBytes(program, "old program, longer than the new one");
   ::chmod(program.c_str(), 0750);
@@ -263,12 +254,12 @@ TEST_F(ProgressDialogTest, TheOldFileIsReplacedWholeAndARenameThatFailsKeepsTheU
   ASSERT_EQ(::stat(program.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0750u) << "the replaced program keeps its bits";
   EXPECT_EQ(vqtest::ReadFileBytes(root_.At("/taken.update")), "new program");
-  EXPECT_TRUE(Exists(root_.At("/taken/inside")));
+  EXPECT_TRUE(vqtest::PathExists(root_.At("/taken/inside")));
   EXPECT_FALSE(d->IsVisible(IDOK));
 }
 
 TEST_F(ProgressDialogTest, AReplacedFileIsRunThenRegisteredAsTheListSays) {
-  portal_->AddRoute("/f", Reply(PortalReply::Body("bytes")));
+  portal_->AddRoute("/f", PortalRoute::Fixed(PortalReply::Body("bytes"), true));
   DownloadItem& both = Add("both", root_.At("/both"), "/f");
   both.execute = true;
   both.registerFile = true;
@@ -281,7 +272,7 @@ TEST_F(ProgressDialogTest, AReplacedFileIsRunThenRegisteredAsTheListSays) {
   DownloadItem& failed = Add("failed", root_.At("/failed"), "/missing");
   failed.execute = true;
   failed.registerFile = true;
-  portal_->AddRoute("/missing", Reply(PortalReply::Status(404)));
+  portal_->AddRoute("/missing", PortalRoute::Fixed(PortalReply::Status(404), true));
 
   ASSERT_NE(Open(0), nullptr);
   ASSERT_TRUE(RunUntil([&] { return queue_.Count() == 0; }));
@@ -297,7 +288,7 @@ TEST_F(ProgressDialogTest, CancelAsksFirstAndYesEndsAStalledDownloadAtOnce) {
   PortalReply stall = PortalReply::Body(std::string(100000, 's'));
   stall.stallAfter = 20000;
   stall.stallMs = 25000;
-  portal_->AddRoute("/stall", Reply(stall));
+  portal_->AddRoute("/stall", PortalRoute::Fixed(stall, true));
   Add("stalled", root_.At("/stalled"), "/stall", 100000);
   Add("never", root_.At("/never"), "/stall");
   Dialog* d = Open(100000);
@@ -310,19 +301,19 @@ TEST_F(ProgressDialogTest, CancelAsksFirstAndYesEndsAStalledDownloadAtOnce) {
   EXPECT_EQ(host_.FindDialog(IDD_PROGRESS), d);
   EXPECT_FALSE(exitCode_.has_value());
   EXPECT_EQ(queue_.Count(), 2u);
-  EXPECT_TRUE(Exists(root_.At("/stalled.update")));
+  EXPECT_TRUE(vqtest::PathExists(root_.At("/stalled.update")));
 
   CancelWith(IDYES);
   EXPECT_EQ(exitCode_, EXIT_FAILED);
   const auto start = std::chrono::steady_clock::now();
   queue_.Clear();
   EXPECT_LT(vqtest::MsSince(start), 2000);
-  EXPECT_FALSE(Exists(root_.At("/stalled.update")));
+  EXPECT_FALSE(vqtest::PathExists(root_.At("/stalled.update")));
   EXPECT_EQ(portal_->Requests().size(), 1u);
 }
 
 TEST_F(ProgressDialogTest, BarsFollowTheirItemAndStayInsideTheirRange) {
-  portal_->AddRoute("/big", Reply(PortalReply::Body(std::string(3000, 'b'))));
+  portal_->AddRoute("/big", PortalRoute::Fixed(PortalReply::Body(std::string(3000, 'b')), true));
   // Longer than its entry said, and than the installer.
   Add("big", root_.At("/big"), "/big", 1000);
   Dialog* d = Open(1500);

@@ -29,11 +29,6 @@ using vqgw::Portal;
 using vqgw::PortalReply;
 using vqgw::PortalRequest;
 
-bool Exists(const std::string& path) {
-  struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 std::string Entry(const std::string& name, const std::string& url, const std::string& extra) {
   return "<File><FileName>" + name + "</FileName><FileVersion>1.0.10.0000</FileVersion><Length>" + "4096" +
          "</Length><URL>" + url + "</URL>" + extra + "</File>";
@@ -96,15 +91,15 @@ TEST_F(UpdaterUpdateProcessTest, EveryFileInPlaceTheInstallerRunAndTheLibraryReg
   EXPECT_EQ(vqtest::ReadFileBytes(temp_ + "/qimbo.exe"), installer_);
   EXPECT_EQ(vqtest::ReadFileBytes(temp_ + "/lib dir/libprobe.so"), library_);
   EXPECT_EQ(vqtest::ReadFileBytes(temp_ + "/docs/en/readme.txt"), "read me\n");
-  EXPECT_FALSE(Exists(temp_ + "/qimbo.exe.update"));
+  EXPECT_FALSE(vqtest::PathExists(temp_ + "/qimbo.exe.update"));
 
   // ExecutePar as separate arguments, no shell in between.
-  ASSERT_TRUE(vqtest::Eventually([&] { return Exists(root_.At("/installer.record")); }));
+  ASSERT_TRUE(vqtest::Eventually([&] { return vqtest::PathExists(root_.At("/installer.record")); }));
   const std::string record = vqtest::ReadFileBytes(root_.At("/installer.record"));
   EXPECT_EQ(record.substr(0, record.find("session=")),
             "arg=" + temp_ + "/qimbo.exe\narg=/S\narg=C:\\Program Files\\x\narg=--quiet\n");
   // vqregsvr loaded the library from its new place, blank and all.
-  ASSERT_TRUE(vqtest::Eventually([&] { return Exists(root_.At("/register.record")); }));
+  ASSERT_TRUE(vqtest::Eventually([&] { return vqtest::PathExists(root_.At("/register.record")); }));
   EXPECT_EQ(vqtest::ReadFileBytes(root_.At("/register.record")), temp_ + "/lib dir/libprobe.so");
 
   std::vector<std::string> paths;
@@ -116,19 +111,19 @@ TEST_F(UpdaterUpdateProcessTest, EveryFileInPlaceTheInstallerRunAndTheLibraryReg
 TEST_F(UpdaterUpdateProcessTest, ACutFileReplacesNothingAndTheRunEndsWith4) {
   PortalReply cut = PortalReply::Body(installer_);
   cut.cutAfter = installer_.size() / 2;
-  portal_->AddRoute("/files/qimbo.exe", vqgw::PortalRoute{[cut](const PortalRequest&) { return cut; }});
+  portal_->AddRoute("/files/qimbo.exe", vqgw::PortalRoute::Fixed(cut));
   vqtest::WriteFileBytes(temp_ + "/qimbo.exe", "the installed one");
 
   vqtest::ChildProcess updater(Command());
   // The other files come; OK never does, so the user leaves (here: a stop).
   ASSERT_TRUE(vqtest::Eventually([&] { return portal_->Requests().size() == 4; }));
-  ASSERT_TRUE(vqtest::Eventually([&] { return Exists(temp_ + "/docs/en/readme.txt"); }));
+  ASSERT_TRUE(vqtest::Eventually([&] { return vqtest::PathExists(temp_ + "/docs/en/readme.txt"); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   updater.Signal(SIGTERM);
   EXPECT_EQ(updater.Wait(10000), EXIT_FAILED);
   EXPECT_EQ(vqtest::ReadFileBytes(temp_ + "/qimbo.exe"), "the installed one");
-  EXPECT_FALSE(Exists(temp_ + "/qimbo.exe.update"));
-  EXPECT_FALSE(Exists(root_.At("/installer.record")));
+  EXPECT_FALSE(vqtest::PathExists(temp_ + "/qimbo.exe.update"));
+  EXPECT_FALSE(vqtest::PathExists(root_.At("/installer.record")));
 }
 
 }  // namespace
