@@ -553,7 +553,7 @@ TEST_P(TunnelUpdater, TheUpdaterFetchesAndRegistersTheListedFilesWhileTheTunnelR
   vqtest::WriteFileBytes(script, "dialog 102 wait 1\ndialog 102 click 1\n");
   const std::string url = "https://" + EncodeUrlCredential("alice") + ":" + EncodeUrlCredential("S1") + "@" +
                           kGatewayAddress + ":" + std::to_string(tls_->Port()) + "/qimbo.xml";
-  EXPECT_EQ(vqtest::RunProgram({"/usr/bin/env", "VQ_UI_SCRIPT=" + script, "-C", temp, THIMBLESET_HEADLESS_PATH,
+  EXPECT_EQ(vqtest::RunProgram({"/usr/bin/env", "-C", temp, "VQ_UI_SCRIPT=" + script, THIMBLESET_HEADLESS_PATH,
                                 "update", url, "qimbo.exe", "1.0.1.0000", "cookie"}),
             3);
   EXPECT_EQ(vqtest::ReadFileBytes(temp + "/qimbo.exe"), installer);
@@ -561,7 +561,7 @@ TEST_P(TunnelUpdater, TheUpdaterFetchesAndRegistersTheListedFilesWhileTheTunnelR
   // The registration runs on its own; the page finds the control once it did.
   const std::string out = root_->At("/page.txt");
   EXPECT_TRUE(vqtest::Eventually([&] {
-    return vqtest::RunProgram({"/bin/sh", "-c", std::string("exec \"$0\" -e 'Connect()' > \"$1\" 2>&1"), VQPAGE_PATH,
+    return vqtest::RunProgram({"/bin/sh", "-c", std::string("exec \"$0\" -e 'Connect()' > \"$1\""), VQPAGE_PATH,
                                out}) == 0;
   }));
   EXPECT_EQ(vqtest::ReadFileBytes(out), "Connect() = -1\n");
