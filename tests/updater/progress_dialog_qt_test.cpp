@@ -155,30 +155,33 @@ TEST_F(ProgressDialogQtTest, BarsListIconAndNoMinimising) {
   EXPECT_EQ(exitCode_, EXIT_FAILED);
 }
 
-// For a person to look at: a file half way, and the end with OK.
-TEST_F(ProgressDialogQtTest, ScreenshotsWhileDownloadingAndDone) {
-  for (uint16_t language : {1033, 2052}) {
-    SCOPED_TRACE(language);
-    Add("qimbo.exe", "/qimbo.exe", 100000);
-    Dialog* d = Open(language, 100000);
-    ASSERT_NE(d, nullptr);
-    ASSERT_TRUE(RunUntil([&] { return d->Progress(IDC_PROGRESS_FILE) == 40; }));
-    Shoot(*d, "thimbleset_progress_downloading_" + std::to_string(language));
-    d->EndDialog(IDCANCEL);
-    host_->ProcessEvents();
-    queue_.Clear();
-    Serve();
+// For a person to look at: a file half way, and the end with OK. Each
+// language has a fresh gateway and dialog.
+class ProgressDialogQtShots : public ProgressDialogQtTest, public ::testing::WithParamInterface<uint16_t> {};
 
-    Add("libWendle.so", "/small", 4);
-    Add("qimbo.txt", "/small", 4);
-    d = Open(language, 8);
-    ASSERT_NE(d, nullptr);
-    ASSERT_TRUE(RunUntil([&] { return d->IsVisible(IDOK); }));
-    Shoot(*d, "thimbleset_progress_done_" + std::to_string(language));
-    d->EndDialog(IDOK);
-    host_->ProcessEvents();
-  }
+TEST_P(ProgressDialogQtShots, WhileDownloadingAndDone) {
+  const uint16_t language = GetParam();
+  Add("qimbo.exe", "/qimbo.exe", 100000);
+  Dialog* d = Open(language, 100000);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(RunUntil([&] { return d->Progress(IDC_PROGRESS_FILE) == 40; }));
+  Shoot(*d, "thimbleset_progress_downloading_" + std::to_string(language));
+  d->EndDialog(IDCANCEL);
+  host_->ProcessEvents();
+  queue_.Clear();
+  Serve();
+
+  Add("libWendle.so", "/small", 4);
+  Add("qimbo.txt", "/small", 4);
+  d = Open(language, 8);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(RunUntil([&] { return d->IsVisible(IDOK); }));
+  Shoot(*d, "thimbleset_progress_done_" + std::to_string(language));
+  d->EndDialog(IDOK);
+  host_->ProcessEvents();
 }
+
+INSTANTIATE_TEST_SUITE_P(Languages, ProgressDialogQtShots, ::testing::Values(1033, 2052));
 
 }  // namespace
 }  // namespace thimbleset
