@@ -1,6 +1,7 @@
 #include "support/net_adapter.h"
 
 #include "platform/net/link.h"
+#include "platform/net/net_error.h"
 #include "platform/registry/registry.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
@@ -66,6 +67,28 @@ int GetTunAdapterGuid(std::string& out, int size) {
     found = true;
   }
   return found ? 0 : -1;
+}
+
+uint32_t GetAdapterDescription(const std::string& guid, std::string& description) {
+  reg::Key classKey;
+  if (uint32_t err = reg::Key::Open(reg::HKEY_LOCAL_MACHINE, kAdapterClassKey, reg::Access::Read, classKey);
+      err != platform::ERROR_SUCCESS) {
+    return err;
+  }
+  for (uint32_t index = 0;; ++index) {
+    std::string name;
+    const uint32_t err = classKey.EnumKey(index, name);
+    if (err == platform::ERROR_NO_MORE_ITEMS) break;
+    if (err != platform::ERROR_SUCCESS) return err;
+    reg::Key adapter;
+    std::string id;
+    if (classKey.OpenSubKey(name, reg::Access::Read, adapter) != platform::ERROR_SUCCESS ||
+        QuerySz(adapter, "NetCfgInstanceId", id) != platform::ERROR_SUCCESS || id != guid) {
+      continue;
+    }
+    return QuerySz(adapter, "DriverDesc", description);
+  }
+  return platform::net::ERROR_NOT_FOUND;
 }
 
 uint32_t GetAdapterConnectionName(const std::string& guid, std::string& name, uint32_t size) {

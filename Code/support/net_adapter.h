@@ -29,6 +29,10 @@ int GetTunAdapterGuid(std::string& out, int size = kAdapterTextUnits);
 uint32_t GetAdapterConnectionName(const std::string& guid, std::string& name,
                                   uint32_t size = kAdapterTextUnits);
 
+// The REG_SZ `DriverDesc` of the class subkey whose NetCfgInstanceId is
+// guid: 0, the registry's Win32 code, or 1168 when no subkey has the GUID.
+uint32_t GetAdapterDescription(const std::string& guid, std::string& description);
+
 // The interface index of the adapter: its connection name is the name of
 // the Linux interface. -1 when it cannot be found.
 int64_t GetAdapterIndexByGuid(const std::string& guid);

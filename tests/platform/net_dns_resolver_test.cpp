@@ -166,4 +166,64 @@ TEST(ResolvectlTest, ArgumentVectors) {
   EXPECT_NE(resolver->FlushCache(), 0u);
 }
 
+TEST_F(ResolvConfTest, ServersOfAnInterfaceAreReadBackUntilReverted) {
+  vqtest::WriteFileBytes(File(), "nameserver 192.0.2.53\n");
+  auto resolver = Resolver();
+  std::vector<uint32_t> servers{A("1.1.1.1")};
+  EXPECT_EQ(resolver->GetDnsServers("vqtun0", servers), 0u);
+  EXPECT_TRUE(servers.empty()) << "nothing set yet";
+  ASSERT_EQ(resolver->SetDnsServers("vqtun0", {A("10.8.0.53"), A("10.8.0.54")}), 0u);
+  // Another resolver object (the client application's) reads the same.
+  EXPECT_EQ(Resolver()->GetDnsServers("vqtun0", servers), 0u);
+  EXPECT_EQ(servers, (std::vector<uint32_t>{A("10.8.0.53"), A("10.8.0.54")}));
+  EXPECT_EQ(Resolver()->GetDnsServers("vqtun1", servers), 0u);
+  EXPECT_TRUE(servers.empty()) << "the record is per interface";
+  ASSERT_EQ(resolver->SetDnsServers("vqtun0", {A("10.8.0.55")}), 0u);
+  EXPECT_EQ(Resolver()->GetDnsServers("vqtun0", servers), 0u);
+  EXPECT_EQ(servers, (std::vector<uint32_t>{A("10.8.0.55")}));
+  ASSERT_EQ(resolver->RevertDnsServers("vqtun0"), 0u);
+  EXPECT_EQ(Resolver()->GetDnsServers("vqtun0", servers), 0u);
+  EXPECT_TRUE(servers.empty());
+  EXPECT_EQ(vqtest::ReadFileBytes(File()), "nameserver 192.0.2.53\n");
+  // A name that is no interface name never becomes a path.
+  EXPECT_NE(resolver->GetDnsServers("../../etc/passwd", servers), 0u);
+  EXPECT_TRUE(servers.empty());
+}
+
+TEST(ResolvectlTest, ServersOfALink) {
+  struct Case {
+    const char* output;
+    std::vector<const char*> servers;
+  };
+  const Case cases[] = {
+      {"Link 5 (vqtun0): 10.8.0.53 10.8.0.54\n", {"10.8.0.53", "10.8.0.54"}},
+      {"Link 5 (vqtun0):\n", {}},
+      {"", {}},
+      {"Link 5 (vqtun0): 10.8.0.53:53 fe80::1 10.8.0.54%5 10.8.0.55#dns.example\n",
+       {"10.8.0.53", "10.8.0.54", "10.8.0.55"}},
+      {"Link 12 (a b): 192.0.2.1\n", {"192.0.2.1"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint32_t> want;
+    for (const char* s : c.servers) want.push_back(A(s));
+    EXPECT_EQ(net::ParseResolvectlDns(c.output), want) << c.output;
+  }
+
+  std::vector<std::string> seen;
+  int status = 0;
+  auto resolver = net::MakeResolvectlResolver(
+      net::ResolverQueryRunner([&](const std::vector<std::string>& argv, std::string* output) {
+        seen = argv;
+        if (output) *output = "Link 5 (vqtun0): 10.8.0.53\n";
+        return status;
+      }));
+  std::vector<uint32_t> servers;
+  EXPECT_EQ(resolver->GetDnsServers("vqtun0", servers), 0u);
+  EXPECT_EQ(seen, (std::vector<std::string>{"resolvectl", "dns", "vqtun0"}));
+  EXPECT_EQ(servers, (std::vector<uint32_t>{A("10.8.0.53")}));
+  status = 1;
+  EXPECT_NE(resolver->GetDnsServers("vqtun0", servers), 0u);
+  EXPECT_TRUE(servers.empty());
+}
+
 }  // namespace

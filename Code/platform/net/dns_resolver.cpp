@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/fd_io.h"
+#include "platform/net/link.h"
 #include "platform/paths/paths.h"
 #include "platform/replacement_file.h"
 #include "platform/service/service.h"
@@ -32,7 +33,7 @@ std::string Dotted(uint32_t addr) {
 
 class ResolvectlResolver final : public DnsResolver {
  public:
-  explicit ResolvectlResolver(ResolverCommandRunner runner) : run_(std::move(runner)) {}
+  explicit ResolvectlResolver(ResolverQueryRunner runner) : run_(std::move(runner)) {}
 
   const char* Name() const override { return "systemd-resolved"; }
 
@@ -52,14 +53,22 @@ class ResolvectlResolver final : public DnsResolver {
 
   uint32_t FlushCache() override { return Run({"resolvectl", "flush-caches"}); }
 
+  uint32_t GetDnsServers(const std::string& ifname, std::vector<uint32_t>& servers) override {
+    servers.clear();
+    std::string output;
+    if (const uint32_t err = Run({"resolvectl", "dns", ifname}, &output); err != 0) return err;
+    servers = ParseResolvectlDns(output);
+    return ERROR_SUCCESS;
+  }
+
  private:
-  uint32_t Run(const std::vector<std::string>& argv) {
-    const int status = run_(argv);
+  uint32_t Run(const std::vector<std::string>& argv, std::string* output = nullptr) {
+    const int status = run_(argv, output);
     if (status == 0) return ERROR_SUCCESS;
     return status < 0 ? ERROR_FILE_NOT_FOUND : ERROR_GEN_FAILURE;
   }
 
-  ResolverCommandRunner run_;
+  ResolverQueryRunner run_;
 };
 
 // ---- resolv.conf -------------------------------------------------------------
@@ -156,18 +165,44 @@ class ResolvConfResolver final : public DnsResolver {
 
   const char* Name() const override { return "resolv.conf"; }
 
-  uint32_t SetDnsServers(const std::string&, const std::vector<uint32_t>& servers) override {
+  uint32_t SetDnsServers(const std::string& ifname, const std::vector<uint32_t>& servers) override {
     Backup original;
     if (uint32_t err = EnsureBackup(original); err != 0) return err;
     std::string text(kOwnHeader);
-    for (uint32_t s : servers) text += "nameserver " + Dotted(s) + "\n";
+    std::string record;
+    for (uint32_t s : servers) {
+      text += "nameserver " + Dotted(s) + "\n";
+      record += Dotted(s) + "\n";
+    }
     text += original.content;
     if (!original.content.empty() && original.content.back() != '\n') text += '\n';
     if (!paths::CreateDirectories(Folder(file_))) return ERROR_PATH_NOT_FOUND;
-    return WriteReplacing(file_, text, 0644);
+    if (const uint32_t err = WriteReplacing(file_, text, 0644); err != 0) return err;
+    // What the interface has, for those who show it; the file itself names
+    // no interface.
+    if (const std::string path = RecordPath(ifname); !path.empty() && paths::CreateDirectories(Folder(path)))
+      WriteReplacing(path, record, 0644);
+    return ERROR_SUCCESS;
   }
 
-  uint32_t RevertDnsServers(const std::string&) override {
+  uint32_t GetDnsServers(const std::string& ifname, std::vector<uint32_t>& servers) override {
+    servers.clear();
+    const std::string path = RecordPath(ifname);
+    if (path.empty()) return ERROR_INVALID_PARAMETER;
+    std::string bytes;
+    if (int err = ReadFileBytes(path, bytes); err != 0) return err == ENOENT ? ERROR_SUCCESS : Win32FromErrno(err);
+    for (size_t at = 0; at < bytes.size();) {
+      size_t eol = bytes.find('\n', at);
+      if (eol == std::string::npos) eol = bytes.size();
+      in_addr a{};
+      if (::inet_pton(AF_INET, bytes.substr(at, eol - at).c_str(), &a) == 1) servers.push_back(a.s_addr);
+      at = eol + 1;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t RevertDnsServers(const std::string& ifname) override {
+    if (const std::string path = RecordPath(ifname); !path.empty()) ::unlink(path.c_str());
     std::string bytes;
     if (int err = ReadFileBytes(backup_, bytes); err != 0) return err == ENOENT ? ERROR_SUCCESS : Win32FromErrno(err);
     Backup original;
@@ -222,6 +257,11 @@ class ResolvConfResolver final : public DnsResolver {
     return WriteReplacing(backup_, EncodeBackup(original), 0600);
   }
 
+  std::string RecordPath(const std::string& ifname) const {
+    if (!IsInterfaceName(ifname)) return {};
+    return Folder(backup_) + "/dns/" + ifname;
+  }
+
   std::string file_;
   std::string backup_;
 };
@@ -233,7 +273,34 @@ bool ResolvedIsRunning() {
 }
 
 std::unique_ptr<DnsResolver> MakeResolvectlResolver(ResolverCommandRunner runner) {
+  return MakeResolvectlResolver([run = std::move(runner)](const std::vector<std::string>& argv, std::string* output) {
+    if (output != nullptr) output->clear();
+    return run(argv);
+  });
+}
+
+std::unique_ptr<DnsResolver> MakeResolvectlResolver(ResolverQueryRunner runner) {
   return std::make_unique<ResolvectlResolver>(std::move(runner));
+}
+
+std::vector<uint32_t> ParseResolvectlDns(const std::string& output) {
+  std::vector<uint32_t> servers;
+  // The servers follow the link's name: "Link N (NAME): ...".
+  const size_t colon = output.find("):");
+  size_t at = colon == std::string::npos ? 0 : colon + 2;
+  while (at < output.size()) {
+    const size_t start = output.find_first_not_of(" \t\r\n", at);
+    if (start == std::string::npos) break;
+    size_t end = output.find_first_of(" \t\r\n", start);
+    if (end == std::string::npos) end = output.size();
+    std::string word = output.substr(start, end - start);
+    // "ADDR:PORT", "ADDR%IFINDEX" and "ADDR#NAME" name the same server.
+    word = word.substr(0, word.find_first_of(":%#"));
+    in_addr a{};
+    if (::inet_pton(AF_INET, word.c_str(), &a) == 1) servers.push_back(a.s_addr);
+    at = end;
+  }
+  return servers;
 }
 
 std::string ResolvConfPath() { return paths::Root() + "/etc/resolv.conf"; }
@@ -245,8 +312,8 @@ std::unique_ptr<DnsResolver> MakeResolvConfResolver(std::string resolvConf, std:
 
 std::unique_ptr<DnsResolver> OpenDnsResolver() {
   if (ResolvedIsRunning()) {
-    return MakeResolvectlResolver(
-        [](const std::vector<std::string>& argv) { return service::RunCommand(argv, nullptr); });
+    return MakeResolvectlResolver(ResolverQueryRunner(
+        [](const std::vector<std::string>& argv, std::string* output) { return service::RunCommand(argv, output); }));
   }
   return MakeResolvConfResolver(ResolvConfPath(), ResolvConfBackupPath());
 }

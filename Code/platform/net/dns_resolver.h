@@ -26,10 +26,14 @@ class DnsResolver {
   // Takes back what SetDnsServers did; 0 when there is nothing to take back.
   virtual uint32_t RevertDnsServers(const std::string& ifname) = 0;
   virtual uint32_t FlushCache() = 0;
+  // The servers the interface has now (IPv4, network order, in order).
+  virtual uint32_t GetDnsServers(const std::string& ifname, std::vector<uint32_t>& servers) = 0;
 };
 
 // Runs a program without a shell; its exit status, -1 when it could not run.
 using ResolverCommandRunner = std::function<int(const std::vector<std::string>& argv)>;
+// The same, with what the program printed in output.
+using ResolverQueryRunner = std::function<int(const std::vector<std::string>& argv, std::string* output)>;
 
 // The backend for this machine.
 std::unique_ptr<DnsResolver> OpenDnsResolver();
@@ -37,8 +41,14 @@ std::unique_ptr<DnsResolver> OpenDnsResolver();
 // systemd-resolved runs: its varlink socket is there (below VQ_ROOT when set).
 bool ResolvedIsRunning();
 std::unique_ptr<DnsResolver> MakeResolvectlResolver(ResolverCommandRunner runner);
+std::unique_ptr<DnsResolver> MakeResolvectlResolver(ResolverQueryRunner runner);
+// The IPv4 servers of "resolvectl dns IFNAME" output ("Link 5 (tun0): 10.0.0.1
+// 10.0.0.2:53 ..."); IPv6 servers and other words are left out.
+std::vector<uint32_t> ParseResolvectlDns(const std::string& output);
 
-// <root>/etc/resolv.conf and its backup in the system's run folder.
+// <root>/etc/resolv.conf and its backup in the system's run folder. The
+// servers set for an interface are recorded beside the backup, in
+// dns/<ifname> (one dotted address a line), until they are taken back.
 std::string ResolvConfPath();
 std::string ResolvConfBackupPath();
 std::unique_ptr<DnsResolver> MakeResolvConfResolver(std::string resolvConf, std::string backup);

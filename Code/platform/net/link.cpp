@@ -35,6 +35,10 @@ LinkInfo InfoOf(rtnl_link* link) {
 
 }  // namespace
 
+bool IsInterfaceName(const std::string& name) {
+  return !name.empty() && name.size() < IFNAMSIZ && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 uint32_t InterfaceIndex(const std::string& name) {
   if (name.empty() || name.size() >= IF_NAMESIZE) return 0;
   return if_nametoindex(name.c_str());
@@ -97,10 +101,7 @@ uint32_t SetLinkUp(uint32_t index, bool up) {
 
 uint32_t IgnoreRoutesWithLinkdown(const std::string& name) {
   // The name becomes a path: only what an interface name can be.
-  if (name.empty() || name.size() >= IFNAMSIZ || name == "." || name == ".." ||
-      name.find('/') != std::string::npos) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (!IsInterfaceName(name)) return ERROR_INVALID_PARAMETER;
   const std::string path = "/proc/sys/net/ipv4/conf/" + name + "/ignore_routes_with_linkdown";
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!fd.valid()) return errno == ENOENT ? ERROR_NOT_FOUND : Win32FromErrno(errno);

@@ -16,6 +16,10 @@ struct LinkInfo {
   uint32_t mtu = 0;
 };
 
+// What an interface name can be (and so safe as a file name): 1 to 15
+// bytes, no '/', not "." or "..".
+bool IsInterfaceName(const std::string& name);
+
 // The interface's index; 0 when there is none of that name.
 uint32_t InterfaceIndex(const std::string& name);
 // The interface's name; empty when the index names none.
