@@ -181,6 +181,11 @@ bool Dialog::UserNotify(int id, int code, uint64_t data) {
   return true;
 }
 
+bool Dialog::UserKey(int virtualKey) {
+  if (Blocked() || !IsShown()) return false;
+  return logic_->OnKey(*this, virtualKey);
+}
+
 bool Dialog::UserClose() {
   if (Blocked() || !IsShown()) return false;
   logic_->OnClose(*this);

@@ -67,6 +67,9 @@ class Dialog : public DialogModel {
   bool UserCommand(int id, int code);  // e.g. LBN_DBLCLK
   bool UserNotify(int id, int code, uint64_t data);
   bool UserClose();
+  // A key the focused control did not use (see DialogLogic::OnKey); false
+  // when refused or not used.
+  bool UserKey(int virtualKey);
 
   // For hosts.
   void RunInit();

@@ -30,6 +30,10 @@ class DialogLogic {
   virtual void OnShow(Dialog&, bool /*shown*/) {}
   // Esc or the close box. By default the same as the IDCANCEL command.
   virtual void OnClose(Dialog& dialog);
+  // A key (VK_*) that the control with the focus left alone, in a page;
+  // true when the page used it. By default pages use none, and Esc in a
+  // page closes the dialog the page is in.
+  virtual bool OnKey(Dialog&, int /*virtualKey*/) { return false; }
 };
 
 }  // namespace platform::ui

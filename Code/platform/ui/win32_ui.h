@@ -68,4 +68,14 @@ inline constexpr int TCN_KEYDOWN = -550;
 inline constexpr int TCN_SELCHANGE = -551;
 inline constexpr int TCN_SELCHANGING = -552;
 
+// Virtual keys, as keyboard notifications carry them.
+inline constexpr int VK_RETURN = 0x0D;
+inline constexpr int VK_ESCAPE = 0x1B;
+inline constexpr int VK_PRIOR = 0x21;  // Page Up
+inline constexpr int VK_NEXT = 0x22;   // Page Down
+inline constexpr int VK_LEFT = 0x25;
+inline constexpr int VK_UP = 0x26;
+inline constexpr int VK_RIGHT = 0x27;
+inline constexpr int VK_DOWN = 0x28;
+
 }  // namespace platform::ui

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "platform/ui/qt/qt_host.h"
+#include "platform/ui/tab_display_area.h"
 #include "platform/ui/win32_ui.h"
 
 namespace platform::ui {
@@ -36,6 +38,19 @@ struct Syncing {
   ~Syncing() { --depth_; }
   int& depth_;
 };
+
+// The virtual key of a key the tab strip's keyboard rule knows; 0 else.
+int StripKey(int key) {
+  switch (key) {
+    case Qt::Key_PageUp: return VK_PRIOR;
+    case Qt::Key_PageDown: return VK_NEXT;
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Down: return VK_DOWN;
+    default: return 0;
+  }
+}
 
 int RowOf(QTreeWidget* list) {
   QTreeWidgetItem* item = list->currentItem();
@@ -216,11 +231,16 @@ QWidget* QtDialogView::Make(const ControlSpec& entry, QGridLayout* grid, int row
       column->setSpacing(0);
       auto* bar = new QTabBar(box);
       bar->setExpanding(false);
+      bar->installEventFilter(this);
       column->addWidget(bar);
       auto* area = new QFrame(box);
       area->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
       auto* areaGrid = new QGridLayout(area);
-      areaGrid->setContentsMargins(4, 4, 4, 4);
+      // The margins of the display area, below the strip.
+      const TabRect whole{0, 0, 1000, 1000};
+      const TabRect pages = TabDisplayArea(TabStyle::Top, whole, 0, 0);
+      areaGrid->setContentsMargins(pages.left, pages.top, whole.width - pages.left - pages.width,
+                                   whole.height - pages.top - pages.height);
       column->addWidget(area, 1);
       pageAreas_[entry.id] = area;
       w = bar;
@@ -555,9 +575,32 @@ void QtDialogView::SyncShown() {
   }
 }
 
+bool QtDialogView::eventFilter(QObject* watched, QEvent* event) {
+  auto* bar = qobject_cast<QTabBar*>(watched);
+  if (bar && event->type() == QEvent::KeyPress && attached_) {
+    const int key = StripKey(static_cast<QKeyEvent*>(event)->key());
+    if (key != 0) {
+      dialog_.UserNotify(bar->objectName().toInt(), TCN_KEYDOWN, static_cast<uint64_t>(key));
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void QtDialogView::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // A page that uses Enter keeps it from the dialog's default button.
+  if (enter && attached_ && dialog_.parent() && dialog_.UserKey(VK_RETURN)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 void QtDialogView::reject() {
   if (!attached_) return;
   if (dialog_.parent()) {
+    if (dialog_.UserKey(VK_ESCAPE)) return;  // the page used it
     // Esc in a page closes the dialog the page is in.
     if (auto* top = dynamic_cast<QtDialogView*>(window()); top && top != this) top->reject();
     return;

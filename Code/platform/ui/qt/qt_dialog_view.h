@@ -37,6 +37,9 @@ class QtDialogView final : public QDialog, private ModelObserver {
  protected:
   void reject() override;  // Esc
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  // A tab strip's keys go to the logic (TCN_KEYDOWN), not to the strip.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ControlChanged(int id, Aspect aspect) override;
