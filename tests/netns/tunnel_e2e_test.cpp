@@ -24,10 +24,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -46,6 +48,10 @@
 #include "client/app/client_strings.h"
 #include "client/app/main_window.h"
 #include "client/app/service_link.h"
+#include "client/ui/general_page.h"
+#include "client/ui/interface_page.h"
+#include "client/ui/network_info_dialog.h"
+#include "client/ui/route_page.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
@@ -250,6 +256,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     ASSERT_EQ(platform::tun::OpenTun(kGatewayTun, gatewayTun_), 0u);
     negotiation_.version = GetParam();
     negotiation_.setIp.dns = std::vector<vqgw::Ipv4>{{10, 8, 0, 53}};
+    negotiation_.setIp.wins = wins_;
     vqgateway::UdpDataPlaneOptions udp;
     udp.address = kGatewayAddress;
     udp.port = *negotiation_.setIp.udpPort;
@@ -343,6 +350,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   uint32_t openInit_ = 0;
   std::unique_ptr<vqtest::ChildProcess> serviceProcess_;
   uint8_t savedVersion_ = 0;
+  std::vector<vqgw::Ipv4> wins_;  // the WINS servers the gateway assigns
 };
 
 TEST_P(TunnelEndToEnd, PingAndTcpCrossTheTunnelAndCloseRestoresRoutesAndDns) {
@@ -629,6 +637,124 @@ INSTANTIATE_TEST_SUITE_P(Gateways, TunnelCrash, ::testing::Values(vqgw::kVersion
                          [](const ::testing::TestParamInfo<uint8_t>& info) {
                            return info.param == vqgw::kVersion1 ? "Version1" : "Version2";
                          });
+
+// Network Information of the client application on the live tunnel: what
+// the status poll, the adapter and the route table say while connected
+// and after the disconnect.
+class TunnelNetworkInfo : public TunnelEndToEnd {
+ protected:
+  TunnelNetworkInfo() { wins_ = {{10, 8, 0, 54}}; }
+
+  // `ip route show dev vqtun0` as the Route page's first three columns.
+  static std::vector<std::vector<std::string>> IpRoutes() {
+    std::vector<std::vector<std::string>> rows;
+    FILE* ip = ::popen("ip -4 route show dev vqtun0", "r");
+    if (ip == nullptr) return rows;
+    char line[512];
+    while (std::fgets(line, sizeof line, ip) != nullptr) {
+      std::istringstream words(line);
+      std::string dest, word, via = "0.0.0.0";
+      words >> dest;
+      while (words >> word)
+        if (word == "via") words >> via;
+      if (dest == "default") dest = "0.0.0.0/0";
+      if (dest.find('/') == std::string::npos) dest += "/32";
+      const int bits = std::stoi(dest.substr(dest.find('/') + 1));
+      const uint32_t mask = bits == 0 ? 0 : htonl(~0u << (32 - bits));
+      rows.push_back({dest.substr(0, dest.find('/')), client::DottedAddress(mask), via});
+    }
+    ::pclose(ip);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  static std::vector<std::vector<std::string>> PageRoutes(platform::ui::Dialog& page) {
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0; r < page.RowCount(client::IDC_ROUTE_LIST); ++r)
+      rows.push_back({page.Cell(client::IDC_ROUTE_LIST, r, 0), page.Cell(client::IDC_ROUTE_LIST, r, 1),
+                      page.Cell(client::IDC_ROUTE_LIST, r, 2)});
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  static uint64_t Count(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+      if (c != ',') digits += c;
+    return std::stoull(digits);
+  }
+  static std::vector<std::string> Items(platform::ui::Dialog& d, int id) {
+    std::vector<std::string> items;
+    for (int i = 0; i < d.ItemCount(id); ++i) items.push_back(d.ItemText(id, i));
+    return items;
+  }
+};
+
+TEST_P(TunnelNetworkInfo, NetworkInfoOfTheLiveTunnel) {
+  using namespace client;
+  platform::ui::HeadlessHost host;
+  ClientApp app(host);
+  ServiceLink& link = app.Link();
+  conn_info login = PasswordLogin(kGatewayAddress, tls_->Port());
+  login.init |= CONN_FLAG_NEW_SERVER_CERT;
+  ASSERT_EQ(link.SendConnectCommand(login), 0);
+  HandKeysToDataPlane();
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(Eventually([&] { return link.SendInqueryCommand() == 0 && app.GetChannelStatus() == 4; }));
+
+  platform::ui::Dialog* d = OpenNetworkInfo(app);
+  ASSERT_NE(d, nullptr);
+  host.RunUntilIdle();
+  platform::ui::Dialog* general = host.FindDialog(IDD_GENERAL_PAGE);
+  platform::ui::Dialog* iface = host.FindDialog(IDD_INTERFACE_PAGE);
+  platform::ui::Dialog* route = host.FindDialog(IDD_ROUTE_PAGE);
+  ASSERT_TRUE(general && iface && route);
+  EXPECT_EQ(general->Text(IDC_STATUS), "Connected");
+  EXPECT_EQ(general->Text(IDC_SERVER), "10.123.0.1");
+  EXPECT_EQ(general->Text(IDC_CLIENT), "10.123.0.2") << "the control connection's local end";
+  EXPECT_EQ(general->Text(IDC_CIPHER), "AES,SHA-1");
+  EXPECT_EQ(general->Text(IDC_VERSION), "TLSv1.3");
+  const uint64_t sent = Count(general->Text(IDC_PACKETS_SENT));
+  const uint64_t received = Count(general->Text(IDC_PACKETS_RECEIVED));
+  for (uint16_t sequence = 1; sequence <= 3; ++sequence)
+    EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7153, sequence, 2000).ok);
+  // The next poll, and the page's next refresh after it.
+  ASSERT_EQ(link.SendInqueryCommand(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kGeneralPeriodMs + 100));
+  host.RunUntilIdle();
+  EXPECT_GE(Count(general->Text(IDC_PACKETS_SENT)), sent + 3);
+  EXPECT_GE(Count(general->Text(IDC_PACKETS_RECEIVED)), received + 3);
+
+  EXPECT_EQ(iface->Text(IDC_ADAPTER_STATUS), "Up");
+  EXPECT_EQ(iface->Text(IDC_NETWORK_ADDRESS), "10.8.0.2");
+  EXPECT_EQ(iface->Text(IDC_SUBNET_MASK), "255.255.255.0");
+  EXPECT_EQ(iface->Text(IDC_ADAPTER_TYPE), "Other");
+  EXPECT_EQ(Items(*iface, IDC_DNS_LIST), (std::vector<std::string>{"10.8.0.53"}));
+  EXPECT_EQ(Items(*iface, IDC_WINS_LIST), (std::vector<std::string>{"10.8.0.54"}));
+  const auto open = PageRoutes(*route);
+  EXPECT_EQ(open, IpRoutes());
+  EXPECT_NE(std::find(open.begin(), open.end(), std::vector<std::string>{"192.168.50.0", "255.255.255.0", "10.8.0.1"}),
+            open.end())
+      << "the gateway's route";
+
+  link.SendDisconnectCommand();
+  ASSERT_TRUE(Eventually([&] { return link.SendInqueryCommand() == 0 && app.GetChannelStatus() == 1; }));
+  d->EndDialog(platform::ui::IDOK);
+  host.RunUntilIdle();
+  ASSERT_NE(OpenNetworkInfo(app), nullptr);
+  host.RunUntilIdle();
+  general = host.FindDialog(IDD_GENERAL_PAGE);
+  iface = host.FindDialog(IDD_INTERFACE_PAGE);
+  route = host.FindDialog(IDD_ROUTE_PAGE);
+  ASSERT_TRUE(general && iface && route);
+  EXPECT_EQ(general->Text(IDC_STATUS), "Disconnected");
+  EXPECT_EQ(iface->Text(IDC_ADAPTER_STATUS), "Down");
+  EXPECT_EQ(iface->ItemCount(IDC_DNS_LIST), 0);
+  EXPECT_EQ(iface->ItemCount(IDC_WINS_LIST), 0);
+  EXPECT_EQ(route->RowCount(IDC_ROUTE_LIST), 0);
+  EXPECT_TRUE(IpRoutes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, TunnelNetworkInfo, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 }  // namespace
 }  // namespace brindleway
