@@ -66,9 +66,12 @@
 #include "platform/tun/tun.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/qt/qt_host.h"
+#include "platform/ui/win32_ui.h"
 #include "support/conn_info_codec.h"
 #include "support/url_credential.h"
 #include "support/registry_helpers.h"
+#include "support/ipv4_text.h"
+#include "support/language_strings.h"
 #include "support/log.h"
 #include "support/wire.h"
 #include "tools/icmp_echo.h"
@@ -661,7 +664,7 @@ class TunnelNetworkInfo : public TunnelEndToEnd {
       if (dest.find('/') == std::string::npos) dest += "/32";
       const int bits = std::stoi(dest.substr(dest.find('/') + 1));
       const uint32_t mask = bits == 0 ? 0 : htonl(~0u << (32 - bits));
-      rows.push_back({dest.substr(0, dest.find('/')), client::DottedAddress(mask), via});
+      rows.push_back({dest.substr(0, dest.find('/')), DottedIPv4(mask), via});
     }
     ::pclose(ip);
     std::sort(rows.begin(), rows.end());
@@ -692,6 +695,8 @@ TEST_P(TunnelNetworkInfo, NetworkInfoOfTheLiveTunnel) {
   using namespace client;
   platform::ui::HeadlessHost host;
   ClientApp app(host);
+  auto strings = std::make_shared<LanguageStrings>(LoadLanguageStrings(VQ_CLIENT_DIR, 1033).value());
+  host.SetStrings([strings](uint32_t id) { return strings->Find(id); });
   ServiceLink& link = app.Link();
   conn_info login = PasswordLogin(kGatewayAddress, tls_->Port());
   login.init |= CONN_FLAG_NEW_SERVER_CERT;

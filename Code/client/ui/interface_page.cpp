@@ -1,12 +1,11 @@
 #include "client/ui/interface_page.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 
 #include "platform/net/dns_resolver.h"
 #include "platform/net/wins_servers.h"
 #include "platform/ui/win32_ui.h"
+#include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/net_adapter.h"
 #include "support/utf16.h"
@@ -87,14 +86,6 @@ uint32_t AdapterStatusText(uint32_t operStatus) {
   }
 }
 
-std::string DottedAddress(uint32_t address) {
-  char text[INET_ADDRSTRLEN] = "";
-  in_addr a{};
-  a.s_addr = address;
-  ::inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
-
 bool FindTunnelAdapter(TunnelAdapterId& id) {
   id = {};
   if (GetTunAdapterGuid(id.guid) != 0) return false;
@@ -135,9 +126,9 @@ void InterfacePageLogic::Fill(Dialog& d) {
   d.SetText(IDC_ADAPTER_NAME, AdapterNameText(adapter.description));
   d.SetText(IDC_ADDRESS_TYPE, host.LoadString(info->dhcpEnabled ? IDS_ASSIGNED_BY_DHCP : IDS_MANUALLY_CONFIGURED));
   const net::AdapterAddress first = info->addresses.empty() ? net::AdapterAddress{} : info->addresses.front();
-  d.SetText(IDC_NETWORK_ADDRESS, DottedAddress(first.addr));
-  d.SetText(IDC_SUBNET_MASK, DottedAddress(first.mask));
-  d.SetText(IDC_DEFAULT_GATEWAY, info->gateway != 0 ? DottedAddress(info->gateway) : "");
+  d.SetText(IDC_NETWORK_ADDRESS, DottedIPv4(first.addr));
+  d.SetText(IDC_SUBNET_MASK, DottedIPv4(first.mask));
+  d.SetText(IDC_DEFAULT_GATEWAY, info->gateway != 0 ? DottedIPv4(info->gateway) : "");
   d.SetText(IDC_ADAPTER_TYPE, host.LoadString(AdapterTypeText(info->type)));
   d.SetText(IDC_PHYSICAL_ADDRESS, PhysicalAddressText(info->hardwareAddress));
 
@@ -145,7 +136,7 @@ void InterfacePageLogic::Fill(Dialog& d) {
   d.ClearItems(IDC_WINS_LIST);
   const std::vector<uint32_t> wins = net::WinsServers(adapter.name);
   for (size_t i = 0; i < wins.size() && i < 2; ++i)
-    if (wins[i] != 0) d.AddItem(IDC_WINS_LIST, DottedAddress(wins[i]));
+    if (wins[i] != 0) d.AddItem(IDC_WINS_LIST, DottedIPv4(wins[i]));
 
   // No DHCP client runs for the tunnel.
   d.SetText(IDC_DHCP_SERVER_LABEL, "");
@@ -155,7 +146,7 @@ void InterfacePageLogic::Fill(Dialog& d) {
   std::vector<uint32_t> dns;
   if (net::OpenDnsResolver()->GetDnsServers(adapter.name, dns) == 0) {
     for (size_t i = 0; i < dns.size(); ++i)
-      if (dns[i] != 0) d.AddItem(IDC_DNS_LIST, DottedAddress(dns[i]), i);
+      if (dns[i] != 0) d.AddItem(IDC_DNS_LIST, DottedIPv4(dns[i]), i);
   }
 
   const uint32_t status = AdapterStatusText(info->operStatus);

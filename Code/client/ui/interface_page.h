@@ -45,8 +45,6 @@ uint32_t AdapterTypeText(uint32_t type);
 std::string PhysicalAddressText(const std::vector<uint8_t>& address);
 // The string entry of an operational status; 0: the status shows nothing.
 uint32_t AdapterStatusText(uint32_t operStatus);
-// IPv4 in network order as "%d.%d.%d.%d".
-std::string DottedAddress(uint32_t address);
 
 // The virtual adapter: its GUID, the interface named by its connection, the
 // description of its class subkey.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "client/ui/interface_page.h"
+#include "support/ipv4_text.h"
 #include "support/log.h"
 #include "support/net_adapter.h"
 
@@ -30,7 +30,7 @@ std::vector<std::vector<std::string>> RouteRows(const std::vector<net::IpForward
   std::string interfaceText;
   for (const net::IpAddrRow& a : addresses) {
     if (a.ifIndex == ifIndex) {
-      interfaceText = DottedAddress(a.addr);
+      interfaceText = DottedIPv4(a.addr);
       break;
     }
   }
@@ -42,7 +42,7 @@ std::vector<std::vector<std::string>> RouteRows(const std::vector<net::IpForward
   std::vector<std::vector<std::string>> rows;
   for (const net::IpForwardRow& r : routes) {
     if (r.ifIndex != ifIndex) continue;
-    rows.push_back({DottedAddress(r.dest), DottedAddress(r.mask), DottedAddress(r.nextHop), interfaceText,
+    rows.push_back({DottedIPv4(r.dest), DottedIPv4(r.mask), DottedIPv4(r.nextHop), interfaceText,
                     std::to_string(static_cast<int32_t>(r.metric1))});
   }
   return rows;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/fd_io.h"
+#include "platform/net/ipv4_text.h"
 #include "platform/net/link.h"
 #include "platform/paths/paths.h"
 #include "platform/replacement_file.h"
@@ -20,14 +21,6 @@
 
 namespace platform::net {
 namespace {
-
-std::string Dotted(uint32_t addr) {
-  char text[INET_ADDRSTRLEN] = "";
-  in_addr a{};
-  a.s_addr = addr;
-  ::inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
 
 // ---- systemd-resolved -------------------------------------------------------
 
@@ -42,7 +35,7 @@ class ResolvectlResolver final : public DnsResolver {
   // first, so names inside the tunnel resolve there and nowhere else.
   uint32_t SetDnsServers(const std::string& ifname, const std::vector<uint32_t>& servers) override {
     std::vector<std::string> argv = {"resolvectl", "dns", ifname};
-    for (uint32_t s : servers) argv.push_back(Dotted(s));
+    for (uint32_t s : servers) argv.push_back(DottedIpv4(s));
     if (const uint32_t err = Run(argv); err != 0) return err;
     if (const uint32_t err = Run({"resolvectl", "domain", ifname, "~."}); err != 0) return err;
     return Run({"resolvectl", "default-route", ifname, "yes"});
@@ -171,8 +164,8 @@ class ResolvConfResolver final : public DnsResolver {
     std::string text(kOwnHeader);
     std::string record;
     for (uint32_t s : servers) {
-      text += "nameserver " + Dotted(s) + "\n";
-      record += Dotted(s) + "\n";
+      text += "nameserver " + DottedIpv4(s) + "\n";
+      record += DottedIpv4(s) + "\n";
     }
     text += original.content;
     if (!original.content.empty() && original.content.back() != '\n') text += '\n';

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/fd_io.h"
+#include "platform/net/ipv4_text.h"
 #include "platform/net/link.h"
 #include "platform/paths/paths.h"
 #include "platform/replacement_file.h"
@@ -16,14 +17,6 @@ namespace {
 
 // Within the process, a record and the next one never interleave.
 std::mutex g_lock;
-
-std::string Dotted(uint32_t addr) {
-  char text[INET_ADDRSTRLEN] = "";
-  in_addr a{};
-  a.s_addr = addr;
-  ::inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
 
 std::vector<uint32_t> ReadRecord(const std::string& path) {
   std::vector<uint32_t> servers;
@@ -50,8 +43,8 @@ void RecordWinsServer(const std::string& ifname, uint32_t server) {
   const std::string path = WinsRecordPath(ifname);
   if (path.empty() || !paths::CreateDirectories(path.substr(0, path.rfind('/')))) return;
   std::string text;
-  for (uint32_t s : ReadRecord(path)) text += Dotted(s) + "\n";
-  text += Dotted(server) + "\n";
+  for (uint32_t s : ReadRecord(path)) text += DottedIpv4(s) + "\n";
+  text += DottedIpv4(server) + "\n";
   ReplacementFile file;
   if (file.Open(path) != 0 || file.SetMode(0644) != 0 || file.Write(text) != 0) return;
   file.Commit();

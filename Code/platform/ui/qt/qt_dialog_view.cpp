@@ -64,7 +64,18 @@ QtDialogView::QtDialogView(QtHost& host, Dialog& dialog, QWidget* parentWidget)
   setObjectName(QStringLiteral("dialog%1").arg(dialog.templateId()));
   if (dialog.parent()) {
     setWindowFlags(Qt::Widget);
-    if (parentWidget && parentWidget->layout()) parentWidget->layout()->addWidget(this);
+    // The pages of one place lie over each other, and the place is as large
+    // as the largest of them: the window keeps its size from page to page.
+    if (auto* grid = parentWidget ? qobject_cast<QGridLayout*>(parentWidget->layout()) : nullptr) {
+      QSizePolicy policy = sizePolicy();
+      policy.setRetainSizeWhenHidden(true);
+      setSizePolicy(policy);
+      grid->addWidget(this, 0, 0);
+    } else if (parentWidget && parentWidget->layout()) {
+      parentWidget->layout()->addWidget(this);
+    }
+    // Hidden until the logic shows it, also when its window is shown.
+    setVisible(dialog.IsShown());
   } else if (dialog.modality() == Modality::Modal && parentWidget) {
     setWindowModality(Qt::WindowModal);
   }
