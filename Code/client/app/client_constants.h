@@ -37,6 +37,9 @@ inline constexpr int kTrayIconConnected = 104;
 inline constexpr int kTrayIconTraffic = 141;
 inline constexpr int kTrayIconClosing = 144;
 
+// Dialog templates the tray opens.
+inline constexpr int kNetworkInfoTemplate = 119;
+
 // Menu 109 and its commands.
 inline constexpr int kTrayMenuId = 109;
 inline constexpr int ID_NETWORK_INFORMATION = 40007;

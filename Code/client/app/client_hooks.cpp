@@ -5,10 +5,12 @@
 #include <type_traits>
 
 #include "client/app/client_app.h"
+#include "client/app/client_constants.h"
 #include "client/app/connect_to_server.h"
 #include "client/app/main_window.h"
 #include "client/app/portal_url.h"
 #include "client/app/report_pipe_server.h"
+#include "client/ui/network_info_dialog.h"
 #include "support/log.h"
 
 namespace client {
@@ -40,6 +42,8 @@ ClientHooks WithDefaults(ClientHooks hooks) {
       if (app.Window() != nullptr) app.Window()->InsertPortalItem(title, title);
     };
   }
+  // The dialogs this build has, unless a caller put its own in their place.
+  hooks.dialogs.try_emplace(kNetworkInfoTemplate, [](ClientApp& app) { OpenNetworkInfo(app); });
   if (!hooks.insertChangePasswordItem) {
     hooks.insertChangePasswordItem = [](ClientApp& app) {
       if (app.Window() != nullptr) app.Window()->InsertChangePasswordItem();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "client/app/client_constants.h"
 #include "client/app/status_block.h"
 #include "platform/ui/dialog.h"
 
@@ -30,14 +31,8 @@ inline constexpr int IDC_VERSION = 1049;
 inline constexpr uint32_t kGeneralTimer = 1;
 inline constexpr uint32_t kGeneralPeriodMs = 1000;
 
-// String entries of the page's texts.
-inline constexpr uint32_t IDS_CONNECTED = 1129;
-inline constexpr uint32_t IDS_DISCONNECTED = 1130;
-inline constexpr uint32_t IDS_CONNECTING = 1131;
-inline constexpr uint32_t IDS_UNKNOWN = 1132;
-inline constexpr uint32_t IDS_DISCONNECTING = 1147;
+// String entries of the page's texts (the status texts are the tray's).
 inline constexpr uint32_t IDS_UNKNOWN_VERSION = 1148;
-inline constexpr uint32_t IDS_RECONNECTING = 1149;
 
 const platform::ui::DialogTemplate& GeneralPageTemplate();
 
