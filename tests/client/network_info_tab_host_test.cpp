@@ -42,9 +42,9 @@ class HostLogic : public DialogLogic {
  public:
   HostLogic(int pages, bool vertical) : pages_(pages), vertical_(vertical) {}
   void OnInit(Dialog& d) override {
-    std::vector<TabPageHost::PageSpec> specs;
-    for (int i = 0; i < pages_; ++i) specs.push_back({"page " + std::to_string(i), &PageTemplate(), nullptr});
-    ASSERT_TRUE(tabs.CreateTabPages(d, kStrip, std::move(specs), vertical_));
+    std::vector<TabPageHost::TabPage> pages;
+    for (int i = 0; i < pages_; ++i) pages.push_back({"page " + std::to_string(i), &PageTemplate(), nullptr});
+    ASSERT_TRUE(tabs.CreateTabPages(d, kStrip, std::move(pages), vertical_));
     d.SetFocus(kStrip);
   }
   void OnCommand(Dialog& d, int id, int) override {

@@ -24,7 +24,7 @@ const DialogTemplate& NetworkInfoTemplate() {
 void NetworkInfoLogic::OnInit(Dialog& d) {
   d.SetTopmost(true);
   UiHost& host = d.host();
-  std::vector<TabPageHost::PageSpec> pages;
+  std::vector<TabPageHost::TabPage> pages;
   pages.push_back({host.LoadString(IDS_TAB_GENERAL, 32), &GeneralPageTemplate(),
                    std::make_unique<GeneralPageLogic>(status_)});
   pages.push_back({host.LoadString(IDS_TAB_INTERFACE, 32), &InterfacePageTemplate(),

@@ -40,7 +40,7 @@ class TabPageHost::HostedPage final : public DialogLogic {
   std::unique_ptr<DialogLogic> inner_;
 };
 
-bool TabPageHost::CreateTabPages(Dialog& dialog, int tabId, std::vector<PageSpec> pages, bool vertical) {
+bool TabPageHost::CreateTabPages(Dialog& dialog, int tabId, std::vector<TabPage> pages, bool vertical) {
   dialog_ = &dialog;
   tabId_ = tabId;
   vertical_ = vertical;
@@ -48,9 +48,9 @@ bool TabPageHost::CreateTabPages(Dialog& dialog, int tabId, std::vector<PageSpec
   current_ = -1;
   inPage_ = false;
   dialog.ClearItems(tabId);
-  for (PageSpec& spec : pages) {
-    dialog.AddItem(tabId, spec.title);
-    Dialog* page = dialog.OpenPage(*spec.templ, std::make_unique<HostedPage>(*this, std::move(spec.logic)), tabId);
+  for (TabPage& tab : pages) {
+    dialog.AddItem(tabId, tab.title);
+    Dialog* page = dialog.OpenPage(*tab.templ, std::make_unique<HostedPage>(*this, std::move(tab.logic)), tabId);
     if (page == nullptr) return false;
     pages_.push_back(page->token());
   }

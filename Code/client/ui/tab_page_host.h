@@ -32,16 +32,16 @@ using platform::ui::TabStyle;
 
 class TabPageHost {
  public:
-  struct PageSpec {
+  struct TabPage {
     std::string title;
     const platform::ui::DialogTemplate* templ = nullptr;
     std::unique_ptr<platform::ui::DialogLogic> logic;  // empty: does nothing
   };
 
-  // One tab and one page per spec, in order, in tab strip tabId of dialog;
+  // One tab and one page for each entry, in order, in tab strip tabId of dialog;
   // page 0 shown and current. False when a page could not be opened (the
   // host shuts down).
-  bool CreateTabPages(platform::ui::Dialog& dialog, int tabId, std::vector<PageSpec> pages, bool vertical = false);
+  bool CreateTabPages(platform::ui::Dialog& dialog, int tabId, std::vector<TabPage> pages, bool vertical = false);
   // For the dialog's notifications of the tab strip: TCN_SELCHANGE, and
   // TCN_KEYDOWN with the key as data. True when it showed a page.
   bool TabHostNotify(int id, int code, uint64_t data);
