@@ -758,6 +758,58 @@ TEST_P(TunnelNetworkInfo, NetworkInfoOfTheLiveTunnel) {
   EXPECT_TRUE(IpRoutes().empty());
 }
 
+// The same window as Qt widgets on the live tunnel, in both languages:
+// what the user sees after a ping, one screenshot per page.
+TEST_P(TunnelNetworkInfo, ScreenshotsOfTheLiveTunnel) {
+  using namespace client;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  platform::ui::QtHost host(platform::SystemClock(), VQ_CLIENT_RES_DIR);
+  ClientApp app(host);
+  ServiceLink& link = app.Link();
+  conn_info login = PasswordLogin(kGatewayAddress, tls_->Port());
+  login.init |= CONN_FLAG_NEW_SERVER_CERT;
+  ASSERT_EQ(link.SendConnectCommand(login), 0);
+  HandKeysToDataPlane();
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(Eventually([&] { return link.SendInqueryCommand() == 0 && app.GetChannelStatus() == 4; }));
+  for (uint16_t sequence = 1; sequence <= 3; ++sequence)
+    EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7154, sequence, 2000).ok);
+  ASSERT_EQ(link.SendInqueryCommand(), 0);
+
+  const std::string dir = VQ_SCREENSHOT_DIR;
+  std::filesystem::create_directories(dir);
+  const char* names[] = {"general", "interface", "route"};
+  for (uint16_t language : {1033, 2052}) {
+    auto strings = std::make_shared<LanguageStrings>(LoadLanguageStrings(VQ_CLIENT_DIR, language).value());
+    host.SetStrings([strings](uint32_t id) { return strings->Find(id); });
+    platform::ui::Dialog* d = OpenNetworkInfo(app);
+    ASSERT_NE(d, nullptr);
+    host.ProcessEvents();
+    platform::ui::Dialog* general = host.FindDialog(IDD_GENERAL_PAGE);
+    platform::ui::Dialog* iface = host.FindDialog(IDD_INTERFACE_PAGE);
+    platform::ui::Dialog* route = host.FindDialog(IDD_ROUTE_PAGE);
+    ASSERT_TRUE(general && iface && route);
+    EXPECT_EQ(general->Text(IDC_SERVER), "10.123.0.1");
+    EXPECT_GE(Count(general->Text(IDC_PACKETS_SENT)), 3u);
+    EXPECT_EQ(iface->Text(IDC_NETWORK_ADDRESS), "10.8.0.2");
+    EXPECT_EQ(Items(*iface, IDC_WINS_LIST), (std::vector<std::string>{"10.8.0.54"}));
+    EXPECT_EQ(PageRoutes(*route), IpRoutes());
+    for (int tab = 0; tab < 3; ++tab) {
+      ASSERT_TRUE(d->UserSelect(IDC_NETWORK_INFO_TABS, tab));
+      host.ProcessEvents();
+      const std::string path = dir + "/network_info_live_" + names[tab] + "_" + std::to_string(language) + ".png";
+      std::filesystem::remove(path);
+      ASSERT_TRUE(host.Screenshot(*d, path));
+      EXPECT_GT(std::filesystem::file_size(path), 2000u) << path;
+    }
+    d->EndDialog(platform::ui::IDOK);
+    host.ProcessEvents();
+  }
+  link.SendDisconnectCommand();
+  ASSERT_TRUE(Eventually([&] { return link.SendInqueryCommand() == 0 && app.GetChannelStatus() == 1; }));
+  app.StopWorkers();
+}
+
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelNetworkInfo, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
