@@ -10,6 +10,7 @@
 #include "client/app/main_window.h"
 #include "client/app/portal_url.h"
 #include "client/app/report_pipe_server.h"
+#include "client/app/sms_auth.h"
 #include "client/ui/network_info_dialog.h"
 #include "support/log.h"
 
@@ -49,6 +50,8 @@ ClientHooks WithDefaults(ClientHooks hooks) {
       if (app.Window() != nullptr) app.Window()->InsertChangePasswordItem();
     };
   }
+  if (!hooks.onSmsEvent) hooks.onSmsEvent = [](ClientApp& app, uint32_t step) { CSmsAuth(app).ProcessBrindlewayCommand(step); };
+  if (!hooks.closeSmsDialog) hooks.closeSmsDialog = [](ClientApp& app) { CSmsAuth(app).CloseSmsDialog(); };
   Default(hooks.createOptions, "CreateOptions");
   Default(hooks.loadStore, "LoadStore");
   Default(hooks.destroyOptions, "DestroyOptions");
@@ -85,6 +88,7 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   Default(hooks.setLoginDialogIdle, "SetLoginDialogIdle");
   Default(hooks.setSwitchEvent, "SetSwitchEvent");
   Default(hooks.showHostCheckErrorInfo, "ShowHostCheckErrorInfo");
+  Default(hooks.showLoginDialog, "ShowLoginDialog");
   return hooks;
 }
 

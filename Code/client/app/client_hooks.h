@@ -113,6 +113,9 @@ struct ClientHooks {
   Call setSwitchEvent;
   // A click on the balloon of a failed host check.
   Call showHostCheckErrorInfo;
+  // The login dialog shown without bringing it forward: made (without
+  // blocking) when none is open, an open one left as it is (UI).
+  Call showLoginDialog;
 };
 
 // Fills every empty call with a no-op that logs its name the first time it runs.

@@ -1,5 +1,6 @@
 #include "client/app/service_link.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -37,6 +38,9 @@ bool AnsiField(std::string_view text, size_t size, std::string& out) {
   out = Utf8ToAnsi(text, &report);
   return report.ok() && out.size() < size;
 }
+
+// The service's command buffer: a code with its NUL and command byte.
+constexpr size_t kMaxSmsCodeBytes = 4095;
 
 void RealSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -150,6 +154,26 @@ int ServiceLink::SendChangePasswordCommand(std::string_view oldPassword, std::st
   std::vector<uint8_t> reply;
   const uint32_t error = TransactWithBrindleway(request, reply);
   return Outcome(error, reply, VQ_CHANGE_PASSWORD, "new password Error command\n");
+}
+
+int ServiceLink::SendSmsAuthCode(std::string_view code) {
+  std::string ansi;
+  if (!AnsiField(code, kMaxSmsCodeBytes, ansi)) {
+    LogPrint(LOG_ERR, "szAuthCode is too long...\n");
+    return -3;
+  }
+  std::vector<uint8_t> request = Command(VQ_SMS_AUTH, ansi.size() + 1);
+  std::copy(ansi.begin(), ansi.end(), request.begin() + 1);
+  std::vector<uint8_t> reply;
+  const uint32_t error = TransactWithBrindleway(request, reply);
+  return Outcome(error, reply, VQ_SMS_AUTH, "new password Error command\n");
+}
+
+int ServiceLink::SendSmsAuthRequest() {
+  LogPrint(LOG_DEBUG, "ApplySmsAuthCode...");
+  std::vector<uint8_t> reply;
+  const uint32_t error = TransactWithBrindleway(Command(VQ_SMS_AUTH_REQ), reply);
+  return Outcome(error, reply, VQ_SMS_AUTH_REQ, "Sms Auth Error command\n");
 }
 
 void ServiceLink::ClearStatusBlock() {

@@ -54,6 +54,11 @@ class ServiceLink {
   // Passwords are UTF-8; each must fit 127 bytes in the ANSI code page,
   // else 87 and nothing is sent. 0, -1 for a wrong reply, else the error.
   int SendChangePasswordCommand(std::string_view oldPassword, std::string_view newPassword);
+  // The SMS code the user typed ([11] code NUL) and the request for a new
+  // code ([12]): 0, -1 for a wrong reply (box 92), -3 for a code of 4095
+  // characters or more (nothing sent), else the transaction's error (box 91).
+  int SendSmsAuthCode(std::string_view code);
+  int SendSmsAuthRequest();
   void ClearStatusBlock();
 
   // 0 when the service runs (or stopped), else the service layer's error.

@@ -28,7 +28,7 @@ enum class ControlKind {
 
 // Style bits of a control.
 inline constexpr uint32_t kPassword = 0x01;       // edit: shows no text
-inline constexpr uint32_t kMultiLine = 0x02;      // edit
+inline constexpr uint32_t kMultiLine = 0x02;      // edit; label: breaks into lines
 inline constexpr uint32_t kReadOnly = 0x04;       // edit
 inline constexpr uint32_t kNumber = 0x08;         // edit: digits only
 inline constexpr uint32_t kDefaultButton = 0x10;  // button: Enter presses it

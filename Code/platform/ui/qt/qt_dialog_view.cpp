@@ -158,9 +158,13 @@ QWidget* QtDialogView::Make(const ControlSpec& entry, QGridLayout* grid, int row
   QWidget* w = nullptr;
   QWidget* placed = nullptr;
   switch (entry.kind) {
-    case ControlKind::Label:
-      w = new QLabel(this);
+    case ControlKind::Label: {
+      auto* l = new QLabel(this);
+      // A paragraph of text breaks into lines instead of widening the dialog.
+      l->setWordWrap(entry.style & kMultiLine);
+      w = l;
       break;
+    }
     case ControlKind::Edit:
       if (entry.style & kMultiLine) {
         auto* e = new QPlainTextEdit(this);
