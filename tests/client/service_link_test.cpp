@@ -186,6 +186,21 @@ TEST_F(ClientServiceLink, PasswordsOf127BytesGoAnd128AreRefused) {
   EXPECT_EQ(service_->Messages().size(), 1u);  // nothing sent for those
 }
 
+TEST_F(ClientServiceLink, SmsCodesBelow4095CharactersGoWithTheirNul) {
+  service_->SetCommandScript(VQ_SMS_AUTH, Answer(Result(VQ_SMS_AUTH, 0)));
+  service_->SetCommandScript(VQ_SMS_AUTH_REQ, Answer(Result(VQ_SMS_AUTH_REQ, 0)));
+  const std::string longest(4094, '7'), tooLong(4095, '7');
+  EXPECT_EQ(link().SendSmsAuthCode(longest), 0);
+  EXPECT_EQ(link().SendSmsAuthCode(tooLong), -3);
+  EXPECT_EQ(link().SendSmsAuthRequest(), 0);
+  const auto sent = service_->Messages();
+  ASSERT_EQ(sent.size(), 2u) << "nothing sent for the code that is too long";
+  EXPECT_EQ(sent[0].size(), 4096u);
+  EXPECT_EQ(sent[0][0], VQ_SMS_AUTH);
+  EXPECT_EQ(sent[0].back(), 0);
+  EXPECT_EQ(sent[1], Bytes{VQ_SMS_AUTH_REQ});
+}
+
 TEST_F(ClientServiceLink, WrongRepliesShowTheirBox) {
   struct Case {
     const char* what;
