@@ -39,6 +39,7 @@ inline constexpr int kTrayIconClosing = 144;
 
 // Dialog templates the tray opens.
 inline constexpr int kNetworkInfoTemplate = 119;
+inline constexpr int kOptionsTemplate = 158;
 
 // Menu 109 and its commands.
 inline constexpr int kTrayMenuId = 109;

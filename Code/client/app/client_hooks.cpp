@@ -12,6 +12,8 @@
 #include "client/app/report_pipe_server.h"
 #include "client/app/sms_auth.h"
 #include "client/ui/network_info_dialog.h"
+#include "client/ui/options_dialog.h"
+#include "client/store/process_store.h"
 #include "support/log.h"
 
 namespace client {
@@ -45,6 +47,9 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   }
   // The dialogs this build has, unless a caller put its own in their place.
   hooks.dialogs.try_emplace(kNetworkInfoTemplate, [](ClientApp& app) { OpenNetworkInfo(app); });
+  // Options (menu 40022 and the login dialog's "test") and the store it edits.
+  hooks.dialogs.try_emplace(kOptionsTemplate, [](ClientApp& app) { OpenOptionsDialog(app); });
+  if (!hooks.loadStore) hooks.loadStore = [](ClientApp&) { LoadXmlConfig(); };
   if (!hooks.insertChangePasswordItem) {
     hooks.insertChangePasswordItem = [](ClientApp& app) {
       if (app.Window() != nullptr) app.Window()->InsertChangePasswordItem();
