@@ -65,6 +65,17 @@ TEST_F(OptionsDialogTest, OpensWithTheTreeAndTheGeneralPageAndSwitchesPages) {
   EXPECT_EQ(Top(), nullptr);
   EXPECT_EQ(General(), nullptr);
   EXPECT_EQ(Saved(), nullptr);
+
+  // The Saved Connection page's Close and the close box end it too.
+  Open();
+  Pick("work");
+  Click(IDD_SAVED_CONNECTION, IDC_CONNECTION_CLOSE);
+  EXPECT_EQ(Top(), nullptr);
+  Open();
+  ASSERT_TRUE(host_.Close(IDD_OPTIONS));
+  host_.RunUntilIdle();
+  EXPECT_EQ(Top(), nullptr);
+  EXPECT_EQ(Saved(), nullptr);
 }
 
 TEST_F(OptionsDialogTest, ShowingAConnectionSetsTheBoxesOfItsMode) {

@@ -16,6 +16,11 @@ using namespace platform::ui;
 
 namespace client {
 
+void OptionsSession::Close() {
+  pageState = kPageStateNone;
+  if (platform::ui::Dialog* d = Top()) d->EndDialog(IDCANCEL);
+}
+
 void OptionsSession::ShowNotSaved() const { ShowError(IDS_OPTIONS_NOT_SAVED); }
 
 void OptionsSession::ShowError(uint32_t stringId) const {
@@ -166,10 +171,6 @@ void COptionsDialog::AskDelete(Dialog& d) {
   });
 }
 
-void COptionsDialog::Close(Dialog& d) {
-  session_->pageState = kPageStateNone;
-  d.EndDialog(IDCANCEL);
-}
 
 void COptionsDialog::OnCommand(Dialog& d, int id, int code) {
   if (code != BN_CLICKED) return;
@@ -177,7 +178,7 @@ void COptionsDialog::OnCommand(Dialog& d, int id, int code) {
     case ID_ADD_USER: AddUser(d); break;
     case ID_DELETE_USER: AskDelete(d); break;
     case IDOK:
-    case IDCANCEL: Close(d); break;
+    case IDCANCEL: session_->Close(); break;
     default: break;
   }
 }

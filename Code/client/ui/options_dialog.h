@@ -86,6 +86,9 @@ struct OptionsSession {
   // A box with the options caption, owned by the dialog.
   void Confirm(uint32_t stringId, std::function<void()> onOk, std::function<void()> onCancel = {}) const;
   void ShowError(uint32_t stringId) const;
+  // "Close" on either page, Esc, the close box: page state 0, the dialog
+  // ended with its pages.
+  void Close();
 
   OptionsContext context;
   std::shared_ptr<platform::ui::Dialog*> dialog;
@@ -115,7 +118,6 @@ class COptionsDialog : public platform::ui::DialogLogic {
   void PopupFor(platform::ui::Dialog& d, platform::ui::TreeHandle item);
   void AddUser(platform::ui::Dialog& d);
   void AskDelete(platform::ui::Dialog& d);
-  void Close(platform::ui::Dialog& d);
 
   std::shared_ptr<OptionsSession> session_;
   bool generalShown_ = true;

@@ -52,10 +52,7 @@ void OptionsGeneralPage::OnCommand(Dialog& d, int id, int code) {
   }
 }
 
-void OptionsGeneralPage::OnClose(Dialog&) {
-  session_->pageState = kPageStateNone;
-  if (Dialog* dialog = session_->Top()) dialog->EndDialog(IDCANCEL);
-}
+void OptionsGeneralPage::OnClose(Dialog&) { session_->Close(); }
 
 void OptionsGeneralPage::Apply(Dialog& d) {
   const std::shared_ptr<Dialog*> page = d.token();

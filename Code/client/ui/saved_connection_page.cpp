@@ -173,10 +173,7 @@ void SavedConnectionPage::OnCommand(Dialog& d, int id, int code) {
   }
 }
 
-void SavedConnectionPage::OnClose(Dialog&) {
-  session_->pageState = kPageStateNone;
-  if (Dialog* dialog = session_->Top()) dialog->EndDialog(IDCANCEL);
-}
+void SavedConnectionPage::OnClose(Dialog&) { session_->Close(); }
 
 void SavedConnectionPage::Refresh(Dialog& d) {
   Dialog* dialog = session_->Top();
