@@ -13,6 +13,7 @@
 #include "platform/paths/paths.h"
 #include "common/softhsm_user.h"
 #include "client/cert/write_cert_settings.h"
+#include "client/ui/select_certificate_dialog.h"
 #include "support/registry_helpers.h"
 
 namespace {
@@ -553,6 +554,27 @@ TEST_F(OptionsDialogTest, GeneralCancelOnlyRefreshesThePage) {
   EXPECT_EQ(File(), before);
   EXPECT_FALSE(platform::shell::HasAutoStart(kAutoStartName));
   EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(OptionsDialogTest, SelectCertRunsTheCertificateChoiceAndStoresItOnOk) {
+  Open();
+  Click(IDD_OPTIONS_GENERAL, IDC_OPTIONS_SELECT_CERT);
+  Dialog* select = host_.FindDialog(IDD_SELECT_CERTIFICATE);
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(select->owner(), Top());
+  EXPECT_FALSE(host_.Click(IDD_OPTIONS_GENERAL, IDC_OPTIONS_APPLY)) << "modal to the options dialog";
+  Click(IDD_SELECT_CERTIFICATE, platform::ui::IDCANCEL);
+  EXPECT_TRUE(vqtest::StoredCertValues().empty()) << "Cancel stores nothing";
+
+  Click(IDD_OPTIONS_GENERAL, IDC_OPTIONS_SELECT_CERT);
+  Tick(IDD_SELECT_CERTIFICATE, IDC_USE_DEFAULT_CERT, true);
+  Click(IDD_SELECT_CERTIFICATE, IDOK);
+  EXPECT_EQ(host_.FindDialog(IDD_SELECT_CERTIFICATE), nullptr);
+  EXPECT_EQ(app_.Certificates().Get().IsUseDefaultCert, 1u);
+  const auto stored = vqtest::StoredCertValues();
+  ASSERT_EQ(stored.count("IsUseDefaultCert"), 1u);
+  EXPECT_EQ(stored.at("IsUseDefaultCert").data, (std::vector<uint8_t>{1, 0, 0, 0}));
+  EXPECT_TRUE(Boxes().empty());
 }
 
 // A store whose folder cannot be written: every change is refused with the
