@@ -19,6 +19,7 @@
 
 #include "client/app/client_hooks.h"
 #include "client/app/connect_launcher.h"
+#include "client/app/password_requests.h"
 #include "client/app/report_state.h"
 #include "client/app/service_link.h"
 #include "client/cert/client_cert_settings.h"
@@ -108,6 +109,9 @@ class ClientApp {
   // that shutdown finds and joins them.
   platform::OwnedThreads& Threads() { return threads_; }
 
+  // The change-password requests sent and answered (any thread).
+  PasswordRequests& PasswordChanges() { return passwordChanges_; }
+
  private:
   void ProcessCommandLine(int argc, char* argv[]);
   // SVCMain up to the loop; false when there is no window.
@@ -133,6 +137,7 @@ class ClientApp {
   uint16_t language_ = 1033;
   ClientCertSettings certs_;
   ReportState reports_;
+  PasswordRequests passwordChanges_;
 
   platform::InstanceLock mutex_;
   std::unique_ptr<ServiceLink> link_;

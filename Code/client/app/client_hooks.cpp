@@ -8,9 +8,11 @@
 #include "client/app/client_constants.h"
 #include "client/app/connect_to_server.h"
 #include "client/app/main_window.h"
+#include "client/app/password_requests.h"
 #include "client/app/portal_url.h"
 #include "client/app/report_pipe_server.h"
 #include "client/app/sms_auth.h"
+#include "client/ui/change_password_dialog.h"
 #include "client/ui/network_info_dialog.h"
 #include "client/ui/options_dialog.h"
 #include "client/store/process_store.h"
@@ -50,6 +52,9 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   // Options (menu 40022 and the login dialog's "test") and the store it edits.
   hooks.dialogs.try_emplace(kOptionsTemplate, [](ClientApp& app) { OpenOptionsDialog(app); });
   if (!hooks.loadStore) hooks.loadStore = [](ClientApp&) { LoadXmlConfig(); };
+  // Change Password: its dialog, and the results the report pipe brings it.
+  hooks.dialogs.try_emplace(IDD_CHANGE_PASSWORD, [](ClientApp& app) { OpenChangePasswordDialog(app); });
+  if (!hooks.onPasswordResult) hooks.onPasswordResult = OnPasswordResult;
   if (!hooks.insertChangePasswordItem) {
     hooks.insertChangePasswordItem = [](ClientApp& app) {
       if (app.Window() != nullptr) app.Window()->InsertChangePasswordItem();

@@ -67,6 +67,7 @@ void MainWindow::OnTimer() {
 }
 
 void MainWindow::OnStatusTimer() {
+  app_.PasswordChanges().StatusPolled(app_.GetChannelStatus());
   tray_.Update();
   menu_.Update(app_.GetChannelStatus());
 }
