@@ -36,6 +36,11 @@ class FakeTunnelService {
     });
   }
 
+  // The answer to one command in place of the plain acceptance.
+  void SetCommandScript(uint8_t command, FakePipeServer::Script script) {
+    server_.SetCommandScript(command, std::move(script));
+  }
+
   // Every request but the polls, in arrival order.
   std::vector<FakePipeServer::Bytes> Commands() {
     std::vector<FakePipeServer::Bytes> out;
