@@ -51,6 +51,7 @@ enum MsgType : uint16_t {
 enum PayloadType : uint16_t {
   kPayloadUser = 1,
   kPayloadPassword = 2,
+  kPayloadNewPassword = 3,
   kPayloadStatus = 4,
   kPayloadClientAddress = 5,
   kPayloadGatewayAddress = 6,

@@ -41,13 +41,18 @@
 #include "Brindleway/service/channel_service.h"
 #include "Brindleway/service/gui_command.h"
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QTest>
 
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/client_strings.h"
 #include "client/app/main_window.h"
 #include "client/app/service_link.h"
+#include "client/store/process_store.h"
+#include "client/ui/change_password_dialog.h"
 #include "client/ui/general_page.h"
 #include "client/ui/interface_page.h"
 #include "client/ui/network_info_dialog.h"
@@ -65,6 +70,7 @@
 #include "platform/service/service.h"
 #include "platform/tun/tun.h"
 #include "platform/ui/headless_host.h"
+#include "platform/ui/qt/qt_dialog_view.h"
 #include "platform/ui/qt/qt_host.h"
 #include "platform/ui/win32_ui.h"
 #include "support/conn_info_codec.h"
@@ -811,6 +817,159 @@ TEST_P(TunnelNetworkInfo, ScreenshotsOfTheLiveTunnel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelNetworkInfo, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
+// Change Password through the tunnel service to the gateway. The login reply
+// allows password changes; the store holds alice's connection, its password
+// remembered, as the current one, and the login is made from it. The dialog
+// is typed into as Qt widgets; every attempt is a gateway connection of its
+// own, answered by the script set for it.
+class TunnelChangePassword : public TunnelEndToEnd {
+ protected:
+  TunnelChangePassword() { negotiation_.login.allowPasswordChange = 1; }
+
+  // The current connection's password as a store of its own reads the file.
+  static std::string StoredPassword() {
+    client::CXmlConfig fresh;
+    if (!fresh.Load(client::XmlConfigPath())) return "(no store)";
+    const std::optional<client::user_info> current = fresh.GetCurrentUser();
+    return current ? current->PASSWORD : "(no current connection)";
+  }
+
+  // The change-password request of gateway connection index, printed.
+  static std::optional<vqgw::Message> ChangeRequest(const vqgw::TlsGateway& gateway, size_t index) {
+    if (!gateway.WaitFinished(index)) return std::nullopt;
+    const std::vector<vqgw::ConnectionRecord> connections = gateway.Connections();
+    if (connections.size() <= index || connections[index].received.size() != 1) return std::nullopt;
+    std::optional<vqgw::Message> m = vqgw::Decode(connections[index].received[0]);
+    if (m) {
+      std::cout << "gateway connection " << index << " received type " << m->type << ": user \""
+                << m->Text(vqgw::kPayloadUser).value_or("(none)") << "\", password \""
+                << m->Text(vqgw::kPayloadPassword).value_or("(none)") << "\", new password \""
+                << m->Text(vqgw::kPayloadNewPassword).value_or("(none)") << "\"\n";
+    }
+    return m;
+  }
+};
+
+TEST_P(TunnelChangePassword, ChangePasswordE2eTheGatewayTakesTheNewPasswordAndTheStoreFollows) {
+  using namespace client;
+  namespace ui = platform::ui;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The client's own report pipe serves from here on.
+  gui_.reset();
+  ui::QtHost host;
+  auto strings = std::make_shared<LanguageStrings>(LoadLanguageStrings(VQ_CLIENT_DIR, 1033).value());
+  host.SetStrings([strings](uint32_t id) { return strings->Find(id); });
+  ClientApp app(host);
+  MainWindow window(app);
+  window.Create();
+  auto tick = [&] {
+    window.OnTimer();
+    host.ProcessEvents();
+  };
+
+  ASSERT_EQ(LoadXmlConfig(), 0);
+  user_info saved;
+  saved.ALIASID = "alice@gateway";
+  saved.NAME = "alice";
+  saved.HOST = kGatewayAddress;
+  saved.PORT = std::to_string(tls_->Port());
+  saved.PASSWORD = "secret";
+  saved.LOGINMODE = "0";
+  saved.REMPASSWORD = "1";
+  saved.REMPINWORD = "0";
+  saved.PROXDETECT = "0";
+  ASSERT_TRUE(g_xmlConfig.AddUser(saved));
+  ASSERT_TRUE(g_xmlConfig.SetCurrentUser(saved.ALIASID));
+  ASSERT_TRUE(g_xmlConfig.Load(XmlConfigPath()));
+  const user_info current = g_xmlConfig.GetCurrentUser().value();
+  conn_info login;
+  login.host = current.HOST;
+  login.port = static_cast<uint32_t>(std::stoul(current.PORT));
+  login.auth_type = AUTH_TYPE_PASSWORD;
+  login.init = CONN_FLAG_NEW_SERVER_CERT;
+  login.user = current.NAME;
+  login.secret1 = current.PASSWORD;
+  app.SetConn(login);
+  ASSERT_EQ(app.Link().SendConnectCommand(login), 0);
+  HandKeysToDataPlane();
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(Eventually([&] {
+    tick();
+    return app.GetChannelStatus() == kStatusConnected;
+  }));
+  ASSERT_TRUE(Eventually([&] { return app.Reports().changePasswordItemInserted.load(); })) << "no report 18";
+  // The login's connection is over (a version-2 gateway): the next one is
+  // the first attempt's.
+  ASSERT_TRUE(tls_->WaitFinished(0));
+
+  window.OnCommand(ID_CHANGE_PASSWORD);
+  host.ProcessEvents();
+  ui::Dialog* d = host.FindDialog(IDD_CHANGE_PASSWORD);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(host.View(*d)));
+  auto widget = [&](int id) { return host.View(*d)->findChild<QWidget*>(QString::number(id)); };
+  auto attempt = [&](const char* old, const char* fresh) {
+    for (auto [id, text] : {std::pair{IDC_CURRENT_PASSWORD, old}, {IDC_NEW_PASSWORD, fresh},
+                            {IDC_CONFIRM_PASSWORD, fresh}}) {
+      auto* edit = qobject_cast<QLineEdit*>(widget(id));
+      ASSERT_NE(edit, nullptr);
+      edit->selectAll();
+      QTest::keyClick(edit, Qt::Key_Delete);
+      QTest::keyClicks(edit, text);
+    }
+    QTest::mouseClick(widget(IDC_CHANGE_PASSWORD_OK), Qt::LeftButton);
+    host.ProcessEvents();
+  };
+  auto awaitBox = [&](uint32_t stringId) {
+    return Eventually([&] {
+      tick();
+      for (const ui::PendingBox& box : host.PendingBoxes()) {
+        if (box.text.stringId != stringId) continue;
+        host.AnswerBox(box.serial, ui::IDOK);
+        host.ProcessEvents();
+        return true;
+      }
+      return false;
+    });
+  };
+
+  // A wrong current password: the dialog stays for another try.
+  tls_->SetScript(vqgw::AnswerNext(vqgw::WithVersion(vqgw::ChangePasswordReply(-3), GetParam())));
+  attempt("wrong", "n3w-Secret");
+  ASSERT_TRUE(awaitBox(IDS_CURRENT_PASSWORD_ERROR)) << "no \"Current Password Error\"";
+  const std::optional<vqgw::Message> first = ChangeRequest(*tls_, 1);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->type, vqgw::kMsgChangePwd);
+  EXPECT_EQ(first->Text(vqgw::kPayloadUser), "alice");
+  EXPECT_EQ(first->Text(vqgw::kPayloadPassword), "wrong");
+  EXPECT_EQ(first->Text(vqgw::kPayloadNewPassword), "n3w-Secret");
+  ASSERT_EQ(host.FindDialog(IDD_CHANGE_PASSWORD), d);
+  EXPECT_EQ(d->Focus(), IDC_CURRENT_PASSWORD);
+  EXPECT_TRUE(d->IsEnabled(IDC_CHANGE_PASSWORD_OK));
+  EXPECT_EQ(StoredPassword(), "secret");
+
+  // The second try is taken.
+  tls_->SetScript(vqgw::AnswerNext(vqgw::WithVersion(vqgw::ChangePasswordReply(0), GetParam())));
+  attempt("secret", "n3w-Secret");
+  ASSERT_TRUE(awaitBox(IDS_CHANGE_PASSWORD_SUCCEEDED)) << "no success box";
+  const std::optional<vqgw::Message> second = ChangeRequest(*tls_, 2);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(second->type, vqgw::kMsgChangePwd);
+  EXPECT_EQ(second->Text(vqgw::kPayloadUser), "alice");
+  EXPECT_EQ(second->Text(vqgw::kPayloadPassword), "secret");
+  EXPECT_EQ(second->Text(vqgw::kPayloadNewPassword), "n3w-Secret");
+  EXPECT_EQ(host.FindDialog(IDD_CHANGE_PASSWORD), nullptr);
+  EXPECT_EQ(StoredPassword(), "n3w-Secret");
+  // The tunnel stayed up through it.
+  EXPECT_EQ(Inquire().state, CHANNEL_STATE_CONNECTED);
+
+  window.Destroy();
+  app.StopWorkers();
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, TunnelChangePassword, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 }  // namespace
