@@ -21,6 +21,7 @@
 #include <mutex>
 #include <random>
 
+#include "platform/fd_io.h"
 #include "platform/paths/paths.h"
 #include "platform/unique_fd.h"
 #include "support/utf16.h"
@@ -300,6 +301,34 @@ std::string LogGetQueuedText() {
     text += "\r\n";
   }
   return text;
+}
+
+void LogClearQueue() {
+  LogState& state = State();
+  std::lock_guard guard(state.lock);
+  state.queue.clear();
+}
+
+int LogReadFileText(std::string& text) {
+  text.clear();
+  try {
+    const std::string path = LogFilePath();
+    std::string bytes;
+    int error = 0;
+    {
+      LogState& state = State();
+      std::lock_guard guard(state.lock);
+      error = platform::ReadFileBytes(path, bytes);
+    }
+    if (error != 0) return error;
+    std::u16string units = Utf16FromLeBytes(bytes);
+    if (!units.empty() && units.front() == u'\xFEFF') units.erase(0, 1);
+    text = Utf16ToUtf8(units);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    text.clear();
+    return ENOMEM;
+  }
 }
 
 void LogHexDump(const char* title, const uint8_t* data, int length) {

@@ -80,6 +80,11 @@ int64_t GetFileSizeByName(const char* path);
 void LogQueueLine(std::string_view line);
 // Every queued line, oldest first, each followed by CR LF.
 std::string LogGetQueuedText();
+// Empties the queue; the log file is not touched.
+void LogClearQueue();
+// The log file (LogFilePath()) read whole while no line is being written,
+// as UTF-8 text: 0, or the errno of the open or read (ENOENT: no file yet).
+int LogReadFileText(std::string& text);
 
 void LogHexDump(const char* title, const uint8_t* data, int length);
 

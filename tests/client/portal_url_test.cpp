@@ -15,6 +15,7 @@
 #include "common/log_reader.h"
 #include "platform/shell/open_url.h"
 #include "platform/win32/win32_error.h"
+#include "recording_opener.h"
 #include "support/log.h"
 
 namespace {
@@ -22,35 +23,6 @@ namespace {
 using namespace vqtest;
 
 constexpr char kRefused[] = "Portal URL is not a web address, not opened";
-
-// PATH with a recording xdg-open in front; the old PATH comes back at the end.
-class RecordingOpener {
- public:
-  explicit RecordingOpener(const TempRoot& root) : record_(root.At("/opener.record")) {
-    const std::string bin = root.At("/bin");
-    ::mkdir(bin.c_str(), 0755);
-    // One line per call: the number of arguments, then each one in brackets.
-    WriteFileBytes(bin + "/xdg-open",
-                   "#!/bin/sh\n{ printf '%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; echo; } >> '" +
-                       record_ + "'\n");
-    ::chmod((bin + "/xdg-open").c_str(), 0755);
-    const char* path = std::getenv("PATH");
-    saved_ = path ? path : "";
-    ::setenv("PATH", (bin + ":" + saved_).c_str(), 1);
-  }
-  ~RecordingOpener() { ::setenv("PATH", saved_.c_str(), 1); }
-
-  std::string Record() const { return ReadFileBytes(record_); }
-  // True once a whole line is written.
-  bool Called() const {
-    const std::string r = Record();
-    return !r.empty() && r.back() == '\n';
-  }
-
- private:
-  std::string record_;
-  std::string saved_;
-};
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;

@@ -16,6 +16,7 @@
 #include "client/ui/network_info_dialog.h"
 #include "client/ui/options_dialog.h"
 #include "client/store/process_store.h"
+#include "client/ui/small_windows.h"
 #include "support/log.h"
 
 namespace client {
@@ -55,6 +56,8 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   // Change Password: its dialog, and the results the report pipe brings it.
   hooks.dialogs.try_emplace(IDD_CHANGE_PASSWORD, [](ClientApp& app) { OpenChangePasswordDialog(app); });
   if (!hooks.onPasswordResult) hooks.onPasswordResult = OnPasswordResult;
+  // Log, Debug, About and the small helpers.
+  AddSmallWindows(hooks);
   if (!hooks.insertChangePasswordItem) {
     hooks.insertChangePasswordItem = [](ClientApp& app) {
       if (app.Window() != nullptr) app.Window()->InsertChangePasswordItem();

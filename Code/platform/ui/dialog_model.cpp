@@ -82,6 +82,15 @@ bool DialogModel::SetLimit(int id, size_t units) {
   return true;
 }
 
+bool DialogModel::ScrollLines(int id, int lines) {
+  ControlState* c = FindKind(id, {ControlKind::Edit});
+  if (!c || !(c->entry->style & kMultiLine)) return false;
+  c->lastScroll = lines;
+  c->scrolledLines += lines;
+  Notify(id, Aspect::Scroll);
+  return true;
+}
+
 size_t DialogModel::Limit(int id) const {
   const ControlState* c = Find(id);
   return c ? c->limit : 0;

@@ -34,6 +34,7 @@ enum class Aspect {
   Shown,
   Topmost,
   Forward,  // brought to the front (an event, not a state)
+  Scroll,   // a multi-line edit scrolled by lines (an event)
 };
 
 class ModelObserver {
@@ -82,6 +83,10 @@ struct ControlState {
   int progressMin = 0;
   int progressMax = 100;
   int progress = 0;
+  // Multi-line edit: the lines of the last scroll and all of them so far
+  // (down positive).
+  int lastScroll = 0;
+  int scrolledLines = 0;
 };
 
 class DialogModel {
@@ -147,6 +152,10 @@ class DialogModel {
   bool ExpandTreeItem(int id, TreeHandle item, bool expanded);
   bool SelectTreeItem(int id, TreeHandle item);  // unknown item: none
   TreeHandle TreeSelection(int id) const;
+
+  // EM_LINESCROLL of a multi-line edit: its view moves lines down (up
+  // when negative); the view stops at the text's ends.
+  bool ScrollLines(int id, int lines);
 
   // Progress bars; the position stays inside the range.
   bool SetProgressRange(int id, int low, int high);

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -413,6 +414,13 @@ void QtDialogView::ControlChanged(int id, Aspect aspect) {
     case Aspect::Rows: SyncRows(id); break;
     case Aspect::Tree: SyncTree(id); break;
     case Aspect::Progress: SyncProgress(id); break;
+    case Aspect::Scroll:
+      // A plain-text edit's vertical bar counts lines.
+      if (auto* p = qobject_cast<QPlainTextEdit*>(Control(id))) {
+        QScrollBar* bar = p->verticalScrollBar();
+        bar->setValue(bar->value() + dialog_.State(id)->lastScroll);
+      }
+      break;
     default: break;
   }
 }
