@@ -178,6 +178,25 @@ TEST_F(ClientConnect, WmiBackOnTheSecondLookConnects) {
   EXPECT_EQ(Opens(*service_), 1u);
 }
 
+// "winmgmt" answered by the service layer's own built-in services, in front
+// of the fake that answers for the tunnel service.
+TEST(ClientConnectWmi, TheBuiltInWmiServiceRuns) {
+  FakeServices fakes;
+  client::ClientApp::Settings settings;
+  settings.connect.openManager = [&fakes](uint32_t& error) {
+    return svc::MakeBuiltinServicesManager(fakes.Env().openManager(error), [] { return true; });
+  };
+  ConnectRun run(std::move(settings));
+  run.Start();
+  auto service = AcceptingService();
+  run.SetConn("127.0.0.1", 443);
+  ASSERT_EQ(run.app.Launcher().StartConnect(), 0);
+  ASSERT_TRUE(run.RunConnect());
+  EXPECT_EQ(fakes.Queries("winmgmt"), 0);
+  EXPECT_TRUE(run.BoxTexts().empty());
+  EXPECT_EQ(Opens(*service), 1u);
+}
+
 TEST(ClientConnectName, UnresolvableNameShowsBox94AndDottedAddressNeedsNoLookup) {
   HookLog lookups;
   client::ClientApp::Settings settings;
