@@ -13,9 +13,9 @@
 #include "client_fixture.h"
 #include "common/eventually.h"
 #include "common/log_reader.h"
+#include "common/recording_opener.h"
 #include "platform/shell/open_url.h"
 #include "platform/win32/win32_error.h"
-#include "recording_opener.h"
 #include "support/log.h"
 
 namespace {

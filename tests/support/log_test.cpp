@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -301,6 +302,29 @@ TEST_F(LogTest, QueueKeepsTheNewest250LinesOldestFirst) {
 
   EXPECT_EQ(LogCleanup(), 0);
   EXPECT_EQ(LogGetQueuedText(), "");
+}
+
+TEST_F(LogTest, ClearQueueEmptiesTheQueueAndLeavesTheFile) {
+  LogPrint(LOG_INFO, "kept in the file");
+  LogClearQueue();
+  EXPECT_EQ(LogGetQueuedText(), "");
+  EXPECT_EQ(LogBytes(), Wide(kPrefixInfo + "kept in the file\r\n"));
+  LogPrint(LOG_INFO, "next");
+  EXPECT_EQ(LogGetQueuedText(), kPrefixInfo + "next\r\n");
+}
+
+TEST_F(LogTest, ReadFileTextGivesTheWholeFileAsUtf8) {
+  std::string text = "left over";
+  EXPECT_EQ(LogReadFileText(text), ENOENT);
+  EXPECT_EQ(text, "");
+  LogPrint(LOG_INFO, "caf\xC3\xA9");
+  LogPrint(LOG_INFO, "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80");
+  ASSERT_EQ(LogReadFileText(text), 0);
+  EXPECT_EQ(text, kPrefixInfo + "caf\xC3\xA9\r\n" + kPrefixInfo + "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80\r\n");
+  // A file that starts with a byte-order mark reads without it.
+  vqtest::WriteFileBytes(LogFilePath(), "\xFF\xFE" + Wide("x\r\n"));
+  ASSERT_EQ(LogReadFileText(text), 0);
+  EXPECT_EQ(text, "x\r\n");
 }
 
 TEST_F(LogTest, HexDumpOf20Bytes) {

@@ -104,6 +104,18 @@ TEST(DialogModelTest, EveryKindKeepsTextEnabledAndVisible) {
   EXPECT_EQ(m.Text(999), "");
 }
 
+TEST(DialogModelTest, OnlyAMultiLineEditScrollsByLines) {
+  const DialogTemplate multi(51, {{.id = 1, .kind = ControlKind::Edit, .style = kMultiLine | kReadOnly}});
+  DialogModel m(multi);
+  EXPECT_TRUE(m.ScrollLines(1, 250));
+  EXPECT_TRUE(m.ScrollLines(1, -3));
+  EXPECT_EQ(m.State(1)->lastScroll, -3);
+  EXPECT_EQ(m.State(1)->scrolledLines, 247);
+  const DialogTemplate t = OneOfEach();
+  DialogModel single(t);
+  for (int id : {1, 2, 7, 999}) EXPECT_FALSE(single.ScrollLines(id, 1)) << id;
+}
+
 // Selections of every kind that has them: out of range means none (-1).
 TEST(DialogModelTest, SelectionOutOfRangeSelectsNothing) {
   const DialogTemplate t = OneOfEach();
