@@ -38,10 +38,6 @@ void AboutDialogLogic::OnCommand(Dialog& d, int id, int code) {
 }
 
 Dialog* OpenAboutDialog(UiHost& host) {
-  if (Dialog* open = host.FindDialog(IDD_ABOUT)) {
-    open->BringForward();
-    return open;
-  }
   return host.OpenDialog(AboutTemplate(), nullptr, std::make_unique<AboutDialogLogic>(), Modality::Modal);
 }
 

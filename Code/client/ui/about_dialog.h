@@ -27,7 +27,8 @@ class AboutDialogLogic : public platform::ui::DialogLogic {
   void OnCommand(platform::ui::Dialog& d, int id, int code) override;
 };
 
-// Opens dialog 110 modal without owner; an open one comes forward.
+// Opens dialog 110 modal without owner (the tray brings an open
+// one forward instead).
 platform::ui::Dialog* OpenAboutDialog(platform::ui::UiHost& host);
 
 }  // namespace client

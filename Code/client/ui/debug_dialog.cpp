@@ -40,12 +40,7 @@ void DebugDialogLogic::OnCommand(Dialog& d, int id, int code) {
 }
 
 Dialog* OpenDebugDialog(ClientApp& app) {
-  UiHost& host = app.Host();
-  if (Dialog* open = host.FindDialog(IDD_DEBUG)) {
-    open->BringForward();
-    return open;
-  }
-  return host.OpenDialog(DebugTemplate(), nullptr, std::make_unique<DebugDialogLogic>(app), Modality::Modal);
+  return app.Host().OpenDialog(DebugTemplate(), nullptr, std::make_unique<DebugDialogLogic>(app), Modality::Modal);
 }
 
 }  // namespace client

@@ -36,7 +36,8 @@ class DebugDialogLogic : public platform::ui::DialogLogic {
   ClientApp& app_;
 };
 
-// Opens dialog 138 modal without owner; an open one comes forward.
+// Opens dialog 138 modal without owner (the tray brings an open
+// one forward instead).
 platform::ui::Dialog* OpenDebugDialog(ClientApp& app);
 
 }  // namespace client

@@ -98,12 +98,7 @@ void LogDialogLogic::ShowLogFile() {
 }
 
 Dialog* OpenLogDialog(ClientApp& app) {
-  UiHost& host = app.Host();
-  if (Dialog* open = host.FindDialog(IDD_LOG)) {
-    open->BringForward();
-    return open;
-  }
-  return host.OpenDialog(LogTemplate(), nullptr, std::make_unique<LogDialogLogic>(app), Modality::Modal);
+  return app.Host().OpenDialog(LogTemplate(), nullptr, std::make_unique<LogDialogLogic>(app), Modality::Modal);
 }
 
 }  // namespace client

@@ -44,7 +44,8 @@ class LogDialogLogic : public platform::ui::DialogLogic {
 // whole): its path, or "" when the log or the copy cannot be had.
 std::string WriteReadableLogCopy();
 
-// Opens dialog 114 modal without owner; an open one comes forward.
+// Opens dialog 114 modal without owner (the tray brings an open
+// one forward instead).
 platform::ui::Dialog* OpenLogDialog(ClientApp& app);
 
 }  // namespace client
