@@ -107,6 +107,17 @@ TEST_F(LogWindow, AnUnchangedQueueLeavesTheTextAsItIs) {
   EXPECT_EQ(Scrolled(), scrolled);
 }
 
+TEST_F(LogWindow, AFullQueueOfLongLinesIsNotPutInAgainEachSecond) {
+  // 250 lines of 255 units: more than an edit of 64000 characters holds.
+  for (int i = 0; i < LOG_QUEUE_LINES; ++i) LogPrint(LOG_INFO, "%03d %s\n", i, std::string(300, 'x'));
+  Tick();
+  ASSERT_GT(Text().size(), 64000u);
+  const int scrolled = Scrolled();
+  Tick();
+  Tick();
+  EXPECT_EQ(Scrolled(), scrolled);
+}
+
 TEST_F(LogWindow, ClearEmptiesWindowAndQueueAndALaterLineShowsAlone) {
   LogPrint(LOG_INFO, "before clear\n");
   Tick();
@@ -156,6 +167,18 @@ TEST_F(LogWindow, DetailWithoutTheLogFolderShowsOpenLogFileFailed) {
   ASSERT_EQ(run_.host.PendingBoxes().size(), 1u);
   EXPECT_EQ(run_.host.PendingBoxes()[0].text.stringId, IDS_OPEN_LOG_FAILED);
   EXPECT_EQ(run_.host.PendingBoxes()[0].flags & ui::MB_ICONMASK, ui::MB_ICONERROR);
+  EXPECT_EQ(opener.Record(), "");
+}
+
+TEST_F(LogWindow, DetailWithoutALogFileShowsOpenLogFileFailed) {
+  RecordingOpener opener(run_.root);
+  const std::string file = LogFilePath();
+  std::filesystem::create_directories(file.substr(0, file.rfind('/')));
+  std::filesystem::remove(file);
+  ASSERT_TRUE(run_.host.Click(IDD_LOG, IDC_LOG_DETAIL));
+  run_.host.RunUntilIdle();
+  ASSERT_EQ(run_.host.PendingBoxes().size(), 1u);
+  EXPECT_EQ(run_.host.PendingBoxes()[0].text.stringId, IDS_OPEN_LOG_FAILED);
   EXPECT_EQ(opener.Record(), "");
 }
 
