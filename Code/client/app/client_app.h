@@ -23,6 +23,7 @@
 #include "client/app/report_state.h"
 #include "client/app/service_link.h"
 #include "client/cert/client_cert_settings.h"
+#include "client/ui/login_state.h"
 #include "platform/sync/instance_lock.h"
 #include "platform/sync/locked_value.h"
 #include "platform/sync/owned_threads.h"
@@ -111,6 +112,8 @@ class ClientApp {
 
   // The change-password requests sent and answered (any thread).
   PasswordRequests& PasswordChanges() { return passwordChanges_; }
+  // The login dialog's state and its pending profile.
+  LoginState& Login() { return login_; }
 
  private:
   void ProcessCommandLine(int argc, char* argv[]);
@@ -138,6 +141,7 @@ class ClientApp {
   ClientCertSettings certs_;
   ReportState reports_;
   PasswordRequests passwordChanges_;
+  LoginState login_;
 
   platform::InstanceLock mutex_;
   std::unique_ptr<ServiceLink> link_;

@@ -13,6 +13,7 @@
 #include "client/app/report_pipe_server.h"
 #include "client/app/sms_auth.h"
 #include "client/ui/change_password_dialog.h"
+#include "client/ui/login_dialog.h"
 #include "client/ui/network_info_dialog.h"
 #include "client/ui/options_dialog.h"
 #include "client/store/process_store.h"
@@ -52,7 +53,11 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   hooks.dialogs.try_emplace(kNetworkInfoTemplate, [](ClientApp& app) { OpenNetworkInfo(app); });
   // Options (menu 40022 and the login dialog's "test") and the store it edits.
   hooks.dialogs.try_emplace(kOptionsTemplate, [](ClientApp& app) { OpenOptionsDialog(app); });
-  if (!hooks.loadStore) hooks.loadStore = [](ClientApp&) { LoadXmlConfig(); };
+  if (!hooks.loadStore) {
+    hooks.loadStore = [](ClientApp&) {
+      if (LoadXmlConfig() != 0) LogPrint(LOG_ERR, "Load saved connections failed\n");
+    };
+  }
   // Change Password: its dialog, and the results the report pipe brings it.
   hooks.dialogs.try_emplace(IDD_CHANGE_PASSWORD, [](ClientApp& app) { OpenChangePasswordDialog(app); });
   if (!hooks.onPasswordResult) hooks.onPasswordResult = OnPasswordResult;
@@ -65,6 +70,8 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   }
   if (!hooks.onSmsEvent) hooks.onSmsEvent = [](ClientApp& app, uint32_t step) { CSmsAuth(app).ProcessBrindlewayCommand(step); };
   if (!hooks.closeSmsDialog) hooks.closeSmsDialog = [](ClientApp& app) { CSmsAuth(app).CloseSmsDialog(); };
+  // The login dialog.
+  InstallLoginDialog(hooks);
   Default(hooks.createOptions, "CreateOptions");
   Default(hooks.loadStore, "LoadStore");
   Default(hooks.destroyOptions, "DestroyOptions");
