@@ -250,7 +250,7 @@ TEST_F(LoginDialogTest, AliasesMadeUniqueWhereTheyWouldNameAnotherConnection) {
       {"empty, taken once", "", {Saved("bob@10.0.0.1:443", "bob", "10.9.9.9")}, "bob@10.0.0.1:443_1"},
       {"empty, taken twice", "", {Saved("bob@10.0.0.1:443_1", "bob", "10.9.9.9")}, "bob@10.0.0.1:443_2"},
       {"a typed alias nobody has", "my office", {}, "my office"},
-      {"a saved alias with another host", "office", {Saved("office", "bob", "10.7.7.7")}, "bob@10.0.0.1:443_3"},
+      {"a saved alias with another host", "office", {Saved("office", "bob", "10.7.7.7")}, "bob@10.0.0.1:443_2"},
       {"a saved alias that matches", "same", {Saved("same")}, "same"},
   };
   for (const Case& c : cases) {
@@ -561,6 +561,32 @@ TEST_F(LoginDialogTest, WorkersReachTheDialogByPosting) {
   EXPECT_FALSE(d->IsShown());
   EXPECT_EQ(d->Caption(), "Logining...");
   EXPECT_FALSE(d->IsEnabled(IDC_LOGIN_SAVED));
+}
+
+}  // namespace
+
+namespace {
+
+// Every caption, label and button of the four templates has its text in
+// both languages.
+TEST(LoginTemplatesTest, EveryTextIsThereInEnglishAndChinese) {
+  using namespace client;
+  for (uint16_t language : {1033, 2052}) {
+    const platform::ui::StringSource strings = vqtest::ClientStrings(language);
+    for (const platform::ui::DialogTemplate* t :
+         {&LoginPasswordTemplate(), &LoginUsbKeyTemplate(), &LoginUsbKeyOnlyTemplate(), &LoginModeTemplate()}) {
+      SCOPED_TRACE(std::to_string(language) + " template " + std::to_string(t->id));
+      const std::string* caption = strings(platform::ui::StringEntryId(t->id, 0));
+      EXPECT_TRUE(caption && !caption->empty());
+      for (const platform::ui::ControlSpec& c : t->controls) {
+        if (c.kind != platform::ui::ControlKind::Label && c.kind != platform::ui::ControlKind::Button &&
+            c.kind != platform::ui::ControlKind::Radio)
+          continue;
+        const std::string* text = strings(platform::ui::StringEntryId(t->id, c.id));
+        EXPECT_TRUE(text && !text->empty()) << "control " << c.id;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -40,6 +40,7 @@
 #include "Brindleway/password_login.h"
 #include "Brindleway/service/channel_service.h"
 #include "Brindleway/service/gui_command.h"
+#include <QAbstractButton>
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
@@ -53,7 +54,10 @@
 #include "client/app/service_link.h"
 #include "client/store/process_store.h"
 #include "client/ui/change_password_dialog.h"
+#include "client/connect_fixture.h"
 #include "client/ui/general_page.h"
+#include "client/ui/login_dialog.h"
+#include "client/ui/login_templates.h"
 #include "client/ui/interface_page.h"
 #include "client/ui/network_info_dialog.h"
 #include "client/ui/route_page.h"
@@ -61,6 +65,8 @@
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
+#include "common/softhsm_certs.h"
+#include "common/softhsm_token.h"
 #include "gateway/negotiation_script.h"
 #include "gateway/udp_data_plane.h"
 #include "netns/netns_fixture.h"
@@ -277,6 +283,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     tls.address = kGatewayAddress;
     tls.script = vqgw::HappyPathScript(negotiation_);
     tls.portal = portal_;
+    tls.clientCa = clientCa_;
     tls_ = std::make_unique<vqgw::TlsGateway>(tls);
     sink_ = std::make_unique<TcpSink>(kGatewayTunnelAddress);
     ASSERT_TRUE(sink_->ok());
@@ -360,6 +367,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   std::unique_ptr<vqtest::ChildProcess> serviceProcess_;
   uint8_t savedVersion_ = 0;
   std::vector<vqgw::Ipv4> wins_;  // the WINS servers the gateway assigns
+  std::shared_ptr<X509> clientCa_;  // set: client certificates of this CA required
 };
 
 TEST_P(TunnelEndToEnd, PingAndTcpCrossTheTunnelAndCloseRestoresRoutesAndDns) {
@@ -970,6 +978,188 @@ TEST_P(TunnelChangePassword, ChangePasswordE2eTheGatewayTakesTheNewPasswordAndTh
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelChangePassword, ::testing::Values(vqgw::kVersion2),
+
+// The login dialog's road to a live tunnel: QTest fills the dialog and
+// clicks Login; the connect thread opens the channel and the connection is
+// saved as the current one once the service reports it connected. The
+// readiness check is told the services run (the service runs in-process
+// here).
+class LoginDialogE2e : public TunnelEndToEnd {
+ protected:
+  void StartClient() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The client's own report pipe takes the service's reports.
+    gui_.reset();
+    host_ = std::make_unique<platform::ui::QtHost>();
+    client::ClientApp::Settings settings;
+    settings.language = 1033;
+    settings.programDir = VQ_CLIENT_DIR;
+    settings.connect.openManager = services_.Env().openManager;
+    app_ = std::make_unique<client::ClientApp>(*host_, client::ClientHooks{}, settings);
+    vqtest::Argv argv({"Marrowlantern", "-d", "-q"});
+    ASSERT_TRUE(app_->Start(argv.argc(), argv.argv()));
+    host_->ProcessEvents();
+    app_->Window()->OnCommand(client::ID_CONNECT);
+    host_->ProcessEvents();
+  }
+  void TearDown() override {
+    if (app_) {
+      app_->Window()->OnCommand(client::ID_DISCONNECT);
+      EXPECT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
+      app_->Shutdown();
+    }
+    app_.reset();
+    host_.reset();
+    TunnelEndToEnd::TearDown();
+  }
+
+  QWidget* Widget(platform::ui::Dialog& d, int id) {
+    return host_->View(d)->findChild<QWidget*>(QString::number(id));
+  }
+  void Type(platform::ui::Dialog& d, const std::vector<std::pair<int, std::string>>& fields) {
+    for (const auto& [id, text] : fields) {
+      QWidget* w = Widget(d, id);
+      ASSERT_NE(w, nullptr) << id;
+      w->setFocus();
+      QTest::keyClicks(w, QString::fromStdString(text));
+    }
+    host_->ProcessEvents();
+  }
+  void Click(platform::ui::Dialog& d, int id) {
+    auto* button = qobject_cast<QAbstractButton*>(Widget(d, id));
+    ASSERT_NE(button, nullptr) << id;
+    QTest::mouseClick(button, Qt::LeftButton);
+    host_->ProcessEvents();
+  }
+  // Status 4 within 30 s, as the status poll reads it.
+  void WaitConnected() {
+    HandKeysToDataPlane();
+    if (HasFatalFailure()) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (app_->GetChannelStatus() != client::kStatusConnected && std::chrono::steady_clock::now() < deadline) {
+      app_->Window()->OnTimer();
+      host_->ProcessEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(app_->GetChannelStatus(), client::kStatusConnected);
+  }
+  // The alias saved as the current connection, in the store and its file.
+  void ExpectSavedAsCurrent(const std::string& alias) {
+    ASSERT_TRUE(Eventually([&] {
+      host_->ProcessEvents();
+      const std::optional<client::user_info> current = client::g_xmlConfig.GetCurrentUser();
+      return current && current->ALIASID == alias;
+    }));
+    client::CXmlConfig file;
+    ASSERT_TRUE(file.Load(client::XmlConfigPath()));
+    ASSERT_TRUE(file.FindUser(alias));
+    EXPECT_EQ(file.FindUser(alias)->PASSWORD, "");
+    EXPECT_EQ(file.GetNodeText(client::XmlConfigXPath::CurrentUser), alias);
+    const std::string dump = Dump();
+    std::cout << "---- vqstore dump ----\n" << dump;
+    EXPECT_NE(dump.find(alias), std::string::npos);
+  }
+  static std::string Dump() {
+    std::string out;
+    FILE* tool = ::popen((std::string(VQSTORE_PATH) + " dump").c_str(), "r");
+    if (tool == nullptr) return out;
+    char line[512];
+    while (std::fgets(line, sizeof line, tool) != nullptr) out += line;
+    ::pclose(tool);
+    return out;
+  }
+  static bool Carries(const vqgw::Bytes& message, const std::string& text) {
+    return std::search(message.begin(), message.end(), text.begin(), text.end()) != message.end();
+  }
+
+  vqtest::FakeServices services_;
+  std::unique_ptr<platform::ui::QtHost> host_;
+  std::unique_ptr<client::ClientApp> app_;
+};
+
+TEST_P(LoginDialogE2e, TypedLoginConnectsAndIsSavedAsTheCurrentConnection) {
+  using namespace client;
+  StartClient();
+  if (HasFatalFailure()) return;
+  platform::ui::Dialog* d = FindLoginDialog(*host_);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(d->templateId(), IDD_LOGIN_PASSWORD);
+  const std::string port = std::to_string(tls_->Port());
+  Type(*d, {{IDC_LOGIN_SERVER, kGatewayAddress},
+            {IDC_LOGIN_PORT, port},
+            {IDC_LOGIN_USER, "alice"},
+            {IDC_LOGIN_PASSWORD, "typed-secret"}});
+  Click(*d, platform::ui::IDOK);
+  WaitConnected();
+  if (HasFatalFailure()) return;
+
+  const std::vector<vqgw::ConnectionRecord> connections = tls_->Connections();
+  ASSERT_FALSE(connections.empty());
+  ASSERT_FALSE(connections[0].received.empty());
+  EXPECT_TRUE(Carries(connections[0].received[0], "alice"));
+  EXPECT_TRUE(Carries(connections[0].received[0], "typed-secret"));
+  ExpectSavedAsCurrent(std::string("alice@") + kGatewayAddress + ":" + port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, LoginDialogE2e, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
+// Mode 1 against a gateway that requires a client certificate of the test
+// CA: the certificate is chosen in Select Certificate (from Login Mode),
+// the mode switched, the PIN typed; the gateway sees the token's
+// certificate.
+class LoginDialogE2eUsbKey : public LoginDialogE2e {
+ protected:
+  LoginDialogE2eUsbKey() {
+    X509_up_ref(ca_.cert());
+    clientCa_ = std::shared_ptr<X509>(ca_.cert(), X509_free);
+  }
+  vqtest::TestCa ca_;
+};
+
+TEST_P(LoginDialogE2eUsbKey, UsbKeyLoginShowsTheTokensCertificate) {
+  using namespace client;
+  namespace ui = platform::ui;
+  vqtest::SoftHsmToken token(USB_KEY_PROVIDER_NAME);
+  platform::crypto::EvpPkeyPtr key = vqtest::MakeRsaKey();
+  platform::crypto::X509Ptr cert = ca_.Issue("Token User", key.get());
+  token.Import({1}, cert.get(), key.get());
+  StartClient();
+  if (HasFatalFailure()) return;
+  ui::Dialog* d = FindLoginDialog(*host_);
+  ASSERT_NE(d, nullptr);
+
+  Click(*d, IDC_LOGIN_MODE);
+  ui::Dialog* mode = host_->FindDialog(IDD_LOGIN_MODE);
+  ASSERT_NE(mode, nullptr);
+  Click(*mode, IDC_MODE_SELECT_CERT);
+  ui::Dialog* select = host_->FindDialog(129);
+  ASSERT_NE(select, nullptr);
+  ASSERT_EQ(select->ItemCount(10001), 1);
+  ASSERT_TRUE(select->UserSelect(10001, 0));
+  Click(*select, ui::IDOK);
+  Click(*mode, IDC_MODE_USB_KEY);
+  Click(*mode, ui::IDOK);
+  d = FindLoginDialog(*host_);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(d->templateId(), IDD_LOGIN_USB_KEY);
+
+  const std::string port = std::to_string(tls_->Port());
+  Type(*d, {{IDC_LOGIN_SERVER, kGatewayAddress},
+            {IDC_LOGIN_PORT, port},
+            {IDC_LOGIN_USER, "alice"},
+            {IDC_LOGIN_PASSWORD, "typed-secret"},
+            {IDC_LOGIN_PIN, vqtest::SoftHsmToken::kUserPin}});
+  Click(*d, ui::IDOK);
+  WaitConnected();
+  if (HasFatalFailure()) return;
+  const std::vector<vqgw::ConnectionRecord> connections = tls_->Connections();
+  ASSERT_FALSE(connections.empty());
+  EXPECT_EQ(connections[0].clientCertDer, vqtest::CertDer(cert.get()));
+  ExpectSavedAsCurrent(std::string("alice@") + kGatewayAddress + ":" + port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, LoginDialogE2eUsbKey, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 }  // namespace
