@@ -172,6 +172,28 @@ inline client::ConnectLauncher::Env FakeServices::Env() {
 
 inline Argv WindowOnly() { return Argv({"Marrowlantern", "-d", "-q"}); }
 
+// Lets the connect thread run to its end, moving the fake clock whenever
+// it sleeps; the UI thread's work runs meanwhile. False when it did not
+// end within 10 s of real time.
+inline bool RunConnectThread(platform::ui::HeadlessHost& host, platform::FakeClock& clock, client::ClientApp& app) {
+  const bool ended = Eventually([&] {
+    host.RunUntilIdle();
+    if (app.Launcher().Running() == 0) return true;
+    if (clock.Sleepers() > 0) clock.Advance(1000);
+    return false;
+  });
+  host.RunUntilIdle();
+  return ended;
+}
+
+// The boxes shown so far: their texts.
+inline std::vector<std::string> PendingBoxTexts(platform::ui::HeadlessHost& host) {
+  host.RunUntilIdle();
+  std::vector<std::string> texts;
+  for (const auto& box : host.PendingBoxes()) texts.push_back(box.text.text);
+  return texts;
+}
+
 struct ConnectRun {
   explicit ConnectRun(client::ClientApp::Settings settings = {}, uint16_t uiLanguage = 1033)
       : language(uiLanguage), host(clock), app(host, RecordingHooks(log, answers), WithServices(std::move(settings))) {}
@@ -209,27 +231,8 @@ struct ConnectRun {
     app.SetConn(c);
   }
 
-  // Lets the connect thread run to its end, moving the fake clock whenever
-  // it sleeps; the UI thread's work runs meanwhile. False when it did not
-  // end within 10 s of real time.
-  bool RunConnect() {
-    const bool ended = Eventually([this] {
-      host.RunUntilIdle();
-      if (app.Launcher().Running() == 0) return true;
-      if (clock.Sleepers() > 0) clock.Advance(1000);
-      return false;
-    });
-    host.RunUntilIdle();
-    return ended;
-  }
-
-  // The boxes shown so far: their texts.
-  std::vector<std::string> BoxTexts() {
-    host.RunUntilIdle();
-    std::vector<std::string> texts;
-    for (const auto& box : host.PendingBoxes()) texts.push_back(box.text.text);
-    return texts;
-  }
+  bool RunConnect() { return RunConnectThread(host, clock, app); }
+  std::vector<std::string> BoxTexts() { return PendingBoxTexts(host); }
 
   platform::ui::MenuModel& Menu() { return app.Window()->Menu(); }
 

@@ -15,6 +15,7 @@
 #include "client/app/client_constants.h"
 #include "client/cert/write_cert_settings.h"
 #include "client/cert_token.h"
+#include "client/store/store_fixture.h"
 #include "client/store/process_store.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/login_templates.h"
@@ -41,19 +42,12 @@ inline client::ClientHooks LoginHooks(HookLog& log, HookAnswers& answers) {
   return h;
 }
 
-// A saved connection as the Options dialog makes one.
+// A saved connection as the Options dialog makes one, in a login mode.
 inline client::user_info Saved(const std::string& alias, const std::string& name = "bob",
                                const std::string& host = "10.0.0.1", const std::string& port = "443",
                                const std::string& mode = "0") {
-  client::user_info r;
-  r.ALIASID = alias;
-  r.NAME = name;
-  r.HOST = host;
-  r.PORT = port;
+  client::user_info r = storetest::Record(alias, name, host, port);
   r.LOGINMODE = mode;
-  r.REMPASSWORD = "0";
-  r.REMPINWORD = "0";
-  r.PROXDETECT = "0";
   return r;
 }
 
@@ -118,24 +112,8 @@ struct LoginRun {
     return n;
   }
 
-  // Lets the connect thread run to its end (see ConnectRun::RunConnect).
-  bool RunConnect() {
-    const bool ended = Eventually([this] {
-      host.RunUntilIdle();
-      if (app.Launcher().Running() == 0) return true;
-      if (clock.Sleepers() > 0) clock.Advance(1000);
-      return false;
-    });
-    host.RunUntilIdle();
-    return ended;
-  }
-
-  std::vector<std::string> BoxTexts() {
-    host.RunUntilIdle();
-    std::vector<std::string> texts;
-    for (const auto& box : host.PendingBoxes()) texts.push_back(box.text.text);
-    return texts;
-  }
+  bool RunConnect() { return RunConnectThread(host, clock, app); }
+  std::vector<std::string> BoxTexts() { return PendingBoxTexts(host); }
 
   CertToken token;  // first: its root holds the app's files
   FakeServices services;
