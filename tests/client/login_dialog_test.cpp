@@ -483,6 +483,51 @@ TEST_F(LoginDialogTest, PendingProfileStoredOnceConnected) {
   EXPECT_EQ(reread.GetCurrentUser()->ALIASID, "work");
 }
 
+// A web login's profile: a saved connection with its login text lends its
+// alias, and the auto-logon flag follows the current one with AUTOLOGIN.
+TEST_F(LoginDialogTest, WebLoginProfileTakesTheSavedAliasAndTheAutoLogonFlag) {
+  user_info office = Saved("office", "alice", "gw.example", "443");
+  office.PROXDETECT = "1";
+  run_.Store(office, true);
+  run_.SetAutoLogin(true);
+  struct Case {
+    const char* what;
+    std::string login;
+    std::string alias;
+    uint32_t init;
+  };
+  const Case cases[] = {
+      {"a saved connection's login text", "alice@gw.example:443", "office", CONN_FLAG_AUTO_LOGON},
+      {"a login nobody saved", "carol@gw.example:443", "carol@gw.example:443", 0},
+  };
+  EXPECT_FALSE(run_.app.Hooks().pendingProfileDetectsProximity(run_.app)) << "no pending profile yet";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run_.app.SetConn(conn_info{});
+    WebLoginProfile profile;
+    profile.alias = c.login;
+    profile.name = c.login.substr(0, c.login.find('@'));
+    profile.host = "gw.example";
+    profile.port = "443";
+    profile.pin = "1234";
+    profile.loginMode = 1;
+    run_.app.Hooks().buildWebPendingProfile(run_.app, profile);
+    const std::optional<user_info> pending = run_.app.Login().Pending();
+    ASSERT_TRUE(pending);
+    EXPECT_EQ(pending->ALIASID, c.alias);
+    EXPECT_EQ(pending->USBKEY, "1234");
+    EXPECT_EQ(pending->PASSWORD, "");
+    EXPECT_EQ(pending->LOGINMODE, "1");
+    EXPECT_EQ(run_.app.Conn().init, c.init);
+    // The web record carries no detection choice of its own.
+    EXPECT_EQ(run_.app.Hooks().pendingProfileDetectsProximity(run_.app), std::optional<bool>(false));
+  }
+  BuildPendingProfile(run_.app, office);
+  EXPECT_EQ(run_.app.Hooks().pendingProfileDetectsProximity(run_.app), std::optional<bool>(true));
+  run_.app.Hooks().freePendingProfile(run_.app);
+  EXPECT_FALSE(run_.app.Login().Pending());
+}
+
 // Cancel and the close box, with the dialog idle and during a login: the
 // channel closed ([2]), the dialog hidden, Connect enabled.
 TEST_F(LoginDialogTest, CancelAndCloseBoxEndTheLoginAndHide) {
