@@ -194,17 +194,24 @@ inline std::vector<std::string> PendingBoxTexts(platform::ui::HeadlessHost& host
   return texts;
 }
 
+// The settings of an in-process run: the fake services' manager unless one
+// is given, the UI language, and the service link's pauses taken out.
+inline client::ClientApp::Settings WithFakeServices(FakeServices& services, client::ClientApp::Settings settings,
+                                                     uint16_t language) {
+  if (!settings.connect.openManager) settings.connect.openManager = services.Env().openManager;
+  settings.language = language;
+  settings.link.sleep = [](uint32_t) {};
+  settings.link.managerSleep = [](uint32_t) {};
+  return settings;
+}
+
 struct ConnectRun {
   explicit ConnectRun(client::ClientApp::Settings settings = {}, uint16_t uiLanguage = 1033)
       : language(uiLanguage), host(clock), app(host, RecordingHooks(log, answers), WithServices(std::move(settings))) {}
   ~ConnectRun() { app.Shutdown(); }
 
   client::ClientApp::Settings WithServices(client::ClientApp::Settings settings) {
-    if (!settings.connect.openManager) settings.connect.openManager = services.Env().openManager;
-    settings.language = language;
-    settings.link.sleep = [](uint32_t) {};
-    settings.link.managerSleep = [](uint32_t) {};
-    return settings;
+    return WithFakeServices(services, std::move(settings), language);
   }
 
   // The window up, as a web start without a connect, and the report pipe

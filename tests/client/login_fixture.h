@@ -52,17 +52,8 @@ inline client::user_info Saved(const std::string& alias, const std::string& name
 }
 
 struct LoginRun {
-  LoginRun() : host(clock), app(host, LoginHooks(log, answers), Settings()) {}
+  LoginRun() : host(clock), app(host, LoginHooks(log, answers), WithFakeServices(services, {}, 1033)) {}
   ~LoginRun() { app.Shutdown(); }
-
-  client::ClientApp::Settings Settings() {
-    client::ClientApp::Settings settings;
-    settings.connect.openManager = services.Env().openManager;
-    settings.language = 1033;
-    settings.link.sleep = [](uint32_t) {};
-    settings.link.managerSleep = [](uint32_t) {};
-    return settings;
-  }
 
   void Start() {
     Argv argv = WindowOnly();
