@@ -52,6 +52,7 @@
 #include "client/app/client_strings.h"
 #include "client/app/main_window.h"
 #include "client/app/service_link.h"
+#include "client/client_fixture.h"
 #include "client/store/process_store.h"
 #include "client/ui/change_password_dialog.h"
 #include "client/connect_fixture.h"
@@ -247,7 +248,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     StartGateway();
     if (HasFatalFailure()) return;
 
-    StartService();
+    if (startService_) StartService();
   }
 
   // The service's threads are started here, in the client namespace; as a
@@ -368,6 +369,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   uint8_t savedVersion_ = 0;
   std::vector<vqgw::Ipv4> wins_;  // the WINS servers the gateway assigns
   std::shared_ptr<X509> clientCa_;  // set: client certificates of this CA required
+  bool startService_ = true;        // false: the test starts the service its own way
 };
 
 TEST_P(TunnelEndToEnd, PingAndTcpCrossTheTunnelAndCloseRestoresRoutesAndDns) {
@@ -979,14 +981,21 @@ TEST_P(TunnelChangePassword, ChangePasswordE2eTheGatewayTakesTheNewPasswordAndTh
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelChangePassword, ::testing::Values(vqgw::kVersion2),
 
-// The login dialog's road to a live tunnel: QTest fills the dialog and
-// clicks Login; the connect thread opens the channel and the connection is
-// saved as the current one once the service reports it connected. The
-// readiness check is told the services run (the service runs in-process
-// here).
+// The login dialog's road to a live tunnel: the tunnel service installed
+// under the test's root and stopped; QTest fills the dialog and clicks
+// Login; the readiness check starts the service, the connect thread opens
+// the channel, and the connection is saved as the current one once the
+// service reports it connected.
 class LoginDialogE2e : public TunnelEndToEnd {
  protected:
+  LoginDialogE2e() { startService_ = false; }
+
   void StartClient() {
+    // An install folder below the root: the gateway's certificate the
+    // service keeps at first use goes there, not beside the program.
+    ASSERT_EQ(RegWriteProductValue("QIMBO_HOME", "/opt/tarnwickgate"), 0);
+    ASSERT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "install"}), 0);
+    installed_ = true;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The client's own report pipe takes the service's reports.
     gui_.reset();
@@ -994,7 +1003,6 @@ class LoginDialogE2e : public TunnelEndToEnd {
     client::ClientApp::Settings settings;
     settings.language = 1033;
     settings.programDir = VQ_CLIENT_DIR;
-    settings.connect.openManager = services_.Env().openManager;
     app_ = std::make_unique<client::ClientApp>(*host_, client::ClientHooks{}, settings);
     vqtest::Argv argv({"Marrowlantern", "-d", "-q"});
     ASSERT_TRUE(app_->Start(argv.argc(), argv.argv()));
@@ -1006,10 +1014,12 @@ class LoginDialogE2e : public TunnelEndToEnd {
     if (app_) {
       app_->Window()->OnCommand(client::ID_DISCONNECT);
       EXPECT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
+      if (installed_) EXPECT_EQ(app_->Link().RunNetStop(), 0u);
       app_->Shutdown();
     }
     app_.reset();
     host_.reset();
+    if (installed_) EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
     TunnelEndToEnd::TearDown();
   }
 
@@ -1072,7 +1082,7 @@ class LoginDialogE2e : public TunnelEndToEnd {
     return std::search(message.begin(), message.end(), text.begin(), text.end()) != message.end();
   }
 
-  vqtest::FakeServices services_;
+  bool installed_ = false;
   std::unique_ptr<platform::ui::QtHost> host_;
   std::unique_ptr<client::ClientApp> app_;
 };
