@@ -74,7 +74,9 @@ LoginCheck CheckLogin(const LoginFields& fields, int mode) {
     password = kUsbKeyOnlyPassword;
   }
   const std::optional<std::string> ansiUser = Fitting(user, conn_info::kUserSize);
-  if (user.empty() || !ansiUser) return Failed(usbKeyOnly ? IDS_NO_USB_KEY : IDS_NO_USER, usbKeyOnly ? 0 : IDC_LOGIN_USER);
+  if (user.empty() || !ansiUser) {
+    return usbKeyOnly ? Failed(IDS_NO_USB_KEY, 0) : Failed(IDS_NO_USER, IDC_LOGIN_USER);
+  }
   const std::optional<std::string> ansiPassword = Fitting(password, conn_info::kSecretSize);
   if (password.empty() || !ansiPassword) return Failed(IDS_NO_PASSWORD, IDC_LOGIN_PASSWORD);
 
