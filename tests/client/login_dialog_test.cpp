@@ -593,6 +593,22 @@ TEST_F(LoginDialogTest, HiddenTestButtonClosesTheDialogAndOpensOptions) {
   EXPECT_EQ(run_.log.Count("options"), 1);
 }
 
+// Shown without bringing forward (the SMS step's way): made when none is
+// open, an open one left as it is.
+TEST_F(LoginDialogTest, ShowWithoutBringingForwardLeavesAnOpenDialogAlone) {
+  run_.app.Hooks().showLoginDialog(run_.app);
+  ui::Dialog* d = run_.Dialog();
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->templateId(), IDD_LOGIN_PASSWORD);
+  d->ShowWindow(false);
+  d->SetText(IDC_LOGIN_USER, "typed");
+  run_.app.Hooks().showLoginDialog(run_.app);
+  run_.host.RunUntilIdle();
+  EXPECT_EQ(run_.Dialog(), d);
+  EXPECT_FALSE(d->IsShown());
+  EXPECT_EQ(d->Text(IDC_LOGIN_USER), "typed");
+}
+
 // The event-120 hide and a worker's idle reach the dialog through the UI thread.
 TEST_F(LoginDialogTest, WorkersReachTheDialogByPosting) {
   ui::Dialog* d = OpenIn(0);

@@ -35,6 +35,7 @@ inline client::ClientHooks LoginHooks(HookLog& log, HookAnswers& answers) {
   h.savePendingProfile = {};
   h.freePendingProfile = {};
   h.reopenLoginDialog = {};
+  h.showLoginDialog = {};
   h.buildWebPendingProfile = {};
   h.pendingProfileDetectsProximity = {};
   h.setSwitchEvent = [&log](client::ClientApp&) { log.Add("switch-event"); };

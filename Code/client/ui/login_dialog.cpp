@@ -290,6 +290,9 @@ void FillLoginFieldsFromProfile(Dialog& d, const std::string& alias) {
 
 void InstallLoginDialog(ClientHooks& hooks) {
   if (!hooks.reopenLoginDialog) hooks.reopenLoginDialog = [](ClientApp& app) { ReopenLoginDialog(app); };
+  if (!hooks.showLoginDialog) {
+    hooks.showLoginDialog = [](ClientApp& app) { OnUi(app, [&app] { ShowLoginDialog(app, false); }); };
+  }
   if (!hooks.hideLoginDialog) {
     hooks.hideLoginDialog = [](ClientApp& app) { OnUi(app, [&app] { HideLoginDialog(app); }); };
   }
