@@ -11,7 +11,6 @@
 #include "client/store/store_fixture.h"
 #include "client/ui/login_mode_dialog.h"
 #include "client/ui/pending_profile.h"
-#include "client/ui/unique_alias.h"
 #include "common/log_reader.h"
 #include "login_fixture.h"
 #include "platform/ui/win32_ui.h"
@@ -269,17 +268,17 @@ TEST_F(LoginDialogTest, AliasesMadeUniqueWhereTheyWouldNameAnotherConnection) {
   }
 }
 
-TEST(MakeUniqueAliasTest, SearchesOnPastAnyNumberOfTakenAliases) {
-  user_info_list list;
-  ASSERT_TRUE(list.Add(Saved("bob@gw:443")));
-  for (int n = 1; n < 600; ++n) ASSERT_TRUE(list.Add(Saved("bob@gw:443_" + std::to_string(n))));
-  EXPECT_EQ(MakeUniqueAlias(list, "bob@gw:443"), "bob@gw:443_600");
-  EXPECT_EQ(MakeUniqueAlias(list, "alice@gw:443"), "alice@gw:443");
-  // A long base is cut so that the suffix still fits.
-  const std::string longBase(300, 'x');
-  ASSERT_TRUE(list.Add(Saved(std::string(kAliasUnits, 'x'))));
-  const std::string alias = MakeUniqueAlias(list, longBase);
-  EXPECT_EQ(alias, std::string(kAliasUnits - 2, 'x') + "_1");
+TEST_F(LoginDialogTest, EmptyAliasSearchesOnPast600TakenOnes) {
+  ASSERT_TRUE(g_xmlConfig.AddListEntry(Saved("bob@10.0.0.1:443", "bob", "10.9.9.9")));
+  for (int n = 1; n < 600; ++n) {
+    ASSERT_TRUE(g_xmlConfig.AddListEntry(Saved("bob@10.0.0.1:443_" + std::to_string(n), "bob", "10.9.9.9")));
+  }
+  ui::Dialog* d = OpenIn(0);
+  ASSERT_NE(d, nullptr);
+  d->SetText(IDC_LOGIN_SAVED, "");
+  Fill(*d, Fields());
+  PressLogin(*d);
+  EXPECT_EQ(d->Text(IDC_LOGIN_SAVED), "bob@10.0.0.1:443_600");
 }
 
 // A saved connection of another mode chosen in 111 reopens the dialog as

@@ -7,11 +7,11 @@
 #include "client/app/main_window.h"
 #include "client/app/top_most_message.h"
 #include "client/store/process_store.h"
+#include "client/store/unique_alias.h"
 #include "client/ui/login_check.h"
 #include "client/ui/login_mode_dialog.h"
 #include "client/ui/login_templates.h"
 #include "client/ui/pending_profile.h"
-#include "client/ui/unique_alias.h"
 #include "platform/text/utf16.h"
 #include "platform/ui/win32_ui.h"
 #include "support/log.h"
@@ -182,8 +182,7 @@ void LoginDialogLogic::Login(Dialog& d) {
   const std::optional<user_info> saved = g_xmlConfig.FindUser(alias);
   if (alias.empty() || (saved && (saved->HOST != fields.server || saved->NAME != check.user ||
                                   saved->PORT != port || saved->LOGINMODE != modeText))) {
-    const user_info_list list = g_xmlConfig.GetUserList().value_or(user_info_list());
-    alias = MakeUniqueAlias(list, check.user + "@" + fields.server + ":" + port);
+    alias = MakeUniqueAlias(g_xmlConfig, check.user + "@" + fields.server + ":" + port);
     d.SetText(IDC_LOGIN_SAVED, alias);
   }
 
