@@ -4,6 +4,8 @@
 // and the hidden window started (-d -q: no connect, no login dialog).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <map>
 #include <memory>

@@ -980,6 +980,7 @@ TEST_P(TunnelChangePassword, ChangePasswordE2eTheGatewayTakesTheNewPasswordAndTh
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, TunnelChangePassword, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 // The login dialog's road to a live tunnel: the tunnel service installed
 // under the test's root and stopped; QTest fills the dialog and clicks
