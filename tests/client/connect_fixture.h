@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -206,9 +207,18 @@ inline client::ClientApp::Settings WithFakeServices(FakeServices& services, clie
 }
 
 struct ConnectRun {
-  explicit ConnectRun(client::ClientApp::Settings settings = {}, uint16_t uiLanguage = 1033)
-      : language(uiLanguage), host(clock), app(host, RecordingHooks(log, answers), WithServices(std::move(settings))) {}
+  // adjust: changes a test makes to the recording hooks.
+  using Adjust = std::function<void(client::ClientHooks&)>;
+  explicit ConnectRun(client::ClientApp::Settings settings = {}, uint16_t uiLanguage = 1033, const Adjust& adjust = {})
+      : language(uiLanguage),
+        host(clock),
+        app(host, Adjusted(RecordingHooks(log, answers), adjust), WithServices(std::move(settings))) {}
   ~ConnectRun() { app.Shutdown(); }
+
+  static client::ClientHooks Adjusted(client::ClientHooks hooks, const Adjust& adjust) {
+    if (adjust) adjust(hooks);
+    return hooks;
+  }
 
   client::ClientApp::Settings WithServices(client::ClientApp::Settings settings) {
     return WithFakeServices(services, std::move(settings), language);

@@ -21,6 +21,14 @@ inline constexpr char kSettingsKey[] = "Software\\Tarnwickgate\\Tarnwickgate Mar
 // Web control pipe commands this part sends.
 inline constexpr uint8_t VQ_START = 14;
 
+// Web control pipe commands the client serves, and the query sub-codes.
+inline constexpr uint8_t VQ_WEB_LOGIN = 1;
+inline constexpr uint8_t VQ_WEB_DISCONNECT = 2;
+inline constexpr uint8_t VQ_WEB_STATUS = 3;
+inline constexpr uint8_t VQ_WEB_QUERY = 6;
+inline constexpr uint8_t VQ_WEB_QUERY_USER = 3;
+inline constexpr uint8_t VQ_WEB_QUERY_SESSION = 5;
+
 // Channel status (the tray's value): 0 closing ... 4 connected.
 inline constexpr int kStatusClosing = 0;
 inline constexpr int kStatusDisconnected = 1;

@@ -12,6 +12,7 @@
 #include "client/app/portal_url.h"
 #include "client/app/report_pipe_server.h"
 #include "client/app/sms_auth.h"
+#include "client/app/wendle_pipe_server.h"
 #include "client/ui/change_password_dialog.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/network_info_dialog.h"
@@ -38,6 +39,7 @@ void Default(F& call, const char* name) {
 ClientHooks WithDefaults(ClientHooks hooks) {
   // The parts this build has.
   if (!hooks.marrowlanternPipeServer) hooks.marrowlanternPipeServer = ServeReportPipe;
+  if (!hooks.wendlePipeServer) hooks.wendlePipeServer = WendlePipeServerThread;
   if (!hooks.connectToServerWithUsbKey) hooks.connectToServerWithUsbKey = ConnectToServerWithUsbKey;
   // Without the preferred-gateway list every offered gateway counts as
   // known: none is taken.
