@@ -15,6 +15,7 @@
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
+#include "common/foreign_pipe_server.h"
 #include "common/log_reader.h"
 #include "common/temp_root.h"
 #include "platform/sync/instance_lock.h"
@@ -67,6 +68,41 @@ INSTANTIATE_TEST_SUITE_P(Roles, ClientProcess,
                          [](const auto& info) {
                            return info.param == platform::InstanceLock::Role::Service ? "Service" : "Console";
                          });
+
+// Until the login dialog is part of the build, the Connect command logs its
+// absent hook; then the dialog opens (one of the login templates).
+bool LoginDialogAsked(const std::string& uiLog) {
+  if (ReadLogText().find("ReopenLoginDialog") != std::string::npos) return true;
+  std::istringstream ui(ReadFileBytes(uiLog));
+  for (std::string line; std::getline(ui, line);) {
+    if (line.find("\"event\":\"dialog_open\"") == std::string::npos) continue;
+    for (int templ : client::kLoginDialogTemplates) {
+      if (line.find("\"template\":" + std::to_string(templ) + ",") != std::string::npos) return true;
+    }
+  }
+  return false;
+}
+
+// Two real programs: the second copy hands over to the first and ends; the
+// first, disconnected, runs Connect.
+TEST(ClientProgram, SecondCopyBringsTheFirstsLoginForward) {
+  TempRoot root;
+  const std::string uiLog = root.At("/ui.log");
+  ::setenv("VQ_UI_LOG", uiLog.c_str(), 1);
+  ChildProcess first({CLIENT_PROGRAM_PATH, "-d", "-q", "-h", "gw", "-p", "443", "-u", "u", "-c", "c"});
+  ::unsetenv("VQ_UI_LOG");
+  ASSERT_TRUE(Eventually(Started)) << ReadLogText();
+  ASSERT_TRUE(Eventually([] { return PipeServed(client::kWendlePipeName); }));
+  EXPECT_FALSE(LoginDialogAsked(uiLog));
+
+  EXPECT_EQ(RunProgram({CLIENT_PROGRAM_PATH}, kHandOverMs), 0);
+  EXPECT_TRUE(Eventually([&] {
+    return ReadLogText().find("VQ_START OK") != std::string::npos && LoginDialogAsked(uiLog);
+  })) << ReadLogText();
+
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(5000), 0);
+}
 
 TEST(ClientProgram, RunsUntilSigtermAndFreesItsLock) {
   TempRoot root;
