@@ -17,6 +17,7 @@
 // from its portal on the same port.
 // Once for a version-1 and once for a version-2 gateway.
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -65,6 +66,7 @@
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
+#include "common/foreign_pipe_server.h"
 #include "common/log_reader.h"
 #include "common/softhsm_certs.h"
 #include "common/softhsm_token.h"
@@ -229,7 +231,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     NetnsTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     LogInit(nullptr);
-    gui_ = std::make_unique<vqtest::FakePipeServer>();
+    if (fakeClientApp_) gui_ = std::make_unique<vqtest::FakePipeServer>();
     savedVersion_ = g_btProtocolVersion.load();
     // The test gateway's certificate is self-signed; trusting it is the
     // certificate check's business, not this test's.
@@ -255,7 +257,11 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   // process of its own (started from this thread, so in the client
   // namespace too) when the test kills it.
   void StartService() {
-    if (serviceAsProcess_) {
+    if (serviceInstalled_) {
+      ASSERT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "install"}), 0);
+      serviceInstalledHere_ = true;
+      ASSERT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "start"}), 0);
+    } else if (serviceAsProcess_) {
       serviceProcess_ = std::make_unique<vqtest::ChildProcess>(std::vector<std::string>{BRINDLEWAY_PATH});
     } else {
       service_ = std::thread(
@@ -282,6 +288,7 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
     dataPlane_ = std::make_unique<vqgateway::UdpDataPlane>(udp);
     vqgw::GatewayOptions tls;
     tls.address = kGatewayAddress;
+    tls.port = gatewayPort_;
     tls.script = vqgw::HappyPathScript(negotiation_);
     tls.portal = portal_;
     tls.clientCa = clientCa_;
@@ -291,6 +298,10 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   }
 
   void TearDown() override {
+    if (serviceInstalledHere_) {
+      EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "stop"}), 0);
+      EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
+    }
     if (serviceProcess_) {
       serviceProcess_->Signal(SIGTERM);
       EXPECT_EQ(serviceProcess_->Wait(30000), 0);
@@ -364,6 +375,13 @@ class TunnelEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInte
   std::atomic<int> serviceResult_{-100};
   std::thread service_;
   bool serviceAsProcess_ = false;
+  // The service installed and started through the service manager, as
+  // the package does, instead of run here.
+  bool serviceInstalled_ = false;
+  bool serviceInstalledHere_ = false;
+  // False when the client application itself serves the report pipe.
+  bool fakeClientApp_ = true;
+  uint16_t gatewayPort_ = 0;  // 0: any free port
   uint32_t openInit_ = 0;
   std::unique_ptr<vqtest::ChildProcess> serviceProcess_;
   uint8_t savedVersion_ = 0;
@@ -1171,6 +1189,175 @@ TEST_P(LoginDialogE2eUsbKey, UsbKeyLoginShowsTheTokensCertificate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, LoginDialogE2eUsbKey, ::testing::Values(vqgw::kVersion2),
+// The whole client as the portal starts it: the real tunnel service
+// installed and started through the service manager, the client in-process
+// with the Qt host offscreen and the portal's command line; the portal page
+// opened by a recording xdg-open. Then the web control's login and
+// disconnect on the web control pipe, and Exit.
+class ClientEndToEnd : public TunnelEndToEnd {
+ protected:
+  void SetUp() override {
+    serviceInstalled_ = true;
+    fakeClientApp_ = false;
+    gatewayPort_ = 443;
+    negotiation_.key.url = kPortalUrl;
+    negotiation_.key.urlTitle = "en=$Portal&zh=$\xE9\x97\xA8\xE6\x88\xB7";
+    TunnelEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_EQ(RegWriteProductValue("QIMBO_HOME", root_->At("/opt/tarnwickgate")), 0);
+    std::filesystem::create_directories(root_->At("/bin"));
+    opened_ = root_->At("/xdg-open.log");
+    const std::string opener = root_->At("/bin/xdg-open");
+    vqtest::WriteFileBytes(opener, "#!/bin/sh\necho \"$*\" >> '" + opened_ + "'\n");
+    ASSERT_EQ(::chmod(opener.c_str(), 0755), 0);
+    const char* path = std::getenv("PATH");
+    savedPath_ = path ? path : "";
+    ::setenv("PATH", (root_->At("/bin") + ":" + savedPath_).c_str(), 1);
+  }
+  void TearDown() override {
+    if (!savedPath_.empty()) ::setenv("PATH", savedPath_.c_str(), 1);
+    TunnelEndToEnd::TearDown();
+  }
+
+  // The gateway's data plane takes the keys of the newest key request,
+  // once for each.
+  void HandNewKeys() {
+    const auto connections = tls_->Connections();
+    size_t requests = 0;
+    const vqgw::KeyRequest* last = nullptr;
+    for (const auto& c : connections) {
+      for (const auto& r : c.keyRequests) {
+        ++requests;
+        last = &r;
+      }
+    }
+    if (requests == keysHanded_ || last == nullptr || !last->keyBlock.has_value()) return;
+    keysHanded_ = requests;
+    dataPlane_->SetEspConfig(vqgw::EspPeerConfigFor(*last, negotiation_.key));
+  }
+
+  // Runs the Qt host (its timer polls the service) until pred holds, at
+  // most 30 s.
+  template <typename Pred>
+  bool RunUntil(platform::ui::QtHost& host, Pred pred) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      host.ProcessEvents();
+      HandNewKeys();
+      if (pred()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pred();
+  }
+
+  // One request of the web control, answered while the host runs.
+  std::vector<uint8_t> AskWebPipe(platform::ui::QtHost& host, const std::vector<uint8_t>& request) {
+    std::atomic<bool> done{false};
+    std::vector<uint8_t> reply;
+    std::thread caller([&] {
+      platform::pipe::Transact(client::kWendlePipeName, request, reply, platform::pipe::kMaxMessage, 10000, 10000,
+                               ::geteuid());
+      done = true;
+    });
+    RunUntil(host, [&] { return done.load(); });
+    caller.join();
+    return reply;
+  }
+
+  bool TunnelRoute() {
+    std::vector<platform::net::IpForwardRow> rows;
+    if (platform::net::GetIpForwardTable(rows, true) != 0) return false;
+    for (const auto& r : rows) {
+      if (r.dest == A("192.168.50.0") && r.mask == A("255.255.255.0") &&
+          r.ifIndex == platform::net::InterfaceIndex(kClientTun))
+        return true;
+    }
+    return false;
+  }
+
+  static constexpr char kPortalUrl[] = "https://portal.test/welcome";
+  std::string opened_;
+  std::string savedPath_;
+  size_t keysHanded_ = 0;
+};
+
+TEST_P(ClientEndToEnd, PortalStartConnectsShowsTheTunnelAndDisconnectsFromTheTray) {
+  const std::vector<RouteKey> routesBefore = Routes();
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  platform::ui::QtHost host;
+  const std::string uiLog = root_->At("/ui.log");
+  host.SetLogFile(uiLog);
+  client::ClientApp app(host);
+  std::vector<std::string> args = {"Marrowlantern", "-d", "-h", kGatewayAddress, "-p", "443",
+                                   "-u", "demo", "-c", "cookie-1"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ASSERT_TRUE(app.Start(static_cast<int>(args.size()), argv.data()));
+
+  const std::string connected = "Tarnwickgate Marrowlantern - Connected";
+  const std::string disconnected = "Tarnwickgate Marrowlantern - Disconnected";
+  ASSERT_TRUE(RunUntil(host, [&] { return host.TrayTip() == connected; })) << host.TrayTip();
+  EXPECT_TRUE(RunUntil(host, [&] { return vqtest::ReadFileBytes(opened_).find(kPortalUrl) != std::string::npos; }));
+  EXPECT_EQ(CountLines(uiLog, "\"balloon\"", "\"text\":\"Connected\""), 1u);
+  // The login the gateway got carried the portal's user and session.
+  const std::vector<vqgw::ConnectionRecord> connections = tls_->Connections();
+  ASSERT_FALSE(connections.empty());
+  ASSERT_FALSE(connections[0].received.empty());
+  const vqgw::Bytes& login = connections[0].received[0];
+  const std::string loginText(login.begin(), login.end());
+  EXPECT_NE(loginText.find("demo"), std::string::npos);
+  EXPECT_NE(loginText.find("cookie-1"), std::string::npos);
+  ASSERT_TRUE(RunUntil(host, [&] { return app.Window()->Menu().Has(client::ID_PORTAL); }));
+  EXPECT_EQ(app.Window()->Menu().Find(client::ID_PORTAL), static_cast<int>(client::kPortalPosition));
+  EXPECT_TRUE(TunnelRoute());
+
+  bool busy = false;
+  for (uint16_t sequence = 1; sequence <= 5 && !busy; ++sequence) {
+    EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7154, sequence, 2000).ok);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    RunUntil(host, [&] { return host.TrayIconId() == 141 || std::chrono::steady_clock::now() > until; });
+    busy = host.TrayIconId() == 141;
+  }
+  EXPECT_TRUE(busy);
+
+  // Disconnect from the tray menu.
+  QMenu* menu = host.TrayMenuWidget();
+  ASSERT_NE(menu, nullptr);
+  QAction* disconnect = menu->findChild<QAction*>(QString::number(client::ID_DISCONNECT));
+  ASSERT_NE(disconnect, nullptr);
+  ASSERT_TRUE(disconnect->isEnabled());
+  disconnect->trigger();
+  EXPECT_TRUE(RunUntil(host, [&] { return host.TrayTip() == disconnected && Routes() == routesBefore; }))
+      << host.TrayTip();
+  EXPECT_FALSE(app.Window()->Menu().Has(client::ID_PORTAL));
+  EXPECT_EQ(Routes(), routesBefore);
+  EXPECT_EQ(CountLines(opened_, kPortalUrl, kPortalUrl), 1u);
+
+  // The web control logs in again, then disconnects.
+  conn_info web;
+  web.host = kGatewayAddress;
+  web.port = 443;
+  web.user = "demo";
+  web.secret1 = "cookie-2";
+  std::vector<uint8_t> request(1 + conn_info::kWireSize, 0);
+  request[0] = client::VQ_WEB_LOGIN;
+  ASSERT_TRUE(EncodeConnInfo(web, request.data() + 1));
+  EXPECT_EQ(AskWebPipe(host, request), (std::vector<uint8_t>{1, 0, 0, 0, 0}));
+  EXPECT_TRUE(RunUntil(host, [&] { return host.TrayTip() == connected; })) << host.TrayTip();
+  EXPECT_TRUE(TunnelRoute());
+  EXPECT_EQ(AskWebPipe(host, {client::VQ_WEB_DISCONNECT}), (std::vector<uint8_t>{2, 0, 0, 0, 0}));
+  EXPECT_TRUE(RunUntil(host, [&] { return host.TrayTip() == disconnected && Routes() == routesBefore; }))
+      << host.TrayTip();
+
+  app.Exit();
+  host.ProcessEvents();
+  app.Shutdown();
+  EXPECT_FALSE(vqtest::PipeFileExists(client::kWendlePipeName));
+  EXPECT_FALSE(vqtest::PipeFileExists(client::kMarrowlanternPipeName));
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, ClientEndToEnd, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 }  // namespace
