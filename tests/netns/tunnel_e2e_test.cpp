@@ -1357,6 +1357,70 @@ TEST_P(ClientEndToEnd, PortalStartConnectsShowsTheTunnelAndDisconnectsFromTheTra
   EXPECT_FALSE(vqtest::PipeFileExists(client::kMarrowlanternPipeName));
 }
 
+// The Qt program as an ordinary user (65534) with the same command line:
+// its UI log shows the tunnel, its lock and pipes are the user's, a second
+// copy hands over, and the desktop's log-off (SIGTERM) disconnects.
+TEST_P(ClientEndToEnd, ProgramAsAnOrdinaryUserConnectsAndLogsOffOnSigterm) {
+  const std::vector<RouteKey> routesBefore = Routes();
+  const uid_t user = 65534;
+  // The user reaches the root's folders and keeps its own home in it.
+  ASSERT_EQ(::chmod(root_->path().c_str(), 0755), 0);
+  const std::string home = root_->At("/home-user");
+  std::filesystem::create_directories(home + "/.config");
+  std::filesystem::create_directories(home + "/run");
+  ASSERT_EQ(::chmod((home + "/run").c_str(), 0700), 0);
+  ASSERT_EQ(vqtest::RunProgram({"/bin/chown", "-R", "65534:65534", home}), 0);
+  vqtest::WriteFileBytes(opened_, "");
+  ASSERT_EQ(::chmod(opened_.c_str(), 0666), 0);
+  const std::string uiLog = home + "/ui.log";
+  const std::vector<std::string> asUser = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                           "/usr/bin/env", "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config",
+                                           "XDG_RUNTIME_DIR=" + home + "/run", "QT_QPA_PLATFORM=offscreen",
+                                           "VQ_UI_LOG=" + uiLog, MARROWLANTERN_PATH};
+  // Debian's /dev/net/tun is every user's (0666), which the readiness
+  // check of the adapter needs; a machine with a narrower node gets a
+  // 0666 one in the program's own mount namespace, the machine's untouched.
+  const std::string node = root_->At("/tun-node");
+  std::vector<std::string> argv = {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                   "mknod \"$0\" c 10 200 && chmod 0666 \"$0\" && mount --bind \"$0\" /dev/net/tun && "
+                                   "exec \"$@\"",
+                                   node};
+  argv.insert(argv.end(), asUser.begin(), asUser.end());
+  for (const char* a : {"-d", "-h", kGatewayAddress, "-p", "443", "-u", "demo", "-c", "cookie-1"}) argv.push_back(a);
+  vqtest::ChildProcess client(argv);
+
+  const std::string tipConnected = "\"tip\":\"Tarnwickgate Marrowlantern - Connected\"";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool connected = false;
+  while (!connected && std::chrono::steady_clock::now() < deadline) {
+    HandNewKeys();
+    connected = vqtest::ReadFileBytes(uiLog).find(tipConnected) != std::string::npos;
+    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const std::string clientLog = home + "/.config/tarnwickgate/log.txt";
+  ASSERT_TRUE(connected) << vqtest::ReadFileBytes(uiLog) << vqtest::ReadLogFile(clientLog);
+  EXPECT_TRUE(TunnelRoute());
+  EXPECT_TRUE(Eventually([&] { return vqtest::ReadFileBytes(opened_).find(kPortalUrl) != std::string::npos; }));
+
+  struct stat st{};
+  for (const std::string& file : {platform::paths::GlobalLockPath(client::kInstanceMutexName),
+                                  platform::paths::PipePath(client::kWendlePipeName),
+                                  platform::paths::PipePath(client::kMarrowlanternPipeName)}) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, user);
+  }
+  EXPECT_EQ(vqtest::RunProgram(asUser, 30000), 0);
+
+  client.Signal(SIGTERM);
+  EXPECT_EQ(client.Wait(30000), 0);
+  EXPECT_TRUE(Eventually([&] { return Routes() == routesBefore; }));
+  EXPECT_FALSE(vqtest::PipeFileExists(client::kWendlePipeName));
+  EXPECT_FALSE(vqtest::PipeFileExists(client::kMarrowlanternPipeName));
+  EXPECT_NE(vqtest::ReadFileBytes(uiLog).find("\"tip\":\"Tarnwickgate Marrowlantern - Connected\""),
+            std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Gateways, ClientEndToEnd, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
