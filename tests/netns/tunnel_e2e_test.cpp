@@ -1321,9 +1321,12 @@ TEST_P(ClientEndToEnd, PortalStartConnectsShowsTheTunnelAndDisconnectsFromTheTra
   }
   EXPECT_TRUE(busy);
 
-  // Disconnect from the tray menu.
+  // Disconnect from the tray menu, pictured first as the live tunnel left it.
   QMenu* menu = host.TrayMenuWidget();
   ASSERT_NE(menu, nullptr);
+  menu->adjustSize();
+  std::filesystem::create_directories(VQ_SCREENSHOT_DIR);
+  EXPECT_TRUE(menu->grab().save(QString(VQ_SCREENSHOT_DIR) + "/client_e2e_tray_menu_connected_1033.png", "PNG"));
   QAction* disconnect = menu->findChild<QAction*>(QString::number(client::ID_DISCONNECT));
   ASSERT_NE(disconnect, nullptr);
   ASSERT_TRUE(disconnect->isEnabled());
