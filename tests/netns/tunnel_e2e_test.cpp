@@ -1310,6 +1310,7 @@ TEST_P(ClientEndToEnd, PortalStartConnectsShowsTheTunnelAndDisconnectsFromTheTra
   EXPECT_NE(loginText.find("cookie-1"), std::string::npos);
   ASSERT_TRUE(RunUntil(host, [&] { return app.Window()->Menu().Has(client::ID_PORTAL); }));
   EXPECT_EQ(app.Window()->Menu().Find(client::ID_PORTAL), static_cast<int>(client::kPortalPosition));
+  EXPECT_EQ(app.Window()->Menu().items()[client::kPortalPosition].text, "Portal");
   EXPECT_TRUE(TunnelRoute());
 
   bool busy = false;
@@ -1417,6 +1418,7 @@ TEST_P(ClientEndToEnd, ProgramAsAnOrdinaryUserConnectsAndLogsOffOnSigterm) {
 
   client.Signal(SIGTERM);
   EXPECT_EQ(client.Wait(30000), 0);
+  EXPECT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
   EXPECT_TRUE(Eventually([&] { return Routes() == routesBefore; }));
   EXPECT_FALSE(vqtest::PipeFileExists(client::kWendlePipeName));
   EXPECT_FALSE(vqtest::PipeFileExists(client::kMarrowlanternPipeName));
