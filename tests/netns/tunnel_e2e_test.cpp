@@ -1189,6 +1189,8 @@ TEST_P(LoginDialogE2eUsbKey, UsbKeyLoginShowsTheTokensCertificate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, LoginDialogE2eUsbKey, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
 // The whole client as the portal starts it: the real tunnel service
 // installed and started through the service manager, the client in-process
 // with the Qt host offscreen and the portal's command line; the portal page
