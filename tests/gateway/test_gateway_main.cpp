@@ -6,6 +6,7 @@
 //                [--min-tls 1.0|1.1|1.2|1.3] [--max-tls ...]
 //                [--proxy 200|long200|split200|407] [--silent]
 //                [--negotiate v1|v2 [--tun IFNAME]]
+//                [--preferred IP:TCP:UDP[,...] [--proximity]] [--echo DELAY_MS|silent]
 //                [--portal DIR [--portal-user U --portal-session S] [--portal-password P] [--portal-http PORT]
 //                 [--portal-fault PATH:stall=MS|cut=BYTES|status=CODE]...]
 //
@@ -15,6 +16,12 @@
 // --tun adds the UDP data plane on the listen address and that port, keyed
 // from each key request as it arrives, forwarding the tunnel's packets to
 // and from the existing TUN interface IFNAME: the whole gateway.
+//
+// --preferred answers the client information with those preferred
+// gateways (payload 20; 21, which asks for proximity detection, with
+// --proximity); needs --negotiate. --echo answers the proximity probes on
+// the listen address and the UDP port of SET_IP after DELAY_MS, or never
+// (not with --tun, which owns that port).
 //
 // --cert changed shows a new certificate on every connection after the
 // first; --save-cert writes the (first) certificate as PEM, for a client's
@@ -35,6 +42,7 @@
 #include <arpa/inet.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -49,6 +57,7 @@
 #include "gateway/portal_login.h"
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
+#include "gateway/udp_echo.h"
 #include "gateway/udp_data_plane.h"
 #include "platform/service/stop_signals.h"
 #include "platform/sync/event.h"
@@ -69,6 +78,7 @@ int Usage() {
                "                    [--save-cert FILE] [--client-ca FILE]\n"
                "                    [--min-tls V] [--max-tls V] [--proxy 200|long200|split200|407] [--silent]\n"
                "                    [--negotiate v1|v2 [--tun IFNAME]]\n"
+               "                    [--preferred IP:TCP:UDP[,...] [--proximity]] [--echo DELAY_MS|silent]\n"
                "                    [--portal DIR [--portal-user U --portal-session S] [--portal-password P]\n"
                "                     [--portal-http PORT]\n"
                "                     [--portal-fault PATH:stall=MS|cut=BYTES|status=CODE]...]\n";
@@ -173,6 +183,33 @@ bool AddPortalFault(const std::shared_ptr<vqgw::Portal>& portal, const std::stri
   return true;
 }
 
+// "IP:TCP:UDP[,...]"; nothing when an entry is not of that form.
+std::optional<std::vector<vqgw::PreferredGateway>> ParsePreferred(const std::string& text) {
+  std::vector<vqgw::PreferredGateway> out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, comma - start);
+    const size_t first = item.find(':');
+    const size_t second = first == std::string::npos ? first : item.find(':', first + 1);
+    if (second == std::string::npos) return std::nullopt;
+    in_addr address{};
+    if (::inet_pton(AF_INET, item.substr(0, first).c_str(), &address) != 1) return std::nullopt;
+    vqgw::PreferredGateway g;
+    std::memcpy(g.address.data(), &address, 4);
+    try {
+      g.tcpPort = static_cast<uint32_t>(std::stoul(item.substr(first + 1, second - first - 1)));
+      g.udpPort = static_cast<uint32_t>(std::stoul(item.substr(second + 1)));
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+    if (g.tcpPort > 65535 || g.udpPort > 65535) return std::nullopt;
+    out.push_back(g);
+    start = comma + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +223,9 @@ int main(int argc, char** argv) {
   int portalHttpPort = -1;
   std::string portalPassword;
   std::vector<std::string> portalFaults;
+  std::optional<std::vector<vqgw::PreferredGateway>> preferred;
+  bool proximity = false;
+  std::optional<vqgateway::UdpEchoOptions> echo;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -209,6 +249,24 @@ int main(int argc, char** argv) {
       portalFaults.push_back(argv[++i]);
     } else if (arg == "--portal-http" && hasValue) {
       portalHttpPort = std::stoi(argv[++i]);
+    } else if (arg == "--preferred" && hasValue) {
+      preferred = ParsePreferred(argv[++i]);
+      if (!preferred) return Usage();
+    } else if (arg == "--proximity") {
+      proximity = true;
+    } else if (arg == "--echo" && hasValue) {
+      const std::string value = argv[++i];
+      echo.emplace();
+      if (value == "silent") {
+        echo->silent = true;
+      } else {
+        try {
+          echo->delayMs = std::stoi(value);
+        } catch (const std::exception&) {
+          return Usage();
+        }
+        if (echo->delayMs < 0) return Usage();
+      }
     } else if (arg == "--tun" && hasValue) {
       tunName = argv[++i];
     } else if (arg == "--listen" && hasValue) {
@@ -263,6 +321,13 @@ int main(int argc, char** argv) {
   }
   // The data plane needs the keys of the negotiation.
   if (!tunName.empty() && !negotiation) return Usage();
+  if ((preferred || proximity) && !negotiation) return Usage();
+  if (echo && !tunName.empty()) return Usage();
+  if (preferred) {
+    negotiation->clientInfo.preferredGateways = preferred;
+    negotiation->clientInfo.proximity = proximity;
+    options.script = vqgw::HappyPathScript(*negotiation);
+  }
   options.cert = vqgw::MakeTestCert(kind);
   if (!saveCert.empty()) {
     std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(saveCert.c_str(), "w"), std::fclose);
@@ -297,6 +362,18 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::unique_ptr<vqgateway::UdpEchoResponder> echoResponder;
+  if (echo) {
+    echo->address = options.address;
+    echo->port = negotiation ? negotiation->setIp.udpPort.value_or(4500) : 4500;
+    try {
+      echoResponder = std::make_unique<vqgateway::UdpEchoResponder>(*echo);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "test_gateway: echo: %s\n", e.what());
+      return 1;
+    }
+  }
+
   std::unique_ptr<vqgw::PortalHttpListener> portalHttp;
   if (withPortal) {
     options.portal = std::make_shared<vqgw::Portal>(portal);
@@ -316,6 +393,9 @@ int main(int argc, char** argv) {
   if (dataPlane) {
     std::printf("data plane on %s:%u, tunnel packets to and from %s\n", options.address.c_str(),
                 static_cast<unsigned>(dataPlane->Port()), tunName.c_str());
+  }
+  if (echoResponder) {
+    std::printf("echo on %s:%u\n", options.address.c_str(), static_cast<unsigned>(echoResponder->Port()));
   }
   std::fflush(stdout);
 

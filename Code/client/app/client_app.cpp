@@ -15,7 +15,9 @@
 #include "client/app/client_strings.h"
 #include "client/app/command_line.h"
 #include "client/app/main_window.h"
+#include "client/app/preferred_gateways.h"
 #include "client/app/single_instance.h"
+#include "client/store/process_store.h"
 #include "platform/win32/win32_error.h"
 #include "support/log.h"
 #include "support/os_version.h"
@@ -28,7 +30,8 @@ ClientApp::ClientApp(platform::ui::UiHost& host, ClientHooks hooks, Settings set
       hooks_(WithDefaults(std::move(hooks))),
       settings_(std::move(settings)),
       link_(std::make_unique<ServiceLink>(*this, settings_.link)),
-      launcher_(std::make_unique<ConnectLauncher>(*this, settings_.connect)) {}
+      launcher_(std::make_unique<ConnectLauncher>(*this, settings_.connect)),
+      preferred_(std::make_unique<PreferredGateways>(*this, g_xmlConfig)) {}
 
 ClientApp::~ClientApp() {
   if (started_) Shutdown();
@@ -127,6 +130,8 @@ void ClientApp::StopWorkers() {
   host_.BeginShutdown();
   launcher_->CancelConnect();
   if (window_) window_->StopPipeServers();
+  // No report can start a switch any more.
+  preferred_->Stop();
   threads_.StopAll();
 }
 

@@ -34,6 +34,7 @@
 namespace client {
 
 class MainWindow;
+class PreferredGateways;
 
 class ClientApp {
  public:
@@ -109,6 +110,8 @@ class ClientApp {
   // Workers of later parts (connect, update, USB-key watch) start here, so
   // that shutdown finds and joins them.
   platform::OwnedThreads& Threads() { return threads_; }
+  // The preferred-gateway list and its switch thread (any thread).
+  PreferredGateways& Preferred() { return *preferred_; }
 
   // The change-password requests sent and answered (any thread).
   PasswordRequests& PasswordChanges() { return passwordChanges_; }
@@ -148,6 +151,8 @@ class ClientApp {
   std::unique_ptr<MainWindow> window_;
   platform::OwnedThreads threads_;
   std::unique_ptr<ConnectLauncher> launcher_;
+  // After the launcher: its thread starts connects, so it goes first.
+  std::unique_ptr<PreferredGateways> preferred_;
   bool started_ = false;
   bool shutDown_ = false;
 };

@@ -10,6 +10,7 @@
 #include "client/app/main_window.h"
 #include "client/app/password_requests.h"
 #include "client/app/portal_url.h"
+#include "client/app/preferred_gateways.h"
 #include "client/app/report_pipe_server.h"
 #include "client/app/sms_auth.h"
 #include "client/app/wendle_pipe_server.h"
@@ -41,9 +42,21 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   if (!hooks.marrowlanternPipeServer) hooks.marrowlanternPipeServer = ServeReportPipe;
   if (!hooks.wendlePipeServer) hooks.wendlePipeServer = WendlePipeServerThread;
   if (!hooks.connectToServerWithUsbKey) hooks.connectToServerWithUsbKey = ConnectToServerWithUsbKey;
-  // Without the preferred-gateway list every offered gateway counts as
-  // known: none is taken.
-  if (!hooks.isProxIp) hooks.isProxIp = [](ClientApp&, uint32_t) { return true; };
+  // The preferred-gateway list and its switch.
+  if (!hooks.isProxIp) hooks.isProxIp = [](ClientApp& app, uint32_t address) { return app.Preferred().IsProxIP(address); };
+  if (!hooks.addPreferServer) {
+    hooks.addPreferServer = [](ClientApp& app, uint32_t address, uint32_t port) {
+      app.Preferred().AddPreferServIPandPort(address, port);
+    };
+  }
+  if (!hooks.storedPreferListHasEntry) {
+    hooks.storedPreferListHasEntry = [](ClientApp& app) { return app.Preferred().AddPreferServIPandPort(); };
+  }
+  if (!hooks.startPreferSwitch) hooks.startPreferSwitch = [](ClientApp& app) { app.Preferred().ProcessPreferServIP(true); };
+  if (!hooks.setSwitchEvent) hooks.setSwitchEvent = [](ClientApp& app) { app.Preferred().SetSwitchEvent(); };
+  if (!hooks.connectEndedInClient) {
+    hooks.connectEndedInClient = [](ClientApp& app) { app.Preferred().ConnectEndedInClient(); };
+  }
   if (!hooks.openUrl) hooks.openUrl = [](ClientApp&, const std::string& url) { OpenGatewayUrl(url); };
   // The dispatcher has picked the UI language's title already.
   if (!hooks.insertPortalItem) {
@@ -111,6 +124,7 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   Default(hooks.setSwitchEvent, "SetSwitchEvent");
   Default(hooks.showHostCheckErrorInfo, "ShowHostCheckErrorInfo");
   Default(hooks.showLoginDialog, "ShowLoginDialog");
+  Default(hooks.replacePendingProfile, "ReplacePendingProfile");
   return hooks;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "client/store/user_info.h"
 #include "platform/sync/event.h"
 
 namespace client {
@@ -116,6 +117,11 @@ struct ClientHooks {
   // The login dialog shown without bringing it forward: made (without
   // blocking) when none is open, an open one left as it is (UI).
   Call showLoginDialog;
+
+  // Preferred gateways: the record of the gateway a switch connects to
+  // becomes the pending profile (replacing it), so that event 13 saves the
+  // connection that worked (UI).
+  std::function<void(ClientApp&, const user_info&)> replacePendingProfile;
 };
 
 // Fills every empty call with a no-op that logs its name the first time it runs.

@@ -194,7 +194,11 @@ class Dispatch {
           DefaultHandling(code);
         }
         break;
-      case kEventPreferReconnect: LogPrint(LOG_DEBUG, "Receive Prefer server ip reconnect!\n"); break;
+      case kEventPreferReconnect:
+        LogPrint(LOG_DEBUG, "Receive Prefer server ip reconnect!\n");
+        // The set-up that brought the list has ended: the switch may open.
+        if (state_.processProxIp) hooks_.setSwitchEvent(app_);
+        break;
       case kEventKeysInPlace:
         state_.loginHidden = true;
         PostHook(hooks_.hideLoginDialog);
