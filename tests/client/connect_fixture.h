@@ -106,6 +106,17 @@ inline client::ClientHooks RecordingHooks(HookLog& log, HookAnswers& answers) {
   return h;
 }
 
+// The build's own preferred-gateway list and switch in place of the
+// recording ones.
+inline void UseOwnPreferredSwitch(client::ClientHooks& h) {
+  h.isProxIp = {};
+  h.addPreferServer = {};
+  h.storedPreferListHasEntry = {};
+  h.startPreferSwitch = {};
+  h.setSwitchEvent = {};
+  h.connectEndedInClient = {};
+}
+
 // The service manager's view of the three services the connect asks for:
 // their states, how often each was queried and started. A started service
 // runs from then on.

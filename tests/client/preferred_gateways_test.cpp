@@ -6,8 +6,10 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Brindleway/common/gui_reports.h"
@@ -83,12 +85,7 @@ class PreferredGateways : public ::testing::Test {
   PreferredGateways()
       : run_({}, 1033, [this](client::ClientHooks& h) {
           // The build's own list and switch; the pending profile recorded.
-          h.isProxIp = {};
-          h.addPreferServer = {};
-          h.storedPreferListHasEntry = {};
-          h.startPreferSwitch = {};
-          h.setSwitchEvent = {};
-          h.connectEndedInClient = {};
+          UseOwnPreferredSwitch(h);
           h.replacePendingProfile = [this](client::ClientApp&, const client::user_info& p) {
             run_.log.Add("pending:" + p.ALIASID + " name " + p.NAME);
           };
@@ -152,6 +149,11 @@ class PreferredGateways : public ::testing::Test {
   // a report behind it came (the dispatcher takes them in order).
   void Event(uint32_t code) {
     ASSERT_EQ(brindleway::NotifyGuiEvent(code), 0);
+    Handled();
+  }
+  // Every report sent before is handled: a report type without meaning
+  // answered.
+  void Handled() {
     Bytes reply;
     ASSERT_EQ(brindleway::TransactGuiPipe({9}, reply, 16, brindleway::kGuiReplyTimeoutMs), 0u);
     ASSERT_EQ(reply, Bytes{9});
@@ -406,6 +408,37 @@ TEST_F(PreferredGateways, DisconnectEndsTheSwitch) {
   EXPECT_EQ(run_.app.Conn().host, kB);
   // The next list is taken again.
   EXPECT_EQ(Offer(kC), Taken());
+}
+
+// Lists, errors, 107 and 13 from two senders at once while the switch
+// thread runs and the UI thread starts its connects (the thread checker's
+// case); Disconnect then ends whatever runs.
+TEST_F(PreferredGateways, ReportsAndTheSwitchThreadRunTogether) {
+  SaveStart("1", {"10.0.0.2:443", "10.0.0.3:443"});
+  std::atomic<int> running{2};
+  std::thread lists([&] {
+    for (int i = 0; i < 40; ++i) {
+      Offer(kB);
+      Offer(kC);
+      Offer("");
+    }
+    --running;
+  });
+  std::thread events([&] {
+    const uint32_t codes[] = {107, 1012, 1012, 13, 80};
+    for (int i = 0; i < 100; ++i) brindleway::NotifyGuiEvent(codes[i % 5]);
+    --running;
+  });
+  RunUntil([&] { return running == 0; });
+  lists.join();
+  events.join();
+  Handled();
+  run_.app.Window()->OnCommand(client::ID_DISCONNECT);
+  ASSERT_TRUE(ThreadEnds());
+  EXPECT_FALSE(State().processProxIp);
+  for (const client::PreferEntry& entry : Preferred().List()) {
+    EXPECT_TRUE(entry.address == kB || entry.address == kC) << entry.address;
+  }
 }
 
 TEST_F(PreferredGateways, ExitJoinsAWaitingSwitchThread) {

@@ -109,7 +109,7 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     NetnsTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     LogInit(nullptr);
-    SetStoredServerCertCheck([](X509*) { return 1; });
+    brindleway::SetStoredServerCertCheck([](X509*) { return 1; });
     ASSERT_EQ(InstallAdapter(kClientTun), 0);
     std::filesystem::create_directories(root_->At("/etc"));
     vqtest::WriteFileBytes(root_->At("/etc/resolv.conf"), "nameserver 10.123.0.53\n");
@@ -172,8 +172,8 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     a_.reset();
     near_.reset();
     far_.reset();
-    SetStoredServerCertCheck(nullptr);
-    esp_sa_cleanup();
+    brindleway::SetStoredServerCertCheck(nullptr);
+    brindleway::esp_sa_cleanup();
     LogCleanup();
     NetnsTest::TearDown();
   }
@@ -181,12 +181,7 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
   client::ClientHooks Hooks() {
     client::ClientHooks h = vqtest::RecordingHooks(log_, answers_);
     // The build's own switch; the pending profile as the login dialog keeps it.
-    h.isProxIp = {};
-    h.addPreferServer = {};
-    h.storedPreferListHasEntry = {};
-    h.startPreferSwitch = {};
-    h.setSwitchEvent = {};
-    h.connectEndedInClient = {};
+    vqtest::UseOwnPreferredSwitch(h);
     h.pendingProfileDetectsProximity = [this](client::ClientApp&) { return pending_.DetectsProximity(); };
     h.replacePendingProfile = [this](client::ClientApp&, const client::user_info& p) { pending_.Set(p); };
     h.savePendingProfile = [this](client::ClientApp&) { pending_.Save(); };
