@@ -1,5 +1,5 @@
 // The switch to the nearest preferred gateway across two namespaces.
-// Client namespace: the tunnel service's run body and the client
+// Client namespace: the tunnel service program in the console, the client
 // application in-process (headless host, real clock), the saved connection
 // A with proximity detection in a store under VQ_ROOT. Gateway namespace:
 // test gateway A on 10.123.0.1 announcing [.12, .11] with proximity
@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -27,15 +27,13 @@
 #include <thread>
 #include <vector>
 
-#include "Brindleway/control/tls_context.h"
-#include "Brindleway/datapath/esp_sa.h"
-#include "Brindleway/service/channel_service.h"
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/main_window.h"
 #include "client/app/preferred_gateways.h"
 #include "client/connect_fixture.h"
 #include "client/store/process_store.h"
+#include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
@@ -45,6 +43,7 @@
 #include "netns/netns_fixture.h"
 #include "platform/ui/headless_host.h"
 #include "support/log.h"
+#include "support/registry_helpers.h"
 
 namespace {
 
@@ -109,8 +108,10 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     NetnsTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     LogInit(nullptr);
-    brindleway::SetStoredServerCertCheck([](X509*) { return 1; });
     ASSERT_EQ(InstallAdapter(kClientTun), 0);
+    // The service keeps each gateway's certificate below the install folder
+    // (the connection accepts a new one).
+    ASSERT_EQ(RegWriteProductValue("QIMBO_HOME", root_->At("/opt/tarnwickgate")), 0);
     std::filesystem::create_directories(root_->At("/etc"));
     vqtest::WriteFileBytes(root_->At("/etc/resolv.conf"), "nameserver 10.123.0.53\n");
     const std::string gw = pair_->gateway();
@@ -119,9 +120,8 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     }
     StartGateways();
     if (HasFatalFailure()) return;
-    service_ = std::thread([this] {
-      serviceResult_ = brindleway::RunChannelService(serviceStop_, platform::InstanceLock::Role::Console);
-    });
+    // Started from this thread: in the client namespace.
+    service_ = std::make_unique<vqtest::ChildProcess>(std::vector<std::string>{BRINDLEWAY_PATH});
     ASSERT_TRUE(vqtest::Eventually([] {
       std::vector<uint8_t> reply;
       return vqtest::SendCommand({VQ_INQUERY}, reply) == 0;
@@ -158,10 +158,10 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
   void TearDown() override {
     app_.reset();
     host_.reset();
-    if (service_.joinable()) {
-      serviceStop_.Set();
-      service_.join();
-      EXPECT_EQ(serviceResult_, brindleway::RUN_OK);
+    if (service_) {
+      service_->Signal(SIGTERM);
+      EXPECT_EQ(service_->Wait(30000), 0);
+      service_.reset();
     }
     if (HasFailure() && root_) {
       const std::string log = vqtest::ReadLogText();
@@ -172,8 +172,6 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     a_.reset();
     near_.reset();
     far_.reset();
-    brindleway::SetStoredServerCertCheck(nullptr);
-    brindleway::esp_sa_cleanup();
     LogCleanup();
     NetnsTest::TearDown();
   }
@@ -219,6 +217,7 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     conn.host = kA;
     conn.port = a_->Port();
     conn.auth_type = AUTH_TYPE_PASSWORD;
+    conn.init = CONN_FLAG_NEW_SERVER_CERT;
     conn.user = kUser;
     conn.secret1 = "secret";
     app_->SetConn(conn);
@@ -255,9 +254,7 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
 
   std::unique_ptr<vqgw::TlsGateway> a_, near_, far_;
   std::unique_ptr<vqgateway::UdpEchoResponder> nearEcho_, farEcho_;
-  platform::Event serviceStop_{platform::Event::Reset::Manual};
-  std::atomic<int> serviceResult_{-100};
-  std::thread service_;
+  std::unique_ptr<vqtest::ChildProcess> service_;
   vqtest::FakeServices services_;
   vqtest::HookLog log_;
   vqtest::HookAnswers answers_;
