@@ -146,8 +146,7 @@ void PreferredGateways::AddPreferServIPandPort(uint32_t address, uint32_t port) 
     listStarted_ = false;
     if (list_.empty()) return;
     reports.processProxIp = true;
-    lock.unlock();
-    ProcessPreferServIP(false);
+    ProcessLocked(lock, false);
     return;
   }
   if (!listStarted_) {
@@ -186,6 +185,10 @@ bool PreferredGateways::AddPreferServIPandPort() {
 
 void PreferredGateways::ProcessPreferServIP(bool retry) {
   std::unique_lock lock(mutex_);
+  ProcessLocked(lock, retry);
+}
+
+void PreferredGateways::ProcessLocked(std::unique_lock<std::mutex>& lock, bool retry) {
   ReportState& reports = app_.Reports();
   LogPrint(LOG_DEBUG, " begin ProcessPreferServIP \n");
   const std::optional<user_info> current = store_.GetCurrentUser();
@@ -212,10 +215,10 @@ void PreferredGateways::ProcessPreferServIP(bool retry) {
   }
   if (!detects) return noSwitch();
   if (!retry) listEndedMs_ = app_.Host().clock().NowMs();
-  StartThread(!retry);
+  StartThread(lock, !retry);
 }
 
-void PreferredGateways::StartThread(bool waitForSetupEnd) {
+void PreferredGateways::StartThread(std::unique_lock<std::mutex>& lock, bool waitForSetupEnd) {
   if (stopped_) {
     app_.Reports().processProxIp = false;
     return;
@@ -225,9 +228,9 @@ void PreferredGateways::StartThread(bool waitForSetupEnd) {
   if (thread_.joinable()) {
     std::thread old = std::move(thread_);
     wake_.notify_all();
-    mutex_.unlock();
+    lock.unlock();
     old.join();
-    mutex_.lock();
+    lock.lock();
     if (generation != generation_) return;  // stopped meanwhile
   }
   // A stored list starts at once; a fresh one once the set-up that brought

@@ -89,8 +89,10 @@ class PreferredGateways {
     std::string host;
     uint32_t port = 0;
   };
-  // The rest hold mutex_.
-  void StartThread(bool waitForSetupEnd);
+  // The rest hold mutex_ (lock: on it; StartThread lets it go while an
+  // earlier switch's thread ends).
+  void ProcessLocked(std::unique_lock<std::mutex>& lock, bool retry);
+  void StartThread(std::unique_lock<std::mutex>& lock, bool waitForSetupEnd);
   void PreferIPThread(uint64_t generation, bool waitForSetupEnd);
   // Waits for the switch event; false when the thread is to end.
   bool WaitSwitchEvent(std::unique_lock<std::mutex>& lock, uint64_t generation, bool untilSetupEnd);
