@@ -72,6 +72,10 @@ SoftHsmToken::~SoftHsmToken() {
     ::unsetenv("SOFTHSM2_CONF");
 }
 
+void SoftHsmToken::Pull() { std::filesystem::rename(dir_ + "/tokens", dir_ + "/pulled"); }
+
+void SoftHsmToken::PutBack() { std::filesystem::rename(dir_ + "/pulled", dir_ + "/tokens"); }
+
 void SoftHsmToken::Import(const std::vector<uint8_t>& id, X509* cert, EVP_PKEY* key) {
   const std::string hexId = platform::crypto::KeyContainerName(id);
   const std::string certFile = dir_ + "/import-cert.der";

@@ -34,6 +34,13 @@ class SoftHsmToken {
 
   const std::string& providerName() const { return providerName_; }
 
+  // The key pulled out: the token folder moves away, so a loaded module
+  // shows no token once it reads its slots again. PutBack() moves it home;
+  // a loaded module sees it again only after a reload
+  // (CloseTokenProviders).
+  void Pull();
+  void PutBack();
+
  private:
   void Run(const std::vector<std::string>& argv);
 

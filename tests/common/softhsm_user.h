@@ -13,17 +13,19 @@
 
 namespace vqtest {
 
+// The settings that choose cert by its fingerprint.
+inline CertSettings SettingsByFingerprint(X509* cert) {
+  CertSettings settings;
+  const std::vector<uint8_t> hash = Thumbprint(cert);
+  std::copy(hash.begin(), hash.end(), settings.CertFingerPrint.begin());
+  settings.CertFingerPrintLength = static_cast<uint32_t>(hash.size());
+  return settings;
+}
+
 struct SoftHsmUser {
   SoftHsmUser() { token.Import(kKeyId, cert.get(), key.get()); }
 
-  // The settings that choose cert by its fingerprint.
-  CertSettings SettingsFor(X509* chosen) const {
-    CertSettings settings;
-    const std::vector<uint8_t> hash = Thumbprint(chosen);
-    std::copy(hash.begin(), hash.end(), settings.CertFingerPrint.begin());
-    settings.CertFingerPrintLength = static_cast<uint32_t>(hash.size());
-    return settings;
-  }
+  CertSettings SettingsFor(X509* chosen) const { return SettingsByFingerprint(chosen); }
 
   inline static const std::vector<uint8_t> kKeyId = {0x01};
 

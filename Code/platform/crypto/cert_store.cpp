@@ -106,6 +106,9 @@ void AddTokenCertificates(std::vector<CertContextPtr>& certs) {
     uint32_t error = 0;
     const std::shared_ptr<TokenProvider> provider = TokenProvider::Open(name, error);
     if (!provider) continue;
+    // The snapshot shows the token as it is now: a key pulled out since
+    // the last opening must not lend its certificates.
+    provider->CheckTokenPresent();
     std::vector<TokenCertificate> tokenCerts;
     if (provider->Certificates(tokenCerts) != 0) continue;
     // The token hands its objects out in no fixed order; by container the

@@ -3,7 +3,8 @@
 //   "MY"    the user's own certificates: the files of <user data>/.../MY,
 //           then every certificate on the token of each registered USB-key
 //           provider, by container (CKA_ID) order, with that provider and
-//           the key's container as its key property (token_provider.h)
+//           the key's container as its key property (token_provider.h);
+//           a token no longer present adds none
 //   "CA"    intermediate authorities: the files of <user data>/.../CA
 //   "ROOT"  trusted roots: the system trust store (OpenSSL's default
 //           certificate file, or $SSL_CERT_FILE), then the files of

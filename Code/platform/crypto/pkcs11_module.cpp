@@ -1,9 +1,13 @@
 #include "platform/crypto/pkcs11_module.h"
 
+#include <dlfcn.h>
 #include <libp11.h>
 #include <openssl/sha.h>
+#include <p11-kit/pkcs11.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "platform/crypto/crypto_error.h"
 #include "platform/crypto/pkcs11_error.h"
@@ -18,7 +22,27 @@ Pkcs11Module::PinDigest DigestOf(std::string_view pin) {
   return digest;
 }
 
+// A PKCS#11 text field: fixed length, padded with blanks.
+std::string FieldText(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+std::string FieldText(const unsigned char* field, size_t size) {
+  return FieldText(std::string(reinterpret_cast<const char*>(field), size));
+}
+
 }  // namespace
+
+struct Pkcs11Module::EntryPoints {
+  void* library = nullptr;
+  CK_FUNCTION_LIST* functions = nullptr;
+};
+
+void Pkcs11Module::EntryPointsDeleter::operator()(EntryPoints* entry) const {
+  if (entry->library != nullptr) dlclose(entry->library);
+  delete entry;
+}
 
 void Pkcs11Module::CtxDeleter::operator()(PKCS11_ctx_st* ctx) const {
   PKCS11_CTX_unload(ctx);
@@ -36,11 +60,21 @@ std::shared_ptr<Pkcs11Module> Pkcs11Module::Load(const std::string& path, uint32
     return nullptr;
   }
   module->ctx_.reset(ctx);
+  // The module libp11 has loaded and initialised, not a second copy: its
+  // slot list is the one libp11's slots stand for.
+  if (void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+    module->entry_.reset(new EntryPoints{library, nullptr});
+    const auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList"));
+    if (getList == nullptr || getList(&module->entry_->functions) != CKR_OK) module->entry_.reset();
+  }
   error = 0;
   return module;
 }
 
-Pkcs11Module::~Pkcs11Module() { ReleaseSlots(); }
+Pkcs11Module::~Pkcs11Module() {
+  ReleaseSlots();
+  for (const SlotList& list : retired_) PKCS11_release_all_slots(ctx_.get(), list.slots, list.count);
+}
 
 void Pkcs11Module::ReleaseSlots() {
   if (slots_ != nullptr) PKCS11_release_all_slots(ctx_.get(), slots_, slotCount_);
@@ -49,24 +83,63 @@ void Pkcs11Module::ReleaseSlots() {
   loginDigest_.reset();
 }
 
+PKCS11_SLOT* Pkcs11Module::KnownTokenSlot() const {
+  for (unsigned int i = 0; i < slotCount_; ++i) {
+    PKCS11_SLOT* slot = &slots_[i];
+    if (slot->token != nullptr && slot->token->initialized) return slot;
+  }
+  return nullptr;
+}
+
 PKCS11_SLOT* Pkcs11Module::TokenSlot() {
-  const auto find = [this]() -> PKCS11_SLOT* {
-    for (unsigned int i = 0; i < slotCount_; ++i) {
-      PKCS11_SLOT* slot = &slots_[i];
-      if (slot->token != nullptr && slot->token->initialized) return slot;
-    }
-    return nullptr;
-  };
   // The slots already known keep their sessions and login; only when none
   // holds a token is the list read again, for a key plugged in since.
-  if (PKCS11_SLOT* slot = find()) return slot;
+  if (PKCS11_SLOT* slot = KnownTokenSlot()) return slot;
   ReleaseSlots();
   if (PKCS11_enumerate_slots(ctx_.get(), &slots_, &slotCount_) != 0) {
     slots_ = nullptr;
     slotCount_ = 0;
     return nullptr;
   }
-  return find();
+  return KnownTokenSlot();
+}
+
+bool Pkcs11Module::StillPresent(PKCS11_SLOT* slot) const {
+  CK_FUNCTION_LIST* const f = entry_->functions;
+  const CK_SLOT_ID id = PKCS11_get_slotid_from_slot(slot);
+  // Slots with a token now; a module that cannot say keeps what it has.
+  std::vector<CK_SLOT_ID> present;
+  for (;;) {
+    CK_ULONG count = 0;
+    if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) return true;
+    present.resize(count);
+    const CK_RV rv = f->C_GetSlotList(CK_TRUE, present.data(), &count);
+    if (rv == CKR_BUFFER_TOO_SMALL) continue;  // a slot came meanwhile
+    if (rv != CKR_OK) return true;
+    present.resize(count);
+    break;
+  }
+  if (std::find(present.begin(), present.end(), id) == present.end()) return false;
+  CK_TOKEN_INFO info{};
+  if (f->C_GetTokenInfo(id, &info) != CKR_OK) return false;
+  if ((info.flags & CKF_TOKEN_INITIALIZED) == 0) return false;
+  // Another token put into the same slot is not the one logged in to.
+  const std::string known = slot->token->serialnr != nullptr ? slot->token->serialnr : "";
+  return FieldText(info.serialNumber, sizeof info.serialNumber) == FieldText(known);
+}
+
+bool Pkcs11Module::CheckTokenPresent() {
+  std::lock_guard lock(mutex_);
+  if (!entry_) return true;
+  PKCS11_SLOT* slot = KnownTokenSlot();
+  if (slot == nullptr) return true;
+  if (StillPresent(slot)) return true;
+  // Kept, not released: a key handle found on them may still be held.
+  retired_.push_back({slots_, slotCount_});
+  slots_ = nullptr;
+  slotCount_ = 0;
+  loginDigest_.reset();
+  return false;
 }
 
 uint32_t Pkcs11Module::Login(std::string_view pin) {

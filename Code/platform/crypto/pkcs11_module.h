@@ -4,6 +4,11 @@
 // is serialised on the module, so threads may share it; the token is the
 // first slot that holds an initialised token (the slots are read again
 // while none does, so a key plugged in later is found).
+//
+// The slots once read are kept, with their sessions, login and cached
+// object lists, until CheckTokenPresent finds the token gone: only then is
+// what libp11 knows of it dropped, so a key pulled out stops showing its
+// certificates.
 #pragma once
 
 #include <array>
@@ -49,6 +54,14 @@ class Pkcs11Module : public std::enable_shared_from_this<Pkcs11Module> {
   // token's failure.
   uint32_t Login(std::string_view pin);
 
+  // Asks the module itself whether the token in use is still there (in the
+  // slot list of present tokens, with the same serial number, initialised).
+  // A token that is gone has its slots and their cached objects dropped and
+  // its login forgotten; the next call reads the slots again. A token still
+  // present keeps sessions and login. True when a token is in use and
+  // present, or none was in use yet.
+  bool CheckTokenPresent();
+
   // The token's certificate objects (public objects: no login needed).
   // 0 or SCARD_E_NO_SMARTCARD.
   uint32_t Certificates(std::vector<TokenCertificate>& out);
@@ -65,9 +78,24 @@ class Pkcs11Module : public std::enable_shared_from_this<Pkcs11Module> {
     void operator()(PKCS11_ctx_st* ctx) const;
   };
 
+  // The module's own entry points (pkcs11_module.cpp).
+  struct EntryPoints;
+  struct EntryPointsDeleter {
+    void operator()(EntryPoints* entry) const;
+  };
+  struct SlotList {
+    PKCS11_slot_st* slots = nullptr;
+    unsigned int count = 0;
+  };
+
   explicit Pkcs11Module(std::string path) : path_(std::move(path)) {}
   // The token's slot, or null; the caller holds mutex_.
   PKCS11_slot_st* TokenSlot();
+  // The known slot holding an initialised token, without reading the slots
+  // again; the caller holds mutex_.
+  PKCS11_slot_st* KnownTokenSlot() const;
+  // The token in slot as the module sees it now; the caller holds mutex_.
+  bool StillPresent(PKCS11_slot_st* slot) const;
   // libp11's handle of the key with CKA_ID id; the caller holds mutex_.
   EvpPkeyPtr FindKeyLocked(const std::vector<uint8_t>& id, uint32_t& error);
   void ReleaseSlots();
@@ -75,8 +103,15 @@ class Pkcs11Module : public std::enable_shared_from_this<Pkcs11Module> {
   std::string path_;
   std::mutex mutex_;
   std::unique_ptr<PKCS11_ctx_st, CtxDeleter> ctx_;
+  // For the questions libp11 has no call for: the library libp11 loaded,
+  // held once more, and its function list. Null: presence is not checked.
+  std::unique_ptr<EntryPoints, EntryPointsDeleter> entry_;
   PKCS11_slot_st* slots_ = nullptr;  // owned by ctx_, released before it
   unsigned int slotCount_ = 0;
+  // Slot lists of pulled tokens: a key handle found on them may still be
+  // held (TokenKey), and libp11 frees a key with its slot, so they go with
+  // the module.
+  std::vector<SlotList> retired_;
   std::optional<PinDigest> loginDigest_;  // SHA-256 of the PIN of the login in force
 };
 

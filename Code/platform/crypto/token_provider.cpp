@@ -95,6 +95,8 @@ std::vector<std::string> TokenProvider::RegisteredNames() {
 
 uint32_t TokenProvider::Login(std::string_view pin) const { return module_->Login(pin); }
 
+bool TokenProvider::CheckTokenPresent() const { return module_->CheckTokenPresent(); }
+
 uint32_t TokenProvider::Certificates(std::vector<TokenCertificate>& out) const {
   return module_->Certificates(out);
 }

@@ -43,6 +43,8 @@ class TokenProvider {
 
   // Pkcs11Module::Login.
   uint32_t Login(std::string_view pin) const;
+  // Pkcs11Module::CheckTokenPresent: a pulled key is forgotten.
+  bool CheckTokenPresent() const;
   // Pkcs11Module::Certificates.
   uint32_t Certificates(std::vector<TokenCertificate>& out) const;
   // The key of a container: NTE_BAD_KEYSET for a malformed container name or
