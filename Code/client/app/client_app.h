@@ -80,9 +80,16 @@ class ClientApp {
   void SetConnUser(std::string_view user);
 
   int GetChannelStatus() const { return channelStatus_.Get(); }
-  void SetChannelStatus(int status) { channelStatus_.Set(status); }
+  // USB-key watch: a status back at 1 ends the key's login, so the value
+  // that says the key was in goes back to 0 with it.
+  void SetChannelStatus(int status) {
+    channelStatus_.Set(status);
+    if (status == 1) usbKeyValue_.Set(0);
+  }
   int GetUsbKeyValue() const { return usbKeyValue_.Get(); }
   void SetUsbKeyValue(int value) { usbKeyValue_.Set(value); }
+  // USB-key watch: the value before, replaced in the same locked step.
+  int ExchangeUsbKeyValue(int value) { return usbKeyValue_.Exchange(value); }
   int32_t GetSessionState() const { return sessionState_.Get(); }
   void SetSessionState(int32_t state) { sessionState_.Set(state); }
   // The login mode (0 password, 1 with USB key, 2 USB key only, 3 not

@@ -16,6 +16,7 @@
 #include "client/app/wendle_pipe_server.h"
 #include "client/ui/change_password_dialog.h"
 #include "client/ui/login_dialog.h"
+#include "client/app/usb_key_watch.h"
 #include "client/ui/network_info_dialog.h"
 #include "client/ui/options_dialog.h"
 #include "client/store/process_store.h"
@@ -57,6 +58,8 @@ ClientHooks WithDefaults(ClientHooks hooks) {
   if (!hooks.connectEndedInClient) {
     hooks.connectEndedInClient = [](ClientApp& app) { app.Preferred().ConnectEndedInClient(); };
   }
+  // The USB-key watch on every device change of a USB-key login.
+  if (!hooks.onDeviceChange) hooks.onDeviceChange = StartUsbKeyWatch;
   if (!hooks.openUrl) hooks.openUrl = [](ClientApp&, const std::string& url) { OpenGatewayUrl(url); };
   // The dispatcher has picked the UI language's title already.
   if (!hooks.insertPortalItem) {

@@ -21,7 +21,7 @@ namespace client {
 
 namespace ui = platform::ui;
 
-MainWindow::MainWindow(ClientApp& app) : app_(app), tray_(app), menu_(app) {}
+MainWindow::MainWindow(ClientApp& app) : app_(app), tray_(app), menu_(app), devices_(app) {}
 
 MainWindow::~MainWindow() {
   if (created_) Destroy();
@@ -42,11 +42,13 @@ void MainWindow::Create() {
   const ClientHooks& hooks = app_.Hooks();
   wendleServer_.Start([&app, &hooks](const platform::Event& stop) { hooks.wendlePipeServer(app, stop); });
   reportServer_.Start([&app, &hooks](const platform::Event& stop) { hooks.marrowlanternPipeServer(app, stop); });
+  devices_.Start();
 }
 
 void MainWindow::Destroy() {
   if (!created_) return;
   created_ = false;
+  devices_.Stop();
   ui::UiHost& host = app_.Host();
   host.SetTrayMenu(nullptr, {});
   host.SetTrayHandler({});

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "client/app/device_change_source.h"
 #include "client/app/tray_icon.h"
 #include "client/app/tray_menu.h"
 #include "platform/sync/owned_threads.h"
@@ -69,6 +70,8 @@ class MainWindow {
   bool created_ = false;
   platform::OwnedThreads wendleServer_;
   platform::OwnedThreads reportServer_;
+  // WM_DEVICECHANGE's source, from Create to Destroy.
+  DeviceChangeSource devices_;
 };
 
 }  // namespace client

@@ -20,6 +20,12 @@ class LockedValue {
     std::lock_guard lock(mutex_);
     value_ = std::move(value);
   }
+  // The value before, and value in its place, in one locked step.
+  T Exchange(T value) {
+    std::lock_guard lock(mutex_);
+    std::swap(value_, value);
+    return value;
+  }
 
  private:
   mutable std::mutex mutex_;
