@@ -23,6 +23,7 @@
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
+#include "common/no_desktop_shells.h"
 #include "gateway/test_chain.h"
 #include "gateway/tls_gateway.h"
 #include "platform/crypto/cert_store.h"
@@ -39,25 +40,6 @@ using vqtest::CertToken;
 
 constexpr uint8_t VQ_OPEN_CHANNEL = 1;
 constexpr uint8_t VQ_INQUERY = 3;
-
-// The tunnel service finds no desktop user to act for: it reads this
-// process's user's hive and store.
-class NoDesktopShells {
- public:
-  NoDesktopShells() {
-    if (const char* old = std::getenv("VQ_DESKTOP_SHELLS")) saved_ = old;
-    ::setenv("VQ_DESKTOP_SHELLS", "vq-no-such-shell", 1);
-  }
-  ~NoDesktopShells() {
-    if (saved_)
-      ::setenv("VQ_DESKTOP_SHELLS", saved_->c_str(), 1);
-    else
-      ::unsetenv("VQ_DESKTOP_SHELLS");
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 class CertSelectEndToEnd : public ::testing::Test {
  protected:
@@ -126,7 +108,7 @@ class CertSelectEndToEnd : public ::testing::Test {
   }
 
   CertToken user_;
-  NoDesktopShells noDesktop_;
+  vqtest::NoDesktopShells noDesktop_;
   platform::FakeClock clock_;
   std::unique_ptr<QtHost> host_;
   ClientCertSettings settings_;
