@@ -139,6 +139,10 @@ class FakeServices {
     std::lock_guard lock(mutex_);
     return starts_[name];
   }
+  int Stops(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return stops_[name];
+  }
   client::ConnectLauncher::Env Env();
 
  private:
@@ -147,6 +151,7 @@ class FakeServices {
   std::map<std::string, uint32_t> states_;
   std::map<std::string, int> queries_;
   std::map<std::string, int> starts_;
+  std::map<std::string, int> stops_;
 };
 
 class FakeServices::Manager final : public platform::service::ServiceManager {
@@ -163,7 +168,15 @@ class FakeServices::Manager final : public platform::service::ServiceManager {
     s_.states_[name] = platform::service::SERVICE_RUNNING;
     return 0;
   }
-  uint32_t ControlService(const std::string&, uint32_t, platform::service::ServiceStatus&) override { return 0; }
+  // A stop is taken at once.
+  uint32_t ControlService(const std::string& name, uint32_t control, platform::service::ServiceStatus&) override {
+    std::lock_guard lock(s_.mutex_);
+    if (control == platform::service::SERVICE_CONTROL_STOP) {
+      ++s_.stops_[name];
+      s_.states_[name] = platform::service::SERVICE_STOPPED;
+    }
+    return 0;
+  }
   uint32_t QueryServiceStatus(const std::string& name, platform::service::ServiceStatus& out) override {
     std::lock_guard lock(s_.mutex_);
     ++s_.queries_[name];

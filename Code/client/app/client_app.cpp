@@ -31,7 +31,8 @@ ClientApp::ClientApp(platform::ui::UiHost& host, ClientHooks hooks, Settings set
       settings_(std::move(settings)),
       link_(std::make_unique<ServiceLink>(*this, settings_.link)),
       launcher_(std::make_unique<ConnectLauncher>(*this, settings_.connect)),
-      preferred_(std::make_unique<PreferredGateways>(*this, g_xmlConfig)) {}
+      preferred_(std::make_unique<PreferredGateways>(*this, g_xmlConfig)),
+      updates_(std::make_unique<UpdateTrigger>(*this, settings_.update)) {}
 
 ClientApp::~ClientApp() {
   if (started_) Shutdown();
@@ -129,6 +130,7 @@ void ClientApp::StopWorkers() {
   // Nobody waits for the UI thread any more, so every worker can end.
   host_.BeginShutdown();
   launcher_->CancelConnect();
+  updates_->Stop();
   if (window_) window_->StopPipeServers();
   // No report can start a switch any more.
   preferred_->Stop();

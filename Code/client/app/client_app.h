@@ -22,6 +22,7 @@
 #include "client/app/password_requests.h"
 #include "client/app/report_state.h"
 #include "client/app/service_link.h"
+#include "client/app/update_trigger.h"
 #include "client/cert/client_cert_settings.h"
 #include "client/ui/login_state.h"
 #include "platform/sync/instance_lock.h"
@@ -47,6 +48,8 @@ class ClientApp {
     ServiceLink::Env link;
     // The connect thread's service manager and name check.
     ConnectLauncher::Env connect;
+    // The updater the update trigger runs.
+    UpdateTrigger::Env update;
   };
 
   ClientApp(platform::ui::UiHost& host, ClientHooks hooks = {}, Settings settings = {});
@@ -98,6 +101,8 @@ class ClientApp {
   void SetLoginMode(int mode) { loginMode_.Set(mode); }
   // StartConnect and the connect thread.
   ConnectLauncher& Launcher() { return *launcher_; }
+  // The update thread and its gate.
+  UpdateTrigger& Updates() { return *updates_; }
 
   bool WebStart() const { return webStart_; }
   bool NoAutoConnect() const { return noAutoConnect_; }
@@ -160,6 +165,7 @@ class ClientApp {
   std::unique_ptr<ConnectLauncher> launcher_;
   // After the launcher: its thread starts connects, so it goes first.
   std::unique_ptr<PreferredGateways> preferred_;
+  std::unique_ptr<UpdateTrigger> updates_;
   bool started_ = false;
   bool shutDown_ = false;
 };

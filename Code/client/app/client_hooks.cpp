@@ -67,6 +67,10 @@ ClientHooks WithDefaults(ClientHooks hooks) {
       if (app.Window() != nullptr) app.Window()->InsertPortalItem(title, title);
     };
   }
+  // The update trigger.
+  if (!hooks.startUpdateThread) hooks.startUpdateThread = [](ClientApp& app, int mode) { app.Updates().Start(mode); };
+  if (!hooks.setUpdateGate) hooks.setUpdateGate = [](ClientApp& app) { app.Updates().SetGate(); };
+  if (!hooks.createUpdateGate) hooks.createUpdateGate = [](ClientApp& app) { app.Updates().CreateGate(); };
   // The dialogs this build has, unless a caller put its own in their place.
   hooks.dialogs.try_emplace(kNetworkInfoTemplate, [](ClientApp& app) { OpenNetworkInfo(app); });
   // Options (menu 40022 and the login dialog's "test") and the store it edits.
