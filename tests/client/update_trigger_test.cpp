@@ -24,6 +24,8 @@
 #include "common/fake_pipe_server.h"
 #include "common/log_reader.h"
 #include "connect_fixture.h"
+#include "gateway/portal.h"
+#include "gateway/tls_gateway.h"
 #include "platform/paths/paths.h"
 #include "platform/ui/win32_ui.h"
 #include "support/base64.h"
@@ -458,6 +460,62 @@ TEST_F(UpdateTriggerWithoutUpdater, MissingUpdaterIsReported) {
   ASSERT_TRUE(UpdateEnded());
   EXPECT_TRUE(HasBoxWith("CreateProcess failed (2)."));
   EXPECT_EQ(LogCount("Check update failed."), 1u);
+}
+
+// The real updater (its headless build, the progress dialog's OK from a
+// script) against the test portal on the test gateway's port.
+class UpdateTriggerRealUpdater : public UpdateTrigger {
+ protected:
+  UpdateTriggerRealUpdater() : UpdateTrigger(THIMBLESET_HEADLESS_PATH) {}
+
+  void SetUp() override {
+    UpdateTrigger::SetUp();
+    ASSERT_TRUE(platform::paths::CreateDirectories(run_.root.At("/portal")));
+    WriteFileBytes(run_.root.At("/portal/qimbo.exe"), ReadFileBytes(RECORDING_INSTALLER_PATH));
+    WriteFileBytes(run_.root.At("/portal/qimbo.xml"),
+                   "<UpdateList><File><FileName>qimbo.exe</FileName><FileVersion>1.0.10.0000</FileVersion>"
+                   "<Length>4096</Length><InstallDir>CURRENTDIR</InstallDir><Execute>NO</Execute>"
+                   "<URL>qimbo.exe</URL></File></UpdateList>");
+    WriteFileBytes(run_.root.At("/ok.script"), "dialog 102 wait 1\ndialog 102 click 1\n");
+    // The updater's own host reads it; ours was made before.
+    ::setenv("VQ_UI_SCRIPT", run_.root.At("/ok.script").c_str(), 1);
+    portal_ = std::make_shared<vqgw::Portal>(
+        vqgw::PortalOptions{.sessionUser = "alice", .sessionId = "S1", .folder = run_.root.At("/portal")});
+    vqgw::GatewayOptions options;
+    options.portal = portal_;
+    gateway_ = std::make_unique<vqgw::TlsGateway>(std::move(options));
+  }
+  void TearDown() override {
+    UpdateTrigger::TearDown();
+    gateway_.reset();
+    ::unsetenv("VQ_UI_SCRIPT");
+  }
+
+  std::shared_ptr<vqgw::Portal> portal_;
+  std::unique_ptr<vqgw::TlsGateway> gateway_;
+};
+
+TEST_F(UpdateTriggerRealUpdater, NewVersionIsFetchedAndItsInstallerRun) {
+  Login alice;
+  alice.port = gateway_->Port();
+  alice.user = "alice";
+  alice.secret = "password-not-used";
+  Connect(alice);
+  // The gateway's session credential stands in for the password.
+  Credential("S1");
+  Event(13);
+  ASSERT_TRUE(AnswerNewVersion(ui::IDYES));
+  ASSERT_TRUE(UpdateEnded());
+  EXPECT_EQ(LogCount("New version exists"), 1u);
+  EXPECT_EQ(tunnelService_.Stops(client::kTunnelServiceName), 1);
+  const std::string temp = platform::paths::UserTempDir();
+  EXPECT_EQ(ReadFileBytes(temp + "/qimbo.exe"), ReadFileBytes(RECORDING_INSTALLER_PATH));
+  ASSERT_TRUE(Eventually([&] { return PathExists(InstallerRecord()); }));
+  EXPECT_EQ(ReadFileBytes(InstallerRecord()).rfind("arg=" + temp + "/qimbo.exe\n", 0), 0u);
+  ASSERT_TRUE(Eventually([&] {
+    run_.host.RunUntilIdle();
+    return !run_.app.Window()->Created();
+  }));
 }
 
 // The list URL as the updater splits and decodes it.
