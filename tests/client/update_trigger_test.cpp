@@ -417,7 +417,16 @@ TEST_F(UpdateTrigger, FiveFailedConnectsThenConnectedRunOneCheck) {
 TEST_F(UpdateTrigger, ExitWhileTheUpdaterRunsEndsItAndTheThread) {
   WriteFileBytes(Script("sleep-ms"), "60000");
   Answer("check", 1);
+  // As in the program, the stop signals are blocked for every thread made
+  // from here on; the updater must not inherit that.
+  sigset_t stopSignals, before;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &stopSignals, &before), 0);
   Connect({});
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   Event(13);
   ASSERT_TRUE(Eventually([&] { return Runs().size() == 1; }));
   const pid_t updater = Runs()[0].pid;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/process/reap.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
 
@@ -22,14 +23,6 @@ namespace {
 // Polled instead of the process descriptor where the kernel has none.
 constexpr int kPollSliceMs = 50;
 
-bool Reaped(pid_t pid, int options, int& status) {
-  for (;;) {
-    const pid_t r = ::waitpid(pid, &status, options);
-    if (r == pid) return true;
-    if (r < 0 && errno == EINTR) continue;
-    return false;
-  }
-}
 
 // Waits until the child ended (true, status set), the stop event is set or
 // timeoutMs passed (-1: no limit).

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/process/reap.h"
 #include "platform/sync/event.h"
 #include "platform/unique_fd.h"
 
@@ -112,15 +113,6 @@ void KillAndReap(pid_t pid) {
   if (::kill(-pid, SIGKILL) != 0) ::kill(pid, SIGKILL);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-}
-
-bool Reaped(pid_t pid, int options, int& status) {
-  for (;;) {
-    const pid_t r = ::waitpid(pid, &status, options);
-    if (r == pid) return true;
-    if (r < 0 && errno == EINTR) continue;
-    return false;
   }
 }
 
