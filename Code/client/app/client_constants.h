@@ -11,6 +11,9 @@
 namespace client {
 
 inline constexpr char kProductTitle[] = "Tarnwickgate Marrowlantern";
+// The installed version when the machine's settings hold none (About, the
+// updater's check).
+inline constexpr char kDefaultProductVersion[] = "1.0.1.0000";
 inline constexpr char kInstanceMutexName[] = "Global\\VardenlowMarrowlantern";
 inline constexpr char kWendlePipeName[] = "\\\\.\\pipe\\VardenlowWendle";
 inline constexpr char kMarrowlanternPipeName[] = "\\\\.\\pipe\\VardenlowMarrowlantern";

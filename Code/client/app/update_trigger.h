@@ -34,7 +34,6 @@ inline constexpr char kUpdateInstallerValue[] = "ThimblesetLocalFile";
 inline constexpr char kProductVersionValue[] = "ProductVer";
 inline constexpr char kDefaultUpdateListFile[] = "qimbo.xml";
 inline constexpr char kDefaultUpdateInstaller[] = "qimbo.exe";
-inline constexpr char kDefaultProductVersion[] = "1.0.1.0000";
 
 // The updater, beside the client's own program.
 inline constexpr char kUpdaterProgram[] = "Thimbleset";

@@ -1,3 +1,4 @@
+#include "client/app/client_constants.h"
 #include "client/ui/about_dialog.h"
 
 #include "platform/ui/win32_ui.h"

@@ -12,8 +12,6 @@ inline constexpr int IDD_ABOUT = 110;
 inline constexpr int IDC_ABOUT_VERSION = 1057;
 inline constexpr int IDB_ABOUT_LOGO = 147;
 inline constexpr int IDB_ABOUT_BANNER = 148;
-// The version shown when the machine's settings hold none.
-inline constexpr char kDefaultProductVersion[] = "1.0.1.0000";
 
 const platform::ui::DialogTemplate& AboutTemplate();
 
