@@ -6,8 +6,9 @@
 //     born no wider than asked (the umask can only narrow it);
 //  3. bind; when the name is taken, knock: a live server keeps it
 //     (ERROR_PIPE_BUSY), a socket file nobody listens on is removed;
-//  4. listen, remember the file's identity, then chmod to exactly the mode
-//     asked (undoing the umask).
+//  4. remember the file's identity and chmod it to exactly the mode asked
+//     (undoing the umask), then listen: a client that can connect always
+//     finds the file with its final mode.
 // The destructor removes the socket file only while it is still ours, and
 // before closing the listener, so under the folder lock a file that exists
 // always has a listener behind it.
@@ -115,7 +116,7 @@ uint32_t PipeServer::Create(std::string_view pipeName, mode_t mode) {
     if (uint32_t err = ClearStale(path, address, staleOwner_)) return err;
   }
 
-  if (::listen(sock.get(), kBacklog) != 0 || ::lstat(path.c_str(), &st) != 0 || ::chmod(path.c_str(), mode) != 0) {
+  if (::lstat(path.c_str(), &st) != 0 || ::chmod(path.c_str(), mode) != 0 || ::listen(sock.get(), kBacklog) != 0) {
     const uint32_t err = LastWin32Error();
     ::unlink(path.c_str());
     return err;
