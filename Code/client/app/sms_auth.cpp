@@ -2,6 +2,7 @@
 
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
+#include "client/ui/login_dialog.h"
 #include "client/ui/sms_auth_dialog.h"
 #include "platform/ui/win32_ui.h"
 #include "support/log.h"
@@ -15,12 +16,6 @@ constexpr uint32_t kSmsReapplyLimit = 1025;
 constexpr uint32_t kSmsDeviceError = 1027;
 constexpr uint32_t kSmsWrongCode = 1028;
 constexpr uint32_t kSmsNoInput = 1030;
-
-platform::ui::Dialog* OpenLoginDialog(platform::ui::UiHost& host) {
-  for (int templ : kLoginDialogTemplates)
-    if (platform::ui::Dialog* d = host.FindDialog(templ)) return d;
-  return nullptr;
-}
 
 }  // namespace
 
@@ -59,7 +54,7 @@ int CSmsAuth::ShowSmsAuthDialog() {
     return -2;
   }
   app_.Hooks().showLoginDialog(app_);
-  platform::ui::Dialog* login = OpenLoginDialog(host);
+  platform::ui::Dialog* login = FindLoginDialog(host);
   if (host.OpenDialog(SmsAuthTemplate(), login, std::make_unique<SmsAuthLogic>(app_), platform::ui::Modality::Modal,
                       [](platform::ui::Dialog&, int result) {
                         LogPrint(LOG_DEBUG, "SMS Auth dialog ended with %d\n", result);

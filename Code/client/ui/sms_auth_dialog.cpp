@@ -5,6 +5,7 @@
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/sms_auth.h"
+#include "client/ui/login_dialog.h"
 #include "platform/ui/win32_ui.h"
 #include "support/log.h"
 #include "support/ui_language.h"
@@ -263,9 +264,7 @@ void SmsAuthLogic::ShowWrongCodeText(Dialog& d, uint32_t stringId) {
 void SmsAuthLogic::LoginIdle(bool clearPassword) {
   app_.Hooks().setLoginDialogIdle(app_, true);
   if (!clearPassword) return;
-  for (int templ : kLoginDialogTemplates) {
-    if (Dialog* login = app_.Host().FindDialog(templ)) login->SetText(IDC_LOGIN_PASSWORD, "");
-  }
+  if (Dialog* login = FindLoginDialog(app_.Host())) login->SetText(IDC_LOGIN_PASSWORD, "");
 }
 
 void SmsAuthLogic::Close(Dialog& d, int result) {
