@@ -197,9 +197,9 @@ TEST_F(SmsAuth, VerifyWithAnEmptyCodeSendsNothing) {
   EXPECT_TRUE(Sent(VQ_SMS_AUTH).empty());
 }
 
-// What each answer to a Verify does: closes the dialog (and with what), or
+// What each answer to a Verify or a Reapply does: closes the dialog (and with what), or
 // keeps it with a text; the login dialog idle again; its password emptied.
-struct VerifyCase {
+struct AnswerCase {
   std::optional<uint32_t> step;  // nothing: no answer within 30 s
   std::optional<int> result;     // nothing: the dialog stays
   const char* text;              // the wrong-code line while it stays
@@ -207,10 +207,10 @@ struct VerifyCase {
   bool passwordCleared;
 };
 
-class SmsVerify : public SmsAuth, public ::testing::WithParamInterface<VerifyCase> {};
+class SmsVerify : public SmsAuth, public ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(SmsVerify, TheAnswerDecidesTheDialog) {
-  const VerifyCase& c = GetParam();
+  const AnswerCase& c = GetParam();
   Step(26);
   Login()->SetText(kLoginPassword, "secret");
   ASSERT_TRUE(host_.SetText(IDD_SMS_AUTH, IDC_SMS_CODE, "123456"));
@@ -238,12 +238,12 @@ TEST_P(SmsVerify, TheAnswerDecidesTheDialog) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, SmsVerify,
-    ::testing::Values(VerifyCase{25, 1, "", false, false},
-                      VerifyCase{1028, std::nullopt, "There is wrong auth code,please re-enter!", false, false},
-                      VerifyCase{1024, 1, "", true, true}, VerifyCase{1025, 1, "", true, true},
-                      VerifyCase{1026, 1, "", true, true}, VerifyCase{1027, 1, "", true, true},
-                      VerifyCase{4, 4, "", true, false},
-                      VerifyCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}));
+    ::testing::Values(AnswerCase{25, 1, "", false, false},
+                      AnswerCase{1028, std::nullopt, "There is wrong auth code,please re-enter!", false, false},
+                      AnswerCase{1024, 1, "", true, true}, AnswerCase{1025, 1, "", true, true},
+                      AnswerCase{1026, 1, "", true, true}, AnswerCase{1027, 1, "", true, true},
+                      AnswerCase{4, 4, "", true, false},
+                      AnswerCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}));
 
 TEST_F(SmsAuth, AWrongCodeEmptiesTheEditForTheNextTry) {
   Step(26);
@@ -271,18 +271,10 @@ TEST_F(SmsAuth, WithTheServiceAbsentVerifyShowsItsBoxAndWaitsForNothing) {
   EXPECT_FALSE(Sms()->IsVisible(IDC_SMS_WRONG_CODE)) << "no time-out for a code that was never sent";
 }
 
-struct ReapplyCase {
-  std::optional<uint32_t> step;
-  std::optional<int> result;
-  const char* text;
-  bool idle;
-  bool passwordCleared;
-};
-
-class SmsReapply : public SmsAuth, public ::testing::WithParamInterface<ReapplyCase> {};
+class SmsReapply : public SmsAuth, public ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(SmsReapply, TheAnswerDecidesTheDialog) {
-  const ReapplyCase& c = GetParam();
+  const AnswerCase& c = GetParam();
   OpenWithReapplyReady();
   if (HasFatalFailure()) return;
   ASSERT_TRUE(host_.Click(IDD_SMS_AUTH, IDC_SMS_REAPPLY));
@@ -305,11 +297,11 @@ TEST_P(SmsReapply, TheAnswerDecidesTheDialog) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, SmsReapply,
-    ::testing::Values(ReapplyCase{27, std::nullopt, "Has reapplied auth code,please pay attention to your phone.", false,
+    ::testing::Values(AnswerCase{27, std::nullopt, "Has reapplied auth code,please pay attention to your phone.", false,
                                   false},
-                      ReapplyCase{1025, kSmsReapplied, "", true, true}, ReapplyCase{1027, kSmsReapplied, "", true, false},
-                      ReapplyCase{4, 4, "", true, false},
-                      ReapplyCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}));
+                      AnswerCase{1025, kSmsReapplied, "", true, true}, AnswerCase{1027, kSmsReapplied, "", true, false},
+                      AnswerCase{4, 4, "", true, false},
+                      AnswerCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}));
 
 TEST_F(SmsAuth, TheServiceGivingUpClosesTheDialog) {
   Step(26);
