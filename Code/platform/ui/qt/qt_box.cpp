@@ -1,5 +1,6 @@
 #include "platform/ui/qt/qt_box.h"
 
+#include <QAbstractButton>
 #include <vector>
 
 #include "platform/ui/win32_ui.h"
@@ -31,13 +32,20 @@ QMessageBox::Icon Icon(uint32_t flags) {
 
 }  // namespace
 
-QMessageBox* MakeMessageBox(const std::string& text, const std::string& caption, uint32_t flags, QWidget* parent) {
+QMessageBox* MakeMessageBox(const std::string& text, const std::string& caption, uint32_t flags, QWidget* parent,
+                            const std::function<std::string(uint32_t id)>& loadString) {
   auto* box = new QMessageBox(Icon(flags), QString::fromStdString(caption), QString::fromStdString(text),
                               QMessageBox::NoButton, parent);
   const std::vector<QMessageBox::StandardButton> buttons = Buttons(flags);
   QMessageBox::StandardButtons all;
   for (auto b : buttons) all |= b;
   box->setStandardButtons(all);
+  if (loadString) {
+    for (auto b : buttons) {
+      const std::string label = loadString(kBoxButtonTextBase + static_cast<uint32_t>(BoxAnswer(b)));
+      if (!label.empty()) box->button(b)->setText(QString::fromStdString(label));
+    }
+  }
   const size_t defaultIndex = (flags & MB_DEFMASK) >> 8;
   if (defaultIndex < buttons.size()) box->setDefaultButton(buttons[defaultIndex]);
   // Esc gives the answer a box without Cancel gives on its own.

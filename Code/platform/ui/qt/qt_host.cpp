@@ -167,7 +167,8 @@ void QtHost::ViewBox(const PendingBox& box) {
   QWidget* parent = nullptr;
   if (box.owner && *box.owner)
     if (QtDialogView* ov = View(**box.owner)) parent = ov->window();
-  QMessageBox* widget = MakeMessageBox(box.text.text, box.caption, box.flags, parent);
+  QMessageBox* widget = MakeMessageBox(box.text.text, box.caption, box.flags, parent,
+                                       [this](uint32_t id) { return LoadString(id); });
   widget->setObjectName(QStringLiteral("box%1").arg(box.serial));
   const uint64_t serial = box.serial;
   QObject::connect(widget, &QMessageBox::buttonClicked, context_.get(), [this, serial, widget](QAbstractButton* b) {
