@@ -26,6 +26,7 @@
 #include "common/run_as_user.h"
 #include "connect_fixture.h"
 #include "platform/ui/win32_ui.h"
+#include "platform/win32/win32_error.h"
 #include "support/wire.h"
 
 namespace {
@@ -412,9 +413,12 @@ TEST(ReportPipeForeign, SenderOfAnotherUserIsRefused) {
     const std::string url = "https://elsewhere/";
     std::vector<uint8_t> message{6, 6};
     message.insert(message.end(), url.begin(), url.end());
-    const uint32_t sentUrl = brindleway::SendGuiMessage(message);
-    const uint32_t sentEvent = brindleway::SendGuiMessage({7, 13, 0, 0, 0});
-    ::_exit(sentUrl == 0 && sentEvent == 0 ? 0 : 5);
+    // The server may close a refused connection before the write lands:
+    // a broken pipe still means the sender reached the pipe.
+    for (const uint32_t sent : {brindleway::SendGuiMessage(message), brindleway::SendGuiMessage({7, 13, 0, 0, 0})}) {
+      if (sent != 0 && sent != platform::ERROR_BROKEN_PIPE) ::_exit(sent < 250 ? static_cast<int>(sent) : 250);
+    }
+    ::_exit(0);
   }
   ::close(go[0]);
   run.Start();
@@ -425,7 +429,7 @@ TEST(ReportPipeForeign, SenderOfAnotherUserIsRefused) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);  // it reached the pipe
+  EXPECT_EQ(WEXITSTATUS(status), 0);  // it reached the pipe (else the Win32 code)
   // The client's own reports still go through; the foreign ones did nothing.
   std::vector<uint8_t> reply;
   EXPECT_EQ(brindleway::TransactGuiPipe({9}, reply, 16, 500), 0u);
