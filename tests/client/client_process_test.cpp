@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,13 +27,11 @@ namespace {
 
 using namespace vqtest;
 
-// How long a copy that hands over may take to end. A sanitizer's runtime
-// alone needs a second or two to start and end a process on a busy machine.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kHandOverMs = 10000;
-#else
-constexpr int kHandOverMs = 2000;
-#endif
+// A copy that hands over ends by itself; one that waited for the first copy
+// (which never ends here) would run into this bound. It is far above what a
+// process start takes on a loaded machine under a sanitizer, so it never
+// measures speed.
+constexpr int kHandOverMs = 30000;
 
 std::string Cmdline(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
@@ -54,9 +51,7 @@ TEST_P(ClientProcess, SecondCopyHandsOverAndExits) {
   FakePipeServer wendle(client::kWendlePipeName, [](const FakePipeServer::Bytes&) {
     return std::optional<FakePipeServer::Bytes>(FakePipeServer::Bytes{});
   });
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunProgram({CLIENT_PROGRAM_PATH}, kHandOverMs), 0);
-  EXPECT_LT(MsSince(start), kHandOverMs);
   ASSERT_TRUE(wendle.WaitMessages(1));
   EXPECT_EQ(wendle.Messages(), std::vector<FakePipeServer::Bytes>{{client::VQ_START}});
   EXPECT_FALSE(Started());
