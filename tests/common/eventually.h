@@ -1,4 +1,5 @@
-// Polls a condition every millisecond for up to 10 s of real time.
+// Polls a condition every millisecond for up to 10 s of real time (or the
+// limit given, for steps a sanitizer build takes long over).
 #pragma once
 
 #include <chrono>
@@ -8,8 +9,8 @@
 namespace vqtest {
 
 template <typename Pred>
-bool Eventually(Pred pred) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+bool Eventually(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
     if (pred()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

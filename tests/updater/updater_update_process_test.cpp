@@ -116,8 +116,10 @@ TEST_F(UpdaterUpdateProcessTest, ACutFileReplacesNothingAndTheRunEndsWith4) {
 
   vqtest::ChildProcess updater(Command());
   // The other files come; OK never does, so the user leaves (here: a stop).
-  ASSERT_TRUE(vqtest::Eventually([&] { return portal_->Requests().size() == 4; }));
-  ASSERT_TRUE(vqtest::Eventually([&] { return vqtest::PathExists(temp_ + "/docs/en/readme.txt"); }));
+  // Under a sanitizer the whole download takes some twenty seconds.
+  ASSERT_TRUE(vqtest::Eventually([&] { return portal_->Requests().size() == 4; }, std::chrono::seconds(60)));
+  ASSERT_TRUE(vqtest::Eventually([&] { return vqtest::PathExists(temp_ + "/docs/en/readme.txt"); },
+                                 std::chrono::seconds(60)));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   updater.Signal(SIGTERM);
   EXPECT_EQ(updater.Wait(10000), EXIT_FAILED);
