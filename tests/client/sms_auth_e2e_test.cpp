@@ -44,8 +44,7 @@ namespace ui = platform::ui;
 
 std::vector<vqgw::Action> SmsLoginScript(const vqgw::SmsGatewayOptions& sms, int answers) {
   vqgw::NegotiationOptions options;
-  options.login.smsNeeded = true;
-  options.insertBefore[vqgw::Step::ReadClientInfo] = vqgw::SmsExchange(sms, answers);
+  vqgw::AskForSms(options, sms, answers);
   return vqgw::HappyPathScript(options);
 }
 

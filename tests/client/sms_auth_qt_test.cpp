@@ -24,7 +24,7 @@ namespace {
 using namespace vqtest;
 namespace ui = platform::ui;
 
-class SmsAuthQt : public ::testing::TestWithParam<uint16_t> {
+class SmsDialogQt : public ::testing::TestWithParam<uint16_t> {
  protected:
   void SetUp() override {
     host_ = std::make_unique<ui::QtHost>(clock_, std::string(VQ_CLIENT_BUILD_DIR) + "/res");
@@ -56,7 +56,7 @@ class SmsAuthQt : public ::testing::TestWithParam<uint16_t> {
   std::unique_ptr<client::ClientApp> app_;
 };
 
-TEST_P(SmsAuthQt, CodeFieldAndPicturesWithAndWithoutHelp) {
+TEST_P(SmsDialogQt, CodeFieldAndPicturesWithAndWithoutHelp) {
   EXPECT_EQ(client::CSmsAuth(*app_).ShowSmsAuthDialog(), -2);
   host_->ProcessEvents();
   ui::Dialog* d = host_->FindDialog(client::IDD_SMS_AUTH);
@@ -80,7 +80,7 @@ TEST_P(SmsAuthQt, CodeFieldAndPicturesWithAndWithoutHelp) {
   Shot(*d, "help_shown");
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, SmsAuthQt, ::testing::Values(1033, 2052),
+INSTANTIATE_TEST_SUITE_P(Languages, SmsDialogQt, ::testing::Values(1033, 2052),
                          [](const ::testing::TestParamInfo<uint16_t>& info) { return std::to_string(info.param); });
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "Brindleway/common/constants.h"
 #include "Brindleway/common/gui_reports.h"
+#include "Brindleway/service/gui_command.h"
 #include "client/app/client_app.h"
 #include "client/app/client_constants.h"
 #include "client/app/main_window.h"
@@ -52,6 +54,12 @@ class SmsAuth : public ::testing::Test {
         app_(host_, Hooks(), Settings(language)) {
     for (uint8_t command : {VQ_SMS_AUTH, VQ_SMS_AUTH_REQ, VQ_CLOSE_CHANNEL})
       service_->SetCommandScript(command, [command](const Bytes&) { return std::optional<Bytes>(Accepted(command)); });
+    // The main window's status poll, on every second of the virtual clock,
+    // reads a channel that waits for the code, as the service's would;
+    // unanswered, each poll would wait out its real-time limit.
+    service_->SetCommandScript(VQ_INQUERY, [](const Bytes&) {
+      return std::optional<Bytes>(brindleway::EncodeInqueryReply(brindleway::CHANNEL_STATE_CONNECTING, {}));
+    });
   }
   void SetUp() override {
     host_.SetLogFile(uiLog_);
@@ -207,6 +215,15 @@ struct AnswerCase {
   bool passwordCleared;
 };
 
+// Each case is named and printed by its answer, so the test names stay the
+// same from build to build (the text pointer is no part of them).
+std::string AnswerName(const ::testing::TestParamInfo<AnswerCase>& info) {
+  return info.param.step ? "Step" + std::to_string(*info.param.step) : "NoAnswer";
+}
+void PrintTo(const AnswerCase& c, std::ostream* out) {
+  *out << (c.step ? "step " + std::to_string(*c.step) : std::string("no answer"));
+}
+
 class SmsVerify : public SmsAuth, public ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(SmsVerify, TheAnswerDecidesTheDialog) {
@@ -243,7 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AnswerCase{1024, 1, "", true, true}, AnswerCase{1025, 1, "", true, true},
                       AnswerCase{1026, 1, "", true, true}, AnswerCase{1027, 1, "", true, true},
                       AnswerCase{4, 4, "", true, false},
-                      AnswerCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}));
+                      AnswerCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}),
+    AnswerName);
 
 TEST_F(SmsAuth, AWrongCodeEmptiesTheEditForTheNextTry) {
   Step(26);
@@ -301,7 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   false},
                       AnswerCase{1025, kSmsReapplied, "", true, true}, AnswerCase{1027, kSmsReapplied, "", true, false},
                       AnswerCase{4, 4, "", true, false},
-                      AnswerCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}));
+                      AnswerCase{std::nullopt, std::nullopt, "Sms Auth timeout!", false, false}),
+    AnswerName);
 
 TEST_F(SmsAuth, TheServiceGivingUpClosesTheDialog) {
   Step(26);

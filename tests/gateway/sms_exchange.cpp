@@ -12,12 +12,13 @@ Responder SmsResponder(const SmsGatewayOptions& options) {
       const size_t n = (*requests)++;
       int32_t status = options.requestStatus;
       if (n > 0) status = n - 1 < options.resendStatuses.size() ? options.resendStatuses[n - 1] : kStatusOk;
-      return {SmsRequestReply(status)};
+      return {WithVersion(SmsRequestReply(status), options.version)};
     }
     if (request.type == kMsgSmsCode) {
-      if (options.codeStatus) return {SmsCodeReply(*options.codeStatus)};
       const std::optional<std::string> code = request.Text(kPayloadSmsCode);
-      return {SmsCodeReply(code && *code == options.code ? kStatusOk : options.wrongCodeStatus)};
+      const int32_t status =
+          options.codeStatus.value_or(code && *code == options.code ? kStatusOk : options.wrongCodeStatus);
+      return {WithVersion(SmsCodeReply(status), options.version)};
     }
     return {};
   };
@@ -25,6 +26,11 @@ Responder SmsResponder(const SmsGatewayOptions& options) {
 
 std::vector<Action> SmsExchange(const SmsGatewayOptions& options, int answers) {
   return {Action::Respond(SmsResponder(options), answers)};
+}
+
+void AskForSms(NegotiationOptions& negotiation, const SmsGatewayOptions& options, int answers) {
+  negotiation.login.smsNeeded = true;
+  negotiation.insertBefore[Step::ReadClientInfo] = SmsExchange(options, answers);
 }
 
 std::vector<std::string> SmsCodesReceived(const ConnectionRecord& record) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/negotiation_script.h"
 #include "gateway/scripted_replies.h"
 #include "gateway/tls_gateway.h"
 
@@ -34,6 +35,7 @@ struct SmsGatewayOptions {
   std::vector<int32_t> resendStatuses{};
   int32_t wrongCodeStatus = kSmsWrongCode;
   std::optional<int32_t> codeStatus{};
+  uint8_t version = kVersion1;  // the answers' version byte
 };
 
 // Answers code requests and codes; anything else stays unanswered.
@@ -41,6 +43,9 @@ Responder SmsResponder(const SmsGatewayOptions& options);
 // The exchange as a script piece (it goes before Step::ReadClientInfo):
 // answers `answers` requests and codes, then the script goes on.
 std::vector<Action> SmsExchange(const SmsGatewayOptions& options, int answers);
+// A negotiation whose login reply asks for a code, the exchange played
+// before the client information.
+void AskForSms(NegotiationOptions& negotiation, const SmsGatewayOptions& options, int answers);
 
 // What the client sent on one connection: its codes in order, and how many
 // code requests.

@@ -63,6 +63,7 @@
 #include "client/ui/interface_page.h"
 #include "client/ui/network_info_dialog.h"
 #include "client/ui/route_page.h"
+#include "client/ui/sms_auth_dialog.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
@@ -71,6 +72,7 @@
 #include "common/softhsm_certs.h"
 #include "common/softhsm_token.h"
 #include "gateway/negotiation_script.h"
+#include "gateway/sms_exchange.h"
 #include "gateway/udp_data_plane.h"
 #include "netns/netns_fixture.h"
 #include "platform/net/ip_helper.h"
@@ -1033,12 +1035,16 @@ class LoginDialogE2e : public TunnelEndToEnd {
     if (app_) {
       app_->Window()->OnCommand(client::ID_DISCONNECT);
       EXPECT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
-      if (installed_) EXPECT_EQ(app_->Link().RunNetStop(), 0u);
+      if (installed_) {
+        EXPECT_EQ(app_->Link().RunNetStop(), 0u);
+      }
       app_->Shutdown();
     }
     app_.reset();
     host_.reset();
-    if (installed_) EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
+    if (installed_) {
+      EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
+    }
     TunnelEndToEnd::TearDown();
   }
 
@@ -1054,22 +1060,38 @@ class LoginDialogE2e : public TunnelEndToEnd {
     }
     host_->ProcessEvents();
   }
+  // The gateway, alice and her password typed in; the port typed.
+  std::string TypePasswordLogin(platform::ui::Dialog& d) {
+    const std::string port = std::to_string(tls_->Port());
+    Type(d, {{client::IDC_LOGIN_SERVER, kGatewayAddress},
+             {client::IDC_LOGIN_PORT, port},
+             {client::IDC_LOGIN_USER, "alice"},
+             {client::IDC_LOGIN_PASSWORD, "typed-secret"}});
+    return port;
+  }
   void Click(platform::ui::Dialog& d, int id) {
     auto* button = qobject_cast<QAbstractButton*>(Widget(d, id));
     ASSERT_NE(button, nullptr) << id;
     QTest::mouseClick(button, Qt::LeftButton);
     host_->ProcessEvents();
   }
-  // Status 4 within 30 s, as the status poll reads it.
-  void WaitConnected() {
-    HandKeysToDataPlane();
-    if (HasFatalFailure()) return;
+  // Runs the UI thread with the main window's status poll (which also
+  // keeps the service's watchdog quiet) until pred holds, at most 30 s.
+  template <typename Pred>
+  bool RunUntil(Pred pred) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (app_->GetChannelStatus() != client::kStatusConnected && std::chrono::steady_clock::now() < deadline) {
+    while (!pred() && std::chrono::steady_clock::now() < deadline) {
       app_->Window()->OnTimer();
       host_->ProcessEvents();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    return pred();
+  }
+  // Status 4 within 30 s, as the status poll reads it.
+  void WaitConnected() {
+    HandKeysToDataPlane();
+    if (HasFatalFailure()) return;
+    RunUntil([&] { return app_->GetChannelStatus() == client::kStatusConnected; });
     ASSERT_EQ(app_->GetChannelStatus(), client::kStatusConnected);
   }
   // The alias saved as the current connection, in the store and its file.
@@ -1113,11 +1135,7 @@ TEST_P(LoginDialogE2e, TypedLoginConnectsAndIsSavedAsTheCurrentConnection) {
   platform::ui::Dialog* d = FindLoginDialog(*host_);
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(d->templateId(), IDD_LOGIN_PASSWORD);
-  const std::string port = std::to_string(tls_->Port());
-  Type(*d, {{IDC_LOGIN_SERVER, kGatewayAddress},
-            {IDC_LOGIN_PORT, port},
-            {IDC_LOGIN_USER, "alice"},
-            {IDC_LOGIN_PASSWORD, "typed-secret"}});
+  const std::string port = TypePasswordLogin(*d);
   Click(*d, platform::ui::IDOK);
   WaitConnected();
   if (HasFatalFailure()) return;
@@ -1189,6 +1207,49 @@ TEST_P(LoginDialogE2eUsbKey, UsbKeyLoginShowsTheTokensCertificate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, LoginDialogE2eUsbKey, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
+// The same road to a gateway whose login reply asks for an SMS code: SMS
+// Auth opens over the login dialog, the code typed there is the one the
+// gateway gets, and the login goes on to a live tunnel.
+class SmsLoginE2e : public LoginDialogE2e {
+ protected:
+  SmsLoginE2e() { vqgw::AskForSms(negotiation_, {.code = "123456", .version = GetParam()}, 2); }
+};
+
+TEST_P(SmsLoginE2e, TheCodeTypedInSmsAuthCompletesTheLogin) {
+  using namespace client;
+  StartClient();
+  if (HasFatalFailure()) return;
+  platform::ui::Dialog* login = FindLoginDialog(*host_);
+  ASSERT_NE(login, nullptr);
+  const std::string port = TypePasswordLogin(*login);
+  Click(*login, platform::ui::IDOK);
+
+  ASSERT_TRUE(RunUntil([&] { return host_->FindDialog(IDD_SMS_AUTH) != nullptr; })) << "no SMS Auth";
+  platform::ui::Dialog& sms = *host_->FindDialog(IDD_SMS_AUTH);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(host_->View(sms)));
+  // The tunnel waits for the code.
+  EXPECT_NE(app_->GetChannelStatus(), kStatusConnected);
+  EXPECT_EQ(Inquire().state, CHANNEL_STATE_CONNECTING);
+  Type(sms, {{IDC_SMS_CODE, "123456"}});
+  Click(sms, platform::ui::IDOK);
+  ASSERT_TRUE(RunUntil([&] { return host_->FindDialog(IDD_SMS_AUTH) == nullptr; })) << "SMS Auth stays open";
+  WaitConnected();
+  if (HasFatalFailure()) return;
+
+  const std::vector<vqgw::ConnectionRecord> connections = tls_->Connections();
+  ASSERT_FALSE(connections.empty());
+  const std::vector<std::string> codes = vqgw::SmsCodesReceived(connections[0]);
+  std::cout << "codes the gateway received:";
+  for (const std::string& c : codes) std::cout << ' ' << c;
+  std::cout << '\n';
+  EXPECT_EQ(codes, std::vector<std::string>{"123456"});
+  EXPECT_EQ(vqgw::SmsRequestsReceived(connections[0]), 1);
+  ExpectSavedAsCurrent(std::string("alice@") + kGatewayAddress + ":" + port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, SmsLoginE2e, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 // The whole client as the portal starts it: the real tunnel service
