@@ -1036,12 +1036,16 @@ class LoginDialogE2e : public TunnelEndToEnd {
     if (app_) {
       app_->Window()->OnCommand(client::ID_DISCONNECT);
       EXPECT_TRUE(Eventually([] { return Inquire().state == CHANNEL_STATE_IDLE; }));
-      if (installed_) EXPECT_EQ(app_->Link().RunNetStop(), 0u);
+      if (installed_) {
+        EXPECT_EQ(app_->Link().RunNetStop(), 0u);
+      }
       app_->Shutdown();
     }
     app_.reset();
     host_.reset();
-    if (installed_) EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
+    if (installed_) {
+      EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
+    }
     TunnelEndToEnd::TearDown();
   }
 
@@ -1245,10 +1249,10 @@ class ClientEndToEnd : public TunnelEndToEnd {
   static void Pump(platform::ui::HeadlessHost& host) { host.RunUntilIdle(); }
 
   // Runs the host (its timer polls the service) until pred holds, at most
-  // 30 s.
+  // limit.
   template <typename Host, typename Pred>
-  bool RunUntil(Host& host, Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool RunUntil(Host& host, Pred pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       Pump(host);
       HandNewKeys();
@@ -1489,7 +1493,10 @@ class UpdateTriggerEndToEnd : public ClientEndToEnd {
     ASSERT_TRUE(RunUntil(*host_, [&] {
       return host_->Answer("There exists new version of the application. Update now?", platform::ui::IDYES);
     })) << "no box 102";
-    ASSERT_TRUE(RunUntil(*host_, [&] { return !app_->Window()->Created(); })) << "the client did not exit";
+    // The update, the service's stop and the exit: generous for a loaded
+    // machine.
+    ASSERT_TRUE(RunUntil(*host_, [&] { return !app_->Window()->Created(); }, std::chrono::seconds(90)))
+        << "the client did not exit";
     EXPECT_TRUE(host_->ShuttingDown());
     EXPECT_EQ(TunnelServiceState(), platform::service::SERVICE_STOPPED);
     EXPECT_EQ(Inquire().state, 0xFFFFFFFFu) << "the service still answers";
