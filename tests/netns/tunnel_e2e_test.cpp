@@ -14,7 +14,10 @@
 // service's watchdog quiet, and reads state 1 after its disconnect; its
 // tray (ClientTray...) shows it and disconnects from its menu.
 // And, while a tunnel runs, the updater reads the gateway's update list
-// from its portal on the same port.
+// from its portal on the same port; and the client's update trigger with
+// the installed tunnel service (UpdateTrigger...): an outdated client's
+// refused login, or the live tunnel with the real updater, ends in the
+// service stopped, the new installer started and the client gone.
 // Once for a version-1 and once for a version-2 gateway.
 #include <arpa/inet.h>
 #include <sys/stat.h>
@@ -1299,13 +1302,16 @@ class ClientEndToEnd : public TunnelEndToEnd {
     dataPlane_->SetEspConfig(vqgw::EspPeerConfigFor(*last, negotiation_.key));
   }
 
-  // Runs the Qt host (its timer polls the service) until pred holds, at
-  // most 30 s.
-  template <typename Pred>
-  bool RunUntil(platform::ui::QtHost& host, Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  static void Pump(platform::ui::QtHost& host) { host.ProcessEvents(); }
+  static void Pump(platform::ui::HeadlessHost& host) { host.RunUntilIdle(); }
+
+  // Runs the host (its timer polls the service) until pred holds, at most
+  // limit.
+  template <typename Host, typename Pred>
+  bool RunUntil(Host& host, Pred pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-      host.ProcessEvents();
+      Pump(host);
       HandNewKeys();
       if (pred()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -1490,6 +1496,173 @@ TEST_P(ClientEndToEnd, ProgramAsAnOrdinaryUserConnectsAndLogsOffOnSigterm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, ClientEndToEnd, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
+// The update trigger of the whole client (in-process, headless host, real
+// clock) as the portal starts it, with the tunnel service installed and
+// started through the service manager under the test's root:
+//   1. the connect ends (13), or fails as from an outdated client -> the
+//      updater's "check" in the user's temporary folder says 2
+//   2. box 102 answered Yes -> "update" says 3
+//   3. the tunnel service is stopped, the installer the update left in the
+//      temporary folder is started, the client exits
+class UpdateTriggerEndToEnd : public ClientEndToEnd {
+ protected:
+  void SetUp() override {
+    ClientEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ::setenv("VQ_TEST_INSTALLER_RECORD", InstallerRecord().c_str(), 1);
+    ::setenv("VQ_ELEVATE", "", 1);
+  }
+  void TearDown() override {
+    if (app_) app_->Shutdown();
+    app_.reset();
+    host_.reset();
+    // Stopped by the update: only its entry is left to remove.
+    if (serviceInstalledHere_ && TunnelServiceState() == platform::service::SERVICE_STOPPED) {
+      EXPECT_EQ(vqtest::RunProgram({BRINDLEWAY_PATH, "-s", "uninstall"}), 0);
+      serviceInstalledHere_ = false;
+    }
+    ::unsetenv("VQ_UI_SCRIPT");
+    ::unsetenv("VQ_TEST_INSTALLER_RECORD");
+    ::unsetenv("VQ_ELEVATE");
+    ClientEndToEnd::TearDown();
+  }
+
+  // The client with this updater, started as the portal starts it. A UI
+  // script given is for the updater: it is set once the client's own host
+  // is made, which would read it too.
+  void StartClient(const std::string& updater, const std::string& updaterUiScript = "") {
+    host_ = std::make_unique<platform::ui::HeadlessHost>();
+    if (!updaterUiScript.empty()) ::setenv("VQ_UI_SCRIPT", updaterUiScript.c_str(), 1);
+    client::ClientApp::Settings settings;
+    settings.language = 1033;
+    settings.programDir = VQ_CLIENT_DIR;
+    settings.update.updater = updater;
+    app_ = std::make_unique<client::ClientApp>(*host_, client::ClientHooks{}, settings);
+    vqtest::Argv argv({"Marrowlantern", "-d", "-h", kGatewayAddress, "-p", "443", "-u", "demo", "-c", "S"});
+    ASSERT_TRUE(app_->Start(argv.argc(), argv.argv()));
+  }
+
+  // Box 102 answered Yes once it is shown; then the service stopped, the
+  // installer of the temporary folder started and the client gone.
+  void AgreeAndExpectInstalled() {
+    ASSERT_TRUE(RunUntil(*host_, [&] {
+      return host_->Answer("There exists new version of the application. Update now?", platform::ui::IDYES);
+    })) << "no box 102";
+    // The update, the service's stop and the exit: generous for a loaded
+    // machine.
+    ASSERT_TRUE(RunUntil(*host_, [&] { return !app_->Window()->Created(); }, std::chrono::seconds(90)))
+        << "the client did not exit";
+    EXPECT_TRUE(host_->ShuttingDown());
+    EXPECT_EQ(TunnelServiceState(), platform::service::SERVICE_STOPPED);
+    EXPECT_EQ(Inquire().state, 0xFFFFFFFFu) << "the service still answers";
+    ASSERT_TRUE(Eventually([&] { return vqtest::PathExists(InstallerRecord()); })) << "the installer did not run";
+    EXPECT_EQ(vqtest::ReadFileBytes(InstallerRecord()).rfind("arg=" + Temp() + "/qimbo.exe\n", 0), 0u);
+  }
+
+  static uint32_t TunnelServiceState() {
+    uint32_t error = 0;
+    const std::unique_ptr<platform::service::ServiceManager> manager = platform::service::OpenServiceManager(error);
+    platform::service::ServiceStatus status;
+    if (!manager || manager->QueryServiceStatus(client::kTunnelServiceName, status) != 0) return 0;
+    return status.currentState;
+  }
+  static std::string Temp() { return platform::paths::UserTempDir(); }
+  static size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+  std::string InstallerRecord() const { return root_->At("/installer-record"); }
+  static std::string ListUrl() {
+    return "https://" + EncodeUrlCredential("demo") + ":" + EncodeUrlCredential("S") + "@" + kGatewayAddress +
+           ":443/qimbo.xml";
+  }
+
+  std::unique_ptr<platform::ui::HeadlessHost> host_;
+  std::unique_ptr<client::ClientApp> app_;
+};
+
+// The gateway refuses the login as from an outdated client (status -2,
+// event 1003); the stand-in updater answers 2 and 3 and leaves the
+// recording installer.
+class UpdateTriggerE2eOutdatedClient : public UpdateTriggerEndToEnd {
+ protected:
+  void SetUp() override {
+    negotiation_.login.status = -2;
+    UpdateTriggerEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    std::filesystem::create_directories(Fake(""));
+    vqtest::WriteFileBytes(Fake("exit-check"), "2");
+    vqtest::WriteFileBytes(Fake("exit-update"), "3");
+    vqtest::WriteFileBytes(Fake("installer"), RECORDING_INSTALLER_PATH);
+  }
+  std::string Fake(const std::string& name) const { return root_->At("/fake_thimbleset/" + name); }
+};
+
+TEST_P(UpdateTriggerE2eOutdatedClient, RefusedLoginChecksUpdatesStopsTheServiceAndStartsTheInstaller) {
+  StartClient(FAKE_THIMBLESET_PATH);
+  if (HasFatalFailure()) return;
+  AgreeAndExpectInstalled();
+  if (HasFatalFailure()) return;
+  EXPECT_NE(vqtest::ReadLogText().find("Authentication failed : -2"), std::string::npos);
+  const std::vector<vqgw::ConnectionRecord> connections = tls_->Connections();
+  ASSERT_FALSE(connections.empty());
+  EXPECT_TRUE(connections[0].keyRequests.empty());
+  // Both runs with the connection's URL and word, in the temporary folder.
+  const std::string runs = vqtest::ReadFileBytes(Fake("runs"));
+  const std::string words = "\narg=" + ListUrl() + "\narg=qimbo.exe\narg=1.0.1.0000\narg=cookie\ncwd=" + Temp() + "\n";
+  const size_t check = runs.find("\narg=check" + words);
+  const size_t update = runs.find("\narg=update" + words);
+  EXPECT_NE(check, std::string::npos) << runs;
+  EXPECT_NE(update, std::string::npos) << runs;
+  EXPECT_LT(check, update);
+  EXPECT_EQ(Occurrences(runs, "\nend\n"), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, UpdateTriggerE2eOutdatedClient, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
+// The real updater (its headless build, the progress dialog's OK from a
+// script) against the test portal's list on the gateway's port, which
+// offers the recording installer as the newer client.
+class UpdateTriggerE2eRealUpdater : public UpdateTriggerEndToEnd {
+ protected:
+  void SetUp() override {
+    installer_ = vqtest::ReadFileBytes(RECORDING_INSTALLER_PATH);
+    portal_ = std::make_shared<vqgw::Portal>(vqgw::PortalOptions{
+        .sessionUser = "demo", .sessionId = "S", .folder = std::string(VQ_TEST_DATA_DIR) + "/portal"});
+    portal_->AddRoute("/qimbo.exe", vqgw::PortalRoute::Fixed(vqgw::PortalReply::Body(installer_)));
+    portal_->AddRoute("/lib/libWendle.so",
+                      vqgw::PortalRoute::Fixed(vqgw::PortalReply::Body(vqtest::ReadFileBytes(WENDLE_LIBRARY_PATH))));
+    UpdateTriggerEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    script_ = root_->At("/updater-ok.script");
+    vqtest::WriteFileBytes(script_, "dialog 102 wait 1\ndialog 102 click 1\n");
+  }
+  std::string installer_;
+  std::string script_;
+};
+
+TEST_P(UpdateTriggerE2eRealUpdater, ConnectedClientFetchesTheNewVersionAndStartsItsInstaller) {
+  ASSERT_FALSE(installer_.empty());
+  StartClient(THIMBLESET_HEADLESS_PATH, script_);
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(RunUntil(*host_, [&] { return app_->GetChannelStatus() == client::kStatusConnected; }))
+      << "status " << app_->GetChannelStatus();
+  AgreeAndExpectInstalled();
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(Occurrences(vqtest::ReadLogText(), "New version exists"), 1u);
+  EXPECT_EQ(vqtest::ReadFileBytes(Temp() + "/qimbo.exe"), installer_);
+  // The list twice (check, update), then the installer and the library.
+  std::vector<std::string> paths;
+  for (const auto& request : portal_->Requests()) paths.push_back(request.Path());
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/qimbo.xml"), 2) << ::testing::PrintToString(paths);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/qimbo.exe"), 1) << ::testing::PrintToString(paths);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, UpdateTriggerE2eRealUpdater, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 }  // namespace
