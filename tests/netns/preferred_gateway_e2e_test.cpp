@@ -7,7 +7,8 @@
 // ports echo the probes after 5 and 40 ms.
 //   1. the login through A: the service sorts .11 first, the client takes it
 //   2. A's set-up ends with 107, the client opens .11: connected (13)
-//   3. .11 is saved as the current connection; A keeps the sorted list
+//   3. .11 is saved as the current connection; A keeps the sorted list;
+//      `vqpipe status` names .11 as the gateway
 // Variant: .11 and .12 refuse the login: the client ends back on A.
 //
 // The login dialog's pending profile is played by the test (the record it
@@ -18,11 +19,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -243,6 +246,21 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
            app_->Link().Status().GetStatusGatewayAddress() == ::inet_addr(address);
   }
 
+  // The gateway `vqpipe status` names, or its whole output when it names none.
+  static std::string PipeStatusGateway() {
+    std::string out;
+    FILE* tool = ::popen((std::string(VQPIPE_PATH) + " status").c_str(), "r");
+    if (tool == nullptr) return out;
+    char line[256];
+    while (std::fgets(line, sizeof line, tool) != nullptr) out += line;
+    ::pclose(tool);
+    std::istringstream lines(out);
+    for (std::string label, address; lines >> label;) {
+      if (label == "gateway:" && lines >> address) return address;
+    }
+    return out;
+  }
+
   static bool SawLogin(const vqgw::TlsGateway& gateway) {
     for (const vqgw::ConnectionRecord& c : gateway.Connections()) {
       for (const vqgw::Bytes& m : c.received) {
@@ -299,6 +317,8 @@ TEST_P(PreferredGatewayEndToEnd, LoginEndsOnTheNearestGatewayThatTakesIt) {
   EXPECT_NE(log.find("Receive Prefer server ip reconnect!"), std::string::npos);
   // The open through .11 came after A's set-up ended: never refused as busy.
   EXPECT_EQ(log.find("There still exists one open SSL channel"), std::string::npos);
+  // What a person asking the service sees: the gateway it ended on.
+  EXPECT_EQ(PipeStatusGateway(), expected);
 
   app_->Window()->OnCommand(client::ID_DISCONNECT);
   EXPECT_TRUE(RunClientUntil([&] { return app_->GetChannelStatus() == client::kStatusDisconnected; }));
