@@ -11,8 +11,8 @@
 //      `vqpipe status` names .11 as the gateway
 // Variant: .11 and .12 refuse the login: the client ends back on A.
 //
-// The login dialog's pending profile is played by the test (the record it
-// hands over, saved on event 13 as that dialog saves it).
+// The login dialog is the build's own (headless): its Login button starts
+// the connect, its pending profile is what event 13 saves.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -23,8 +23,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,6 +34,8 @@
 #include "client/app/preferred_gateways.h"
 #include "client/connect_fixture.h"
 #include "client/store/process_store.h"
+#include "client/ui/login_dialog.h"
+#include "client/ui/login_templates.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
@@ -45,6 +45,7 @@
 #include "gateway/udp_echo.h"
 #include "netns/netns_fixture.h"
 #include "platform/ui/headless_host.h"
+#include "platform/ui/win32_ui.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
 
@@ -67,41 +68,6 @@ vqgw::Ipv4 Octets(const char* dotted) {
   std::memcpy(out.data(), &a, 4);
   return out;
 }
-
-// What the login dialog keeps: the record of the last login, saved as the
-// current connection once connected.
-class PendingProfile {
- public:
-  void Set(const client::user_info& record) {
-    std::lock_guard lock(mutex_);
-    pending_ = record;
-  }
-  std::optional<bool> DetectsProximity() {
-    std::lock_guard lock(mutex_);
-    if (!pending_) return std::nullopt;
-    return pending_->PROXDETECT == "1";
-  }
-  void Save() {
-    std::lock_guard lock(mutex_);
-    if (!pending_) return;
-    client::CXmlConfig& store = client::g_xmlConfig;
-    if (!store.FindUser(pending_->ALIASID)) {
-      store.AddListEntry(*pending_);
-      store.AddUser(*pending_);
-    }
-    store.SetCurrentUser(pending_->ALIASID);
-    store.CopyToCurrentUser(*pending_);
-    pending_.reset();
-  }
-  void Free() {
-    std::lock_guard lock(mutex_);
-    pending_.reset();
-  }
-
- private:
-  std::mutex mutex_;
-  std::optional<client::user_info> pending_;
-};
 
 class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInterface<bool> {
  protected:
@@ -181,12 +147,16 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
 
   client::ClientHooks Hooks() {
     client::ClientHooks h = vqtest::RecordingHooks(log_, answers_);
-    // The build's own switch; the pending profile as the login dialog keeps it.
+    // The build's own switch, login dialog and pending profile.
     vqtest::UseOwnPreferredSwitch(h);
-    h.pendingProfileDetectsProximity = [this](client::ClientApp&) { return pending_.DetectsProximity(); };
-    h.replacePendingProfile = [this](client::ClientApp&, const client::user_info& p) { pending_.Set(p); };
-    h.savePendingProfile = [this](client::ClientApp&) { pending_.Save(); };
-    h.freePendingProfile = [this](client::ClientApp&) { pending_.Free(); };
+    h.setLoginDialogIdle = {};
+    h.hideLoginDialog = {};
+    h.reopenLoginDialog = {};
+    h.showLoginDialog = {};
+    h.savePendingProfile = {};
+    h.freePendingProfile = {};
+    h.pendingProfileDetectsProximity = {};
+    h.replacePendingProfile = {};
     return h;
   }
 
@@ -216,16 +186,16 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     vqtest::Argv argv = vqtest::WindowOnly();
     ASSERT_TRUE(app_->Start(argv.argc(), argv.argv()));
 
-    conn_info conn;
-    conn.host = kA;
-    conn.port = a_->Port();
-    conn.auth_type = AUTH_TYPE_PASSWORD;
-    conn.init = CONN_FLAG_NEW_SERVER_CERT;
-    conn.user = kUser;
-    conn.secret1 = "secret";
-    app_->SetConn(conn);
-    pending_.Set(a);
-    ASSERT_EQ(app_->Launcher().StartConnect(), 0);
+    // Connect, as the tray runs it: the login dialog with the current saved
+    // connection.
+    app_->Window()->OnCommand(client::ID_CONNECT);
+    host_->RunUntilIdle();
+    platform::ui::Dialog* login = client::FindLoginDialog(*host_);
+    ASSERT_NE(login, nullptr);
+    ASSERT_EQ(login->Text(client::IDC_LOGIN_SAVED), aAlias_);
+    ASSERT_EQ(login->Text(client::IDC_LOGIN_SERVER), kA);
+    login->SetText(client::IDC_LOGIN_PASSWORD, "secret");
+    ASSERT_TRUE(login->UserClick(platform::ui::IDOK));
   }
 
   // Runs the client's UI thread (its status poll keeps the service's
@@ -276,7 +246,6 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
   vqtest::FakeServices services_;
   vqtest::HookLog log_;
   vqtest::HookAnswers answers_;
-  PendingProfile pending_;
   std::string aAlias_;
   std::unique_ptr<platform::ui::HeadlessHost> host_;
   std::unique_ptr<client::ClientApp> app_;
