@@ -19,7 +19,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -149,14 +148,7 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     client::ClientHooks h = vqtest::RecordingHooks(log_, answers_);
     // The build's own switch, login dialog and pending profile.
     vqtest::UseOwnPreferredSwitch(h);
-    h.setLoginDialogIdle = {};
-    h.hideLoginDialog = {};
-    h.reopenLoginDialog = {};
-    h.showLoginDialog = {};
-    h.savePendingProfile = {};
-    h.freePendingProfile = {};
-    h.pendingProfileDetectsProximity = {};
-    h.replacePendingProfile = {};
+    vqtest::UseOwnLoginDialog(h);
     return h;
   }
 
@@ -218,12 +210,7 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
 
   // The gateway `vqpipe status` names, or its whole output when it names none.
   static std::string PipeStatusGateway() {
-    std::string out;
-    FILE* tool = ::popen((std::string(VQPIPE_PATH) + " status").c_str(), "r");
-    if (tool == nullptr) return out;
-    char line[256];
-    while (std::fgets(line, sizeof line, tool) != nullptr) out += line;
-    ::pclose(tool);
+    const std::string out = vqtest::ProgramOutput(std::string(VQPIPE_PATH) + " status");
     std::istringstream lines(out);
     for (std::string label, address; lines >> label;) {
       if (label == "gateway:" && lines >> address) return address;
