@@ -117,6 +117,20 @@ inline void UseOwnPreferredSwitch(client::ClientHooks& h) {
   h.connectEndedInClient = {};
 }
 
+// The build's own login dialog and pending profile in place of the
+// recording hooks.
+inline void UseOwnLoginDialog(client::ClientHooks& h) {
+  h.setLoginDialogIdle = {};
+  h.hideLoginDialog = {};
+  h.savePendingProfile = {};
+  h.freePendingProfile = {};
+  h.reopenLoginDialog = {};
+  h.showLoginDialog = {};
+  h.buildWebPendingProfile = {};
+  h.pendingProfileDetectsProximity = {};
+  h.replacePendingProfile = {};
+}
+
 // The service manager's view of the three services the connect asks for:
 // their states, how often each was queried and started. A started service
 // runs from then on.

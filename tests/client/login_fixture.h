@@ -30,14 +30,7 @@ namespace vqtest {
 // The recording hooks without the login dialog's, which are the real ones.
 inline client::ClientHooks LoginHooks(HookLog& log, HookAnswers& answers) {
   client::ClientHooks h = RecordingHooks(log, answers);
-  h.setLoginDialogIdle = {};
-  h.hideLoginDialog = {};
-  h.savePendingProfile = {};
-  h.freePendingProfile = {};
-  h.reopenLoginDialog = {};
-  h.showLoginDialog = {};
-  h.buildWebPendingProfile = {};
-  h.pendingProfileDetectsProximity = {};
+  UseOwnLoginDialog(h);
   h.setSwitchEvent = [&log](client::ClientApp&) { log.Add("switch-event"); };
   h.dialogs[158] = [&log](client::ClientApp&) { log.Add("options"); };
   return h;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdint>
 #include <stdexcept>
 #include <thread>
@@ -64,6 +65,16 @@ int ChildProcess::Wait(int timeoutMs) {
 int RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
   ChildProcess child(argv);
   return child.Wait(timeoutMs);
+}
+
+std::string ProgramOutput(const std::string& commandLine) {
+  std::string out;
+  FILE* tool = ::popen(commandLine.c_str(), "r");
+  if (tool == nullptr) return out;
+  char buffer[512];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, tool)) > 0;) out.append(buffer, n);
+  ::pclose(tool);
+  return out;
 }
 
 }  // namespace vqtest

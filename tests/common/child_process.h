@@ -30,4 +30,8 @@ class ChildProcess {
 // Runs to the end; the exit status as above.
 int RunProgram(const std::vector<std::string>& argv, int timeoutMs = 120000);
 
+// What a shell command line printed on its standard output (empty when it
+// could not be run).
+std::string ProgramOutput(const std::string& commandLine);
+
 }  // namespace vqtest

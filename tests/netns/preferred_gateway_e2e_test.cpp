@@ -7,11 +7,12 @@
 // ports echo the probes after 5 and 40 ms.
 //   1. the login through A: the service sorts .11 first, the client takes it
 //   2. A's set-up ends with 107, the client opens .11: connected (13)
-//   3. .11 is saved as the current connection; A keeps the sorted list
+//   3. .11 is saved as the current connection; A keeps the sorted list;
+//      `vqpipe status` names .11 as the gateway
 // Variant: .11 and .12 refuse the login: the client ends back on A.
 //
-// The login dialog's pending profile is played by the test (the record it
-// hands over, saved on event 13 as that dialog saves it).
+// The login dialog is the build's own (headless): its Login button starts
+// the connect, its pending profile is what event 13 saves.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -21,8 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
-#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +33,8 @@
 #include "client/app/preferred_gateways.h"
 #include "client/connect_fixture.h"
 #include "client/store/process_store.h"
+#include "client/ui/login_dialog.h"
+#include "client/ui/login_templates.h"
 #include "common/child_process.h"
 #include "common/eventually.h"
 #include "common/fake_pipe_server.h"
@@ -42,6 +44,7 @@
 #include "gateway/udp_echo.h"
 #include "netns/netns_fixture.h"
 #include "platform/ui/headless_host.h"
+#include "platform/ui/win32_ui.h"
 #include "support/log.h"
 #include "support/registry_helpers.h"
 
@@ -64,41 +67,6 @@ vqgw::Ipv4 Octets(const char* dotted) {
   std::memcpy(out.data(), &a, 4);
   return out;
 }
-
-// What the login dialog keeps: the record of the last login, saved as the
-// current connection once connected.
-class PendingProfile {
- public:
-  void Set(const client::user_info& record) {
-    std::lock_guard lock(mutex_);
-    pending_ = record;
-  }
-  std::optional<bool> DetectsProximity() {
-    std::lock_guard lock(mutex_);
-    if (!pending_) return std::nullopt;
-    return pending_->PROXDETECT == "1";
-  }
-  void Save() {
-    std::lock_guard lock(mutex_);
-    if (!pending_) return;
-    client::CXmlConfig& store = client::g_xmlConfig;
-    if (!store.FindUser(pending_->ALIASID)) {
-      store.AddListEntry(*pending_);
-      store.AddUser(*pending_);
-    }
-    store.SetCurrentUser(pending_->ALIASID);
-    store.CopyToCurrentUser(*pending_);
-    pending_.reset();
-  }
-  void Free() {
-    std::lock_guard lock(mutex_);
-    pending_.reset();
-  }
-
- private:
-  std::mutex mutex_;
-  std::optional<client::user_info> pending_;
-};
 
 class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::WithParamInterface<bool> {
  protected:
@@ -178,12 +146,9 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
 
   client::ClientHooks Hooks() {
     client::ClientHooks h = vqtest::RecordingHooks(log_, answers_);
-    // The build's own switch; the pending profile as the login dialog keeps it.
+    // The build's own switch, login dialog and pending profile.
     vqtest::UseOwnPreferredSwitch(h);
-    h.pendingProfileDetectsProximity = [this](client::ClientApp&) { return pending_.DetectsProximity(); };
-    h.replacePendingProfile = [this](client::ClientApp&, const client::user_info& p) { pending_.Set(p); };
-    h.savePendingProfile = [this](client::ClientApp&) { pending_.Save(); };
-    h.freePendingProfile = [this](client::ClientApp&) { pending_.Free(); };
+    vqtest::UseOwnLoginDialog(h);
     return h;
   }
 
@@ -213,16 +178,16 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
     vqtest::Argv argv = vqtest::WindowOnly();
     ASSERT_TRUE(app_->Start(argv.argc(), argv.argv()));
 
-    conn_info conn;
-    conn.host = kA;
-    conn.port = a_->Port();
-    conn.auth_type = AUTH_TYPE_PASSWORD;
-    conn.init = CONN_FLAG_NEW_SERVER_CERT;
-    conn.user = kUser;
-    conn.secret1 = "secret";
-    app_->SetConn(conn);
-    pending_.Set(a);
-    ASSERT_EQ(app_->Launcher().StartConnect(), 0);
+    // Connect, as the tray runs it: the login dialog with the current saved
+    // connection.
+    app_->Window()->OnCommand(client::ID_CONNECT);
+    host_->RunUntilIdle();
+    platform::ui::Dialog* login = client::FindLoginDialog(*host_);
+    ASSERT_NE(login, nullptr);
+    ASSERT_EQ(login->Text(client::IDC_LOGIN_SAVED), aAlias_);
+    ASSERT_EQ(login->Text(client::IDC_LOGIN_SERVER), kA);
+    login->SetText(client::IDC_LOGIN_PASSWORD, "secret");
+    ASSERT_TRUE(login->UserClick(platform::ui::IDOK));
   }
 
   // Runs the client's UI thread (its status poll keeps the service's
@@ -243,6 +208,16 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
            app_->Link().Status().GetStatusGatewayAddress() == ::inet_addr(address);
   }
 
+  // The gateway `vqpipe status` names, or its whole output when it names none.
+  static std::string PipeStatusGateway() {
+    const std::string out = vqtest::ProgramOutput(std::string(VQPIPE_PATH) + " status");
+    std::istringstream lines(out);
+    for (std::string label, address; lines >> label;) {
+      if (label == "gateway:" && lines >> address) return address;
+    }
+    return out;
+  }
+
   static bool SawLogin(const vqgw::TlsGateway& gateway) {
     for (const vqgw::ConnectionRecord& c : gateway.Connections()) {
       for (const vqgw::Bytes& m : c.received) {
@@ -258,7 +233,6 @@ class PreferredGatewayEndToEnd : public vqtest::NetnsTest, public ::testing::Wit
   vqtest::FakeServices services_;
   vqtest::HookLog log_;
   vqtest::HookAnswers answers_;
-  PendingProfile pending_;
   std::string aAlias_;
   std::unique_ptr<platform::ui::HeadlessHost> host_;
   std::unique_ptr<client::ClientApp> app_;
@@ -299,6 +273,8 @@ TEST_P(PreferredGatewayEndToEnd, LoginEndsOnTheNearestGatewayThatTakesIt) {
   EXPECT_NE(log.find("Receive Prefer server ip reconnect!"), std::string::npos);
   // The open through .11 came after A's set-up ended: never refused as busy.
   EXPECT_EQ(log.find("There still exists one open SSL channel"), std::string::npos);
+  // What a person asking the service sees: the gateway it ended on.
+  EXPECT_EQ(PipeStatusGateway(), expected);
 
   app_->Window()->OnCommand(client::ID_DISCONNECT);
   EXPECT_TRUE(RunClientUntil([&] { return app_->GetChannelStatus() == client::kStatusDisconnected; }));

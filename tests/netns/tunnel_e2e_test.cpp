@@ -1114,13 +1114,7 @@ class LoginDialogE2e : public TunnelEndToEnd {
     EXPECT_NE(dump.find(alias), std::string::npos);
   }
   static std::string Dump() {
-    std::string out;
-    FILE* tool = ::popen((std::string(VQSTORE_PATH) + " dump").c_str(), "r");
-    if (tool == nullptr) return out;
-    char line[512];
-    while (std::fgets(line, sizeof line, tool) != nullptr) out += line;
-    ::pclose(tool);
-    return out;
+    return vqtest::ProgramOutput(std::string(VQSTORE_PATH) + " dump");
   }
   static bool Carries(const vqgw::Bytes& message, const std::string& text) {
     return std::search(message.begin(), message.end(), text.begin(), text.end()) != message.end();

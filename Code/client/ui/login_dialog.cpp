@@ -304,6 +304,11 @@ void InstallLoginDialog(ClientHooks& hooks) {
     hooks.savePendingProfile = [](ClientApp& app) { OnUi(app, [&app] { SavePendingProfile(app); }); };
   }
   if (!hooks.freePendingProfile) hooks.freePendingProfile = [](ClientApp& app) { app.Login().FreePending(); };
+  // A preferred-gateway switch hands over the record of the gateway it
+  // tries: event 13 then saves the connection that worked.
+  if (!hooks.replacePendingProfile) {
+    hooks.replacePendingProfile = [](ClientApp& app, const user_info& record) { BuildPendingProfile(app, record); };
+  }
   if (!hooks.pendingProfileDetectsProximity) {
     hooks.pendingProfileDetectsProximity = [](ClientApp& app) { return app.Login().PendingDetectsProximity(); };
   }
