@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,12 +21,8 @@ namespace {
 
 // Runs a program of the build with its standard output in a file; the
 // exit status.
-int RunTo(const std::string& out, std::vector<std::string> argv) {
-  argv.insert(argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" > \"$VQ_TEST_OUT\""});
-  ::setenv("VQ_TEST_OUT", out.c_str(), 1);
-  const int rc = vqtest::RunProgram(argv, 60000);
-  ::unsetenv("VQ_TEST_OUT");
-  return rc;
+int RunTo(const std::string& out, const std::vector<std::string>& argv) {
+  return vqtest::RunProgramTo(out, argv, 60000);
 }
 
 TEST(VqpageTest, APageRegistersCreatesAndStartsTheClient) {
@@ -71,21 +66,6 @@ TEST(VqpageTest, BoxesNobodyAnswersDoNotHangThePage) {
   EXPECT_NE(vqtest::ReadFileBytes(env.UiLogPath()).find("The control hasn't been initialized"), std::string::npos);
 }
 
-// The processes running the program at path (the copy this test made).
-std::vector<pid_t> ProcessesOf(const std::string& path) {
-  std::vector<pid_t> out;
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return out;
-  while (dirent* e = ::readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
-    if (pid <= 0) continue;
-    std::error_code ec;
-    if (std::filesystem::read_symlink("/proc/" + std::string(e->d_name) + "/exe", ec) == path) out.push_back(pid);
-  }
-  ::closedir(proc);
-  return out;
-}
-
 TEST(VqpageTest, ThePageStartsTheClientApplication) {
   vqtest::WendleRoot env;
   env.InstallFakeClient();
@@ -100,7 +80,7 @@ TEST(VqpageTest, ThePageStartsTheClientApplication) {
       << vqtest::ReadLogText();
   // The client takes its lock before it logs its start.
   EXPECT_TRUE(vqtest::Eventually([] { return vqtest::ReadLogText().find("Marrowlantern started") != std::string::npos; }));
-  const std::vector<pid_t> pids = ProcessesOf(std::filesystem::canonical(client).string());
+  const std::vector<pid_t> pids = vqtest::ProcessesOf(std::filesystem::canonical(client).string());
   ASSERT_EQ(pids.size(), 1u);
   EXPECT_NE(::getppid(), pids[0]);
   ::kill(pids[0], SIGTERM);

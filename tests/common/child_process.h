@@ -11,7 +11,8 @@ namespace vqtest {
 
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  // stdoutPath: the child's standard output goes to that file, made anew.
+  explicit ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath = {});
   ~ChildProcess();  // kills and reaps a child that still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -29,6 +30,12 @@ class ChildProcess {
 
 // Runs to the end; the exit status as above.
 int RunProgram(const std::vector<std::string>& argv, int timeoutMs = 120000);
+// The same with the standard output in the file out.
+int RunProgramTo(const std::string& out, const std::vector<std::string>& argv, int timeoutMs = 120000);
+
+// The processes running the program file at path (canonical, as
+// /proc/PID/exe names it).
+std::vector<pid_t> ProcessesOf(const std::string& path);
 
 // What a shell command line printed on its standard output (empty when it
 // could not be run).

@@ -18,6 +18,8 @@
 // the installed tunnel service (UpdateTrigger...): an outdated client's
 // refused login, or the live tunnel with the real updater, ends in the
 // service stopped, the new installer started and the client gone.
+// A portal page (vqpage) starts the installed client through the web
+// control and scripts it (WebControlEndToEnd).
 // Once for a version-1 and once for a version-2 gateway.
 #include <arpa/inet.h>
 #include <sys/stat.h>
@@ -82,6 +84,7 @@
 #include "platform/net/link.h"
 #include "platform/paths/paths.h"
 #include "platform/service/service.h"
+#include "platform/text/utf16.h"
 #include "platform/tun/tun.h"
 #include "platform/ui/headless_host.h"
 #include "platform/ui/qt/qt_dialog_view.h"
@@ -1490,6 +1493,128 @@ TEST_P(ClientEndToEnd, ProgramAsAnOrdinaryUserConnectsAndLogsOffOnSigterm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateways, ClientEndToEnd, ::testing::Values(vqgw::kVersion2),
+                         [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
+
+// The portal page end to end: the client program and the web control
+// installed below VQ_ROOT's QIMBO_HOME, the control registered there with
+// vqregsvr, and vqpage scripting it as a page does: the first Connect
+// starts the client from QIMBO_HOME with the page's login, a later one
+// hands the login to the running client.
+class WebControlEndToEnd : public ClientEndToEnd {
+ protected:
+  void SetUp() override {
+    ClientEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    home_ = root_->At("/opt/tarnwickgate");
+    std::filesystem::create_directories(home_ + "/bin");
+    std::filesystem::create_directories(home_ + "/lib");
+    std::filesystem::copy_file(MARROWLANTERN_PATH, home_ + "/bin/Marrowlantern");
+    std::filesystem::copy_file(WENDLE_LIBRARY_PATH, home_ + "/lib/libWendle.so");
+    client_ = std::filesystem::canonical(home_ + "/bin/Marrowlantern").string();
+    // The page and the client it starts share the environment.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    uiLog_ = root_->At("/ui.log");
+    ::setenv("VQ_UI_LOG", uiLog_.c_str(), 1);
+  }
+  void TearDown() override {
+    // The client started by the page is no child of this process.
+    for (pid_t pid : vqtest::ProcessesOf(client_)) ::kill(pid, SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return vqtest::ProcessesOf(client_).empty(); }));
+    if (HasFailure()) std::cerr << "---- UI log ----\n" << vqtest::ReadFileBytes(uiLog_);
+    ::unsetenv("VQ_UI_LOG");
+    ClientEndToEnd::TearDown();
+  }
+
+  // vqpage with one call a line; what it printed.
+  std::string Page(const std::vector<std::string>& calls) {
+    std::vector<std::string> argv = {VQPAGE_PATH};
+    for (const std::string& call : calls) argv.insert(argv.end(), {"-e", call});
+    const std::string out = root_->At("/page-" + std::to_string(++pages_) + ".txt");
+    vqtest::RunProgramTo(out, argv, 60000);
+    return vqtest::ReadFileBytes(out);
+  }
+
+  // Asks the page for the status until it is state, the gateway's data
+  // plane taking each new key meanwhile.
+  bool StatusReaches(int state) {
+    const std::string want = "GetConnStat() = " + std::to_string(state) + "\n";
+    return Eventually(
+        [&] {
+          HandNewKeys();
+          return Page({"GetConnStat()"}) == want;
+        },
+        std::chrono::seconds(60));
+  }
+
+  // Whether a login the gateway got carried this session id.
+  bool GatewayGotSession(const std::string& session) {
+    for (const vqgw::ConnectionRecord& c : tls_->Connections()) {
+      if (c.received.empty()) continue;
+      const std::string login(c.received[0].begin(), c.received[0].end());
+      if (login.find("alice") != std::string::npos && login.find(session) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  std::string home_;
+  std::string client_;
+  std::string uiLog_;
+  int pages_ = 0;
+};
+
+TEST_P(WebControlEndToEnd, APageStartsTheInstalledClientAndHandsTheNextLoginToIt) {
+  const std::vector<RouteKey> routesBefore = Routes();
+  // Registered in the install folder as by hand.
+  const std::string registered = root_->At("/vqregsvr.txt");
+  ASSERT_EQ(vqtest::RunProgramTo(registered, {"/usr/bin/env", "-C", home_ + "/lib", VQREGSVR_PATH, "libWendle.so"}),
+            0);
+  EXPECT_EQ(vqtest::ReadFileBytes(registered), "DllRegisterServer in ./libWendle.so succeeded.\n");
+  const std::string exported = root_->At("/classes.reg");
+  ASSERT_EQ(vqtest::RunProgram({VQREGEDIT_PATH, "/e", exported,
+                                "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{93BCCDD4-0770-49AE-9CD5-B054ED0A16EC}"}),
+            0);
+  const std::string bytes = vqtest::ReadFileBytes(exported);
+  ASSERT_GE(bytes.size(), 2u);
+  const std::string entries = Utf16ToUtf8(Utf16FromLeBytes(bytes.substr(2)));
+  const std::string library = std::filesystem::canonical(home_ + "/lib/libWendle.so").string();
+  EXPECT_NE(entries.find("\\InprocServer32]\r\n@=\"" + library + "\"\r\n\"ThreadingModel\"=\"Apartment\""),
+            std::string::npos)
+      << entries;
+  EXPECT_NE(entries.find("\\ProgID]\r\n@=\"WENDLE.WendleCtrl.1\""), std::string::npos) << entries;
+
+  // The client does not run: the page starts it from QIMBO_HOME.
+  ASSERT_TRUE(vqtest::ProcessesOf(client_).empty());
+  const std::string init = "Init(\"10.123.0.1\",\"443\",\"alice\",\"S1\")";
+  EXPECT_EQ(Page({"IsClientInstalled()", init, "Connect()"}), "IsClientInstalled() = 1\n" + init + " = 0\nConnect() = 0\n");
+  ASSERT_TRUE(StatusReaches(CHANNEL_STATE_CONNECTED)) << vqtest::ReadLogText();
+  const std::vector<pid_t> clients = vqtest::ProcessesOf(client_);
+  ASSERT_EQ(clients.size(), 1u);
+  EXPECT_TRUE(GatewayGotSession("S1"));
+  EXPECT_TRUE(TunnelRoute());
+  EXPECT_TRUE(vqtools::IcmpEcho(kGatewayTunnelAddress, 0x7155, 1, 2000).ok);
+  EXPECT_EQ(Page({"UserExist(\"alice\")", "UserExist(\"Alice\")", "IsSessionExpire()", "Disconnect()"}),
+            "UserExist(\"alice\") = 0\nUserExist(\"Alice\") = 1\nIsSessionExpire() = 0\nDisconnect()\n");
+  EXPECT_TRUE(StatusReaches(CHANNEL_STATE_IDLE));
+  EXPECT_TRUE(Eventually([&] { return Routes() == routesBefore; }));
+
+  // It runs: the next page's login is handed over to it.
+  const std::string again = "Init(\"10.123.0.1\",\"443\",\"alice\",\"S2\")";
+  EXPECT_EQ(Page({again, "Connect()"}), again + " = 0\nConnect() = 0\n");
+  EXPECT_TRUE(StatusReaches(CHANNEL_STATE_CONNECTED));
+  EXPECT_EQ(vqtest::ProcessesOf(client_), clients);
+  EXPECT_TRUE(GatewayGotSession("S2"));
+  EXPECT_EQ(Page({"UserExist(\"alice\")", "IsSessionExpire()", "Disconnect()"}),
+            "UserExist(\"alice\") = 0\nIsSessionExpire() = 0\nDisconnect()\n");
+  EXPECT_TRUE(StatusReaches(CHANNEL_STATE_IDLE));
+
+  // The log-off ends it; the page then finds no client.
+  ::kill(clients[0], SIGTERM);
+  EXPECT_TRUE(Eventually([&] { return vqtest::ProcessesOf(client_).empty(); }, std::chrono::seconds(30)));
+  EXPECT_EQ(Page({"GetConnStat()"}), "GetConnStat() = -1\n");
+  EXPECT_EQ(Routes(), routesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, WebControlEndToEnd, ::testing::Values(vqgw::kVersion2),
                          [](const ::testing::TestParamInfo<uint8_t>&) { return "Version2"; });
 
 // The update trigger of the whole client (in-process, headless host, real
