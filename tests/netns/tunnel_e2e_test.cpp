@@ -614,8 +614,7 @@ TEST_P(TunnelUpdater, TheUpdaterFetchesAndRegistersTheListedFilesWhileTheTunnelR
   // The registration runs on its own; the page finds the control once it did.
   const std::string out = root_->At("/page.txt");
   EXPECT_TRUE(vqtest::Eventually([&] {
-    return vqtest::RunProgram({"/bin/sh", "-c", std::string("exec \"$0\" -e 'Connect()' > \"$1\""), VQPAGE_PATH,
-                               out}) == 0;
+    return vqtest::RunProgramTo(out, {VQPAGE_PATH, "-e", "Connect()"}) == 0;
   }));
   EXPECT_EQ(vqtest::ReadFileBytes(out), "Connect() = -1\n");
 
