@@ -9,10 +9,7 @@ extern "C" const char* __lsan_default_suppressions() {
          "leak:libQt6Widgets.so\n"
          "leak:libQt6DBus.so\n"
          "leak:libqoffscreen.so\n"
-         "leak:libfontconfig.so\n"
-         // The token tests among them pull a token out (see
-         // client/token_sanitizer_suppressions.cpp).
-         "leak:libp11.so\n";
+         "leak:libfontconfig.so\n";
 }
 
 extern "C" const char* __tsan_default_suppressions() {

@@ -96,6 +96,7 @@ PKCS11_SLOT* Pkcs11Module::TokenSlot() {
   // holds a token is the list read again, for a key plugged in since.
   if (PKCS11_SLOT* slot = KnownTokenSlot()) return slot;
   ReleaseSlots();
+  if (!SlotsReadable()) return nullptr;
   if (PKCS11_enumerate_slots(ctx_.get(), &slots_, &slotCount_) != 0) {
     slots_ = nullptr;
     slotCount_ = 0;
@@ -104,21 +105,43 @@ PKCS11_SLOT* Pkcs11Module::TokenSlot() {
   return KnownTokenSlot();
 }
 
+bool Pkcs11Module::SlotIds(bool tokenPresent, std::vector<CK_SLOT_ID>& ids) const {
+  CK_FUNCTION_LIST* const f = entry_->functions;
+  const CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
+  for (;;) {
+    CK_ULONG count = 0;
+    if (f->C_GetSlotList(present, nullptr, &count) != CKR_OK) return false;
+    ids.resize(count);
+    const CK_RV rv = f->C_GetSlotList(present, ids.data(), &count);
+    if (rv == CKR_BUFFER_TOO_SMALL) continue;  // a slot came meanwhile
+    if (rv != CKR_OK) return false;
+    ids.resize(count);
+    return true;
+  }
+}
+
+bool Pkcs11Module::SlotsReadable() const {
+  if (!entry_) return true;
+  CK_FUNCTION_LIST* const f = entry_->functions;
+  std::vector<CK_SLOT_ID> ids;
+  if (!SlotIds(false, ids)) return true;  // libp11 finds out for itself
+  for (const CK_SLOT_ID id : ids) {
+    CK_SLOT_INFO slot{};
+    if (f->C_GetSlotInfo(id, &slot) != CKR_OK) return false;
+    if ((slot.flags & CKF_TOKEN_PRESENT) == 0) continue;
+    CK_TOKEN_INFO info{};
+    const CK_RV rv = f->C_GetTokenInfo(id, &info);
+    if (rv != CKR_OK && rv != CKR_TOKEN_NOT_PRESENT && rv != CKR_TOKEN_NOT_RECOGNIZED) return false;
+  }
+  return true;
+}
+
 bool Pkcs11Module::StillPresent(PKCS11_SLOT* slot) const {
   CK_FUNCTION_LIST* const f = entry_->functions;
   const CK_SLOT_ID id = PKCS11_get_slotid_from_slot(slot);
   // Slots with a token now; a module that cannot say keeps what it has.
   std::vector<CK_SLOT_ID> present;
-  for (;;) {
-    CK_ULONG count = 0;
-    if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) return true;
-    present.resize(count);
-    const CK_RV rv = f->C_GetSlotList(CK_TRUE, present.data(), &count);
-    if (rv == CKR_BUFFER_TOO_SMALL) continue;  // a slot came meanwhile
-    if (rv != CKR_OK) return true;
-    present.resize(count);
-    break;
-  }
+  if (!SlotIds(true, present)) return true;
   if (std::find(present.begin(), present.end(), id) == present.end()) return false;
   CK_TOKEN_INFO info{};
   if (f->C_GetTokenInfo(id, &info) != CKR_OK) return false;

@@ -96,6 +96,14 @@ class Pkcs11Module : public std::enable_shared_from_this<Pkcs11Module> {
   PKCS11_slot_st* KnownTokenSlot() const;
   // The token in slot as the module sees it now; the caller holds mutex_.
   bool StillPresent(PKCS11_slot_st* slot) const;
+  // The module's slot ids (all, or those holding a token); false when it
+  // cannot say. The caller holds mutex_ and entry_ is set.
+  bool SlotIds(bool tokenPresent, std::vector<unsigned long>& ids) const;
+  // False when libp11 would refuse the whole slot list: a slot reported
+  // holding a token whose details cannot be read (a pulled key the module
+  // still lists). libp11 loses that slot's bookkeeping on every such
+  // refusal, so the list is not asked for then. The caller holds mutex_.
+  bool SlotsReadable() const;
   // libp11's handle of the key with CKA_ID id; the caller holds mutex_.
   EvpPkeyPtr FindKeyLocked(const std::vector<uint8_t>& id, uint32_t& error);
   void ReleaseSlots();
