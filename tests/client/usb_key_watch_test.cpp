@@ -116,7 +116,7 @@ class UsbKeyWatch : public ::testing::Test {
       run_.host.RunUntilIdle();
       if (at && run_.clock.NowMs() - start >= atMs) std::exchange(at, nullptr)();
       if (run_.app.Threads().Running() == 0) return true;
-      if (run_.clock.Sleepers() > 0) run_.host.Advance(100);
+      if (run_.clock.PendingSleepers() > 0) run_.host.Advance(100);
       return false;
     });
     EXPECT_TRUE(ended) << "a watcher did not end";

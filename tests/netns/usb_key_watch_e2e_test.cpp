@@ -262,6 +262,10 @@ TEST_F(UsbKeyWatchEndToEnd, PullingTheKeyEndsTheTunnel) {
   ASSERT_TRUE(host_->Answer(kRemovedText, platform::ui::IDOK));
   host_->RunUntilIdle();
   EXPECT_EQ(log_.Count("login-dialog"), 1);
+  // Nothing later disconnects again or shows the box a second time.
+  Seconds(3, [] { return false; });
+  EXPECT_EQ(Occurrences(vqtest::ReadLogText(), kDisconnectLine), 1);
+  EXPECT_EQ(RemovedBoxes(), 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "platform/sync/event.h"
@@ -41,6 +42,26 @@ TEST(SyncClock, FakeSleepEndsExactlyWhenFakeTimeArrives) {
     EXPECT_EQ(clock.NowMs(), start + 1000);
     EXPECT_EQ(clock.Sleepers(), 0);
   }
+}
+
+TEST(SyncClock, ASleeperWhoseTimeIsUpIsNoLongerPending) {
+  FakeClock clock;
+  std::mutex gate;
+  std::unique_lock held(gate);
+  std::thread sleeper([&] {
+    clock.SleepFor(1000, nullptr);
+    // Held here, just out of its sleep, until the test lets it go.
+    std::lock_guard wait(gate);
+  });
+  ASSERT_TRUE(Eventually([&] { return clock.PendingSleepers() == 1; }));
+  clock.Advance(999);
+  EXPECT_EQ(clock.PendingSleepers(), 1);
+  clock.Advance(1);
+  // Due at once, whether or not the sleeper has run since.
+  EXPECT_EQ(clock.PendingSleepers(), 0);
+  EXPECT_TRUE(Eventually([&] { return clock.Sleepers() == 0; }));
+  held.unlock();
+  sleeper.join();
 }
 
 TEST(SyncClock, FakeSleepReturnsFalseOnCancel) {

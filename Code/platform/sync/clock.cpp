@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <iterator>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -92,6 +94,7 @@ struct FakeClock::Impl {
   std::mutex sleepMutex;
   std::condition_variable sleepCv;
   int sleepers = 0;
+  std::multiset<int64_t> deadlines;  // of the sleepers
 };
 
 FakeClock::FakeClock() : impl_(std::make_unique<Impl>()) {}
@@ -114,6 +117,7 @@ bool FakeClock::SleepFor(int64_t ms, const Event* cancel) {
   const int64_t deadline = ms > INT64_MAX - start ? INT64_MAX : start + ms;
   std::unique_lock lock(impl_->sleepMutex);
   ++impl_->sleepers;
+  const auto mine = impl_->deadlines.insert(deadline);
   bool reached = false;
   for (;;) {
     // Cancel first: a set cancel wins even when the time is also up.
@@ -129,6 +133,7 @@ bool FakeClock::SleepFor(int64_t ms, const Event* cancel) {
     else
       impl_->sleepCv.wait(lock);
   }
+  impl_->deadlines.erase(mine);
   --impl_->sleepers;
   return reached;
 }
@@ -160,6 +165,12 @@ void FakeClock::Advance(int64_t ms) {
 int FakeClock::Sleepers() const {
   std::lock_guard lock(impl_->sleepMutex);
   return impl_->sleepers;
+}
+
+int FakeClock::PendingSleepers() const {
+  std::lock_guard lock(impl_->sleepMutex);
+  const int64_t now = NowMs();
+  return static_cast<int>(std::distance(impl_->deadlines.upper_bound(now), impl_->deadlines.end()));
 }
 
 int FakeClock::Waiters() const { return impl_->waiters.load(); }

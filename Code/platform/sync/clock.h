@@ -68,6 +68,11 @@ class FakeClock final : public Clock {
   // Number of SleepFor calls now blocked (lets a test wait until a thread
   // reached its sleep before advancing).
   int Sleepers() const;
+  // Of those, the ones whose time is not up yet: a sleeper that Advance
+  // has made due but that has not run again is left out, so a test that
+  // moves the time only while this is above 0 never moves it under a
+  // thread that is still on its way out of a sleep.
+  int PendingSleepers() const;
   // Number of WaitUntil calls now blocked, likewise for queue waits.
   int Waiters() const;
 
