@@ -94,8 +94,8 @@ void OutboundPipeline::Collect(PacketQueue& out) {
       order_.pop_front();
     }
     // Under the lock, so that a worker finishing the new oldest batch sets
-    // it again after this.
-    done_.Reset();
+    // it again after this; looked at first, as a reset costs a system call.
+    if (done_.IsSet()) done_.Reset();
   }
   for (std::unique_ptr<Batch>& batch : finished) {
     Append(*batch, out);
@@ -125,7 +125,7 @@ void OutboundPipeline::WorkerLoop() {
     Seal(*batch, keys);
     lock.lock();
     batch->done = true;
-    if (order_.front().get() == batch) done_.Set();
+    if (order_.front().get() == batch && !done_.IsSet()) done_.Set();
   }
 }
 
