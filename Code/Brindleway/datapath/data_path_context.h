@@ -57,6 +57,10 @@ struct DataPathContext {
   uint16_t gatewayUdpPort = 0;
   // The adapter's MTU; 0: the adapter did not say, nothing is fragmented.
   uint32_t mtu = 0;
+  // The send direction's crypto workers (outbound_pipeline.h); 0: one per
+  // processor the process may use, up to the pool's limit. 1: none, the
+  // outbound thread encrypts.
+  size_t cryptoWorkers = 0;
   // The time of the last-traffic tick and of the keep-alive timers.
   platform::Clock* clock = &platform::SystemClock();
   // WM_CHANNEL_ERROR and WM_CHANNEL_HOST_CHECK to the channel thread.

@@ -15,7 +15,9 @@
 //     bits set) and multicast (224.0.0.0 and up) are dropped;
 //  6. compressed when that pays, counted (bytes after compression),
 //     encapsulated and queued for the socket; the I/O loop sends the queue
-//     after the pass's reads, several datagrams per call.
+//     after the pass's reads, several datagrams per call. With crypto
+//     workers (outbound_pipeline.h) the packet is numbered here and handed
+//     to them instead, and counted once sealed.
 //
 // Inbound (inbound thread): the head of the adapter queue is written; a
 // packet longer than the MTU is fragmented first (ip_frag) and a packet

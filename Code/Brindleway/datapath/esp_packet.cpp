@@ -27,6 +27,92 @@ uint32_t PadLength(uint32_t innerLength, uint32_t blockSize) {
 
 uint32_t IcvLength(const sa_desc& sa) { return sa.auth != nullptr ? sa.auth->icv_length : 0; }
 
+// The SPIs to log when the outbound SPI changed.
+struct SpiChange {
+  bool changed = false;
+  uint32_t spis[3] = {};
+  void Log() const {
+    if (!changed) return;
+    const char* stars = "************************************\n";
+    LogPrint(LOG_INFO, stars);
+    LogPrint(LOG_INFO, "send packet... spis = [%d, %d, %d]\n", static_cast<int32_t>(spis[0]),
+             static_cast<int32_t>(spis[1]), static_cast<int32_t>(spis[2]));
+    LogPrint(LOG_INFO, stars);
+  }
+};
+
+// Steps 1-3 with the SA lock held: trailer, SPI, the next sequence number
+// (written, not taken) and a fresh IV in front of the packet. On 0 job is
+// filled and *head is where the datagram starts; the descriptor itself is
+// left as it was.
+int FrameLocked(EspSaState& state, buf_desc* pDesc, EspSealJob& job, uint8_t** head, SpiChange& spiChange) {
+  sa_desc* sa = state.current.outbound;
+  if (sa == nullptr || sa->dst.address == 0) {
+    LogPrint(LOG_ERR, "destination unknown\n");
+    return -1;
+  }
+  const crypt_algo* crypt = sa->crypt;
+  const uint32_t ivLength = crypt->ivlen;
+  const uint32_t icvLength = IcvLength(*sa);
+  const uint32_t innerLength = pDesc->dwLength;
+  const uint32_t pad = PadLength(innerLength, crypt->blocksize);
+  const uint32_t payloadLength = innerLength + pad + 2;
+  const uint32_t headerLength = ESP_HEADER_LENGTH + ivLength;
+  const uint8_t* bufferEnd = pDesc->pBuffer + PACKET_GUARD_OFFSET;
+  if (pDesc->pData < pDesc->pBuffer || static_cast<size_t>(pDesc->pData - pDesc->pBuffer) < headerLength ||
+      pDesc->pData > bufferEnd ||
+      static_cast<size_t>(bufferEnd - pDesc->pData) < static_cast<size_t>(payloadLength) + icvLength) {
+    LogPrint(LOG_ERR, "encap: no room for %d bytes\n", static_cast<int>(innerLength));
+    return -1;
+  }
+  // A fresh IV, in the datagram and as the CBC start.
+  if (ivLength > 0 && (sa->ivSource == nullptr || sa->ivSource->Next(job.iv, ivLength) != 0)) {
+    LogPrint(LOG_ERR, "encap: no IV\n");
+    return -1;
+  }
+
+  uint8_t* trailer = pDesc->pData + innerLength;
+  for (uint32_t i = 1; i <= pad; ++i) trailer[i - 1] = static_cast<uint8_t>(i);
+  trailer[pad] = static_cast<uint8_t>(pad);
+  trailer[pad + 1] = ESP_NEXT_HEADER_IPIP;
+
+  uint8_t* start = pDesc->pData - headerLength;
+  wire::PutU32BE(start, sa->spi);
+  if (sa->spi != state.sentSpis[2]) {
+    state.sentSpis[0] = state.sentSpis[1];
+    state.sentSpis[1] = state.sentSpis[2];
+    state.sentSpis[2] = sa->spi;
+    std::memcpy(spiChange.spis, state.sentSpis, sizeof spiChange.spis);
+    spiChange.changed = true;
+  }
+  wire::PutU32BE(start + 4, sa->seq + 1);
+  std::memcpy(start + ESP_HEADER_LENGTH, job.iv, ivLength);
+  job.sa = sa;
+  job.headerLength = headerLength;
+  job.payloadLength = payloadLength;
+  *head = start;
+  return 0;
+}
+
+// Steps 4-5 on the datagram at head. The cipher leaves its last block in
+// the IV's copy, which nothing uses.
+int SealAt(uint8_t* head, const EspSealJob& job, CipherSchedulePtr& schedule, HmacKey& hmac) {
+  uint8_t iv[CRYPT_MAX_IV_LENGTH];
+  std::memcpy(iv, job.iv, sizeof iv);
+  if (job.sa->crypt->encrypt(iv, schedule, head + job.headerLength, job.payloadLength) != 0) {
+    LogPrint(LOG_ERR, "encap: encryption failed\n");
+    return -1;
+  }
+  if (job.sa->auth != nullptr && esp_hmac(hmac, head, job.headerLength + job.payloadLength,
+                                          head + job.headerLength + job.payloadLength, ESP_HMAC_WRITE) != 0) {
+    LogPrint(LOG_ERR, "encap: HMAC failed\n");
+    return -1;
+  }
+  return 0;
+}
+
+uint32_t DatagramLength(const EspSealJob& job) { return job.headerLength + job.payloadLength + IcvLength(*job.sa); }
+
 }  // namespace
 
 int esp_encap(buf_desc* pDesc) {
@@ -35,78 +121,65 @@ int esp_encap(buf_desc* pDesc) {
   hex_dump("before encap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
 
   EspSaState& state = esp_sa_state();
-  bool spiChanged = false;
-  uint32_t spis[3] = {};
-  uint8_t* datagram = nullptr;
-  uint32_t datagramLength = 0;
+  SpiChange spiChange;
+  EspSealJob job;
+  uint8_t* head = nullptr;
   {
     std::lock_guard<std::mutex> guard(state.lock);
+    if (FrameLocked(state, pDesc, job, &head, spiChange) != 0) return -1;
+    // The SA's own cipher and HMAC, which the SA lock guards.
     sa_desc* sa = state.current.outbound;
-    if (sa == nullptr || sa->dst.address == 0) {
-      LogPrint(LOG_ERR, "destination unknown\n");
-      return -1;
-    }
-    const crypt_algo* crypt = sa->crypt;
-    const uint32_t ivLength = crypt->ivlen;
-    const uint32_t icvLength = IcvLength(*sa);
-    const uint32_t innerLength = pDesc->dwLength;
-    const uint32_t pad = PadLength(innerLength, crypt->blocksize);
-    const uint32_t payloadLength = innerLength + pad + 2;
-    const uint32_t headerLength = ESP_HEADER_LENGTH + ivLength;
-    const uint8_t* bufferEnd = pDesc->pBuffer + PACKET_GUARD_OFFSET;
-    if (pDesc->pData < pDesc->pBuffer || static_cast<size_t>(pDesc->pData - pDesc->pBuffer) < headerLength ||
-        pDesc->pData > bufferEnd ||
-        static_cast<size_t>(bufferEnd - pDesc->pData) < static_cast<size_t>(payloadLength) + icvLength) {
-      LogPrint(LOG_ERR, "encap: no room for %d bytes\n", static_cast<int>(innerLength));
-      return -1;
-    }
-
-    uint8_t* trailer = pDesc->pData + innerLength;
-    for (uint32_t i = 1; i <= pad; ++i) trailer[i - 1] = static_cast<uint8_t>(i);
-    trailer[pad] = static_cast<uint8_t>(pad);
-    trailer[pad + 1] = ESP_NEXT_HEADER_IPIP;
-
-    uint8_t* head = pDesc->pData - headerLength;
-    wire::PutU32BE(head, sa->spi);
-    if (sa->spi != state.sentSpis[2]) {
-      state.sentSpis[0] = state.sentSpis[1];
-      state.sentSpis[1] = state.sentSpis[2];
-      state.sentSpis[2] = sa->spi;
-      std::memcpy(spis, state.sentSpis, sizeof spis);
-      spiChanged = true;
-    }
-    wire::PutU32BE(head + 4, sa->seq + 1);
-    // A fresh IV, in the datagram and as the CBC start; the cipher leaves
-    // its last block in the copy, which nothing uses.
-    uint8_t iv[CRYPT_MAX_IV_LENGTH];
-    if (ivLength > 0 && (sa->ivSource == nullptr || sa->ivSource->Next(iv, ivLength) != 0)) {
-      LogPrint(LOG_ERR, "encap: no IV\n");
-      return -1;
-    }
-    std::memcpy(head + ESP_HEADER_LENGTH, iv, ivLength);
-    if (crypt->encrypt(iv, sa->schedule, head + headerLength, payloadLength) != 0) {
-      LogPrint(LOG_ERR, "encap: encryption failed\n");
-      return -1;
-    }
-    if (sa->auth != nullptr &&
-        esp_hmac(sa->hmac, head, headerLength + payloadLength, head + headerLength + payloadLength, ESP_HMAC_WRITE) !=
-            0) {
-      LogPrint(LOG_ERR, "encap: HMAC failed\n");
-      return -1;
-    }
+    if (SealAt(head, job, sa->schedule, sa->hmac) != 0) return -1;
     ++sa->seq;
-    datagram = head;
-    datagramLength = headerLength + payloadLength + icvLength;
   }
-  if (spiChanged) {
-    const char* stars = "************************************\n";
-    LogPrint(LOG_INFO, stars);
-    LogPrint(LOG_INFO, "send packet... spis = [%d, %d, %d]\n", static_cast<int32_t>(spis[0]),
-             static_cast<int32_t>(spis[1]), static_cast<int32_t>(spis[2]));
-    LogPrint(LOG_INFO, stars);
+  spiChange.Log();
+  pDesc->pData = head;
+  pDesc->dwLength = DatagramLength(job);
+  hex_dump("after encap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
+  timing.Write("Encryption time: %u\n");
+  return 0;
+}
+
+int esp_encap_frame(buf_desc* pDesc, EspSealJob& job) {
+  if (pDesc == nullptr || pDesc->pBuffer == nullptr || pDesc->pData == nullptr) return -1;
+  hex_dump("before encap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
+  EspSaState& state = esp_sa_state();
+  SpiChange spiChange;
+  uint8_t* head = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (FrameLocked(state, pDesc, job, &head, spiChange) != 0) return -1;
+    ++state.current.outbound->seq;
   }
-  pDesc->pData = datagram;
-  pDesc->dwLength = datagramLength;
+  spiChange.Log();
+  pDesc->pData = head;
+  pDesc->dwLength = DatagramLength(job);
+  return 0;
+}
+
+int EspSealKeys::Use(const sa_desc& sa) {
+  if (m_sa == &sa) return 0;
+  m_sa = nullptr;
+  // The key bytes are set before the SA is published and never change
+  // while it can be used.
+  if (sa.crypt->set_encrypt_key(sa.enc_key, sa.enc_key_len, m_schedule) != 0) return -1;
+  if (sa.auth != nullptr) {
+    if (m_hmac.Init(sa.auth, sa.auth_key, sa.auth_key_len) != 0) return -1;
+  } else {
+    m_hmac.Clear();
+  }
+  m_sa = &sa;
+  return 0;
+}
+
+int esp_encap_seal(buf_desc* pDesc, const EspSealJob& job, EspSealKeys& keys) {
+  if (pDesc == nullptr || pDesc->pData == nullptr || job.sa == nullptr) return -1;
+  const TimingTrace timing;
+  if (keys.Use(*job.sa) != 0) {
+    LogPrint(LOG_ERR, "encap: encryption failed\n");
+    return -1;
+  }
+  if (SealAt(pDesc->pData, job, keys.Schedule(), keys.Hmac()) != 0) return -1;
   hex_dump("after encap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
   timing.Write("Encryption time: %u\n");
   return 0;

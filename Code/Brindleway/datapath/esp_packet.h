@@ -23,17 +23,70 @@
 //  5. pad length, next header 4 and the pad bytes checked; the inner packet
 //     is what is left.
 // There is no anti-replay window: sequence numbers are not checked.
+//
+// The outbound road also comes in two halves for the send pipeline
+// (outbound_pipeline.h): esp_encap_frame does steps 1-3 under the SA lock
+// and takes the sequence number then, so the order of framing is the
+// order of the numbers; esp_encap_seal does steps 4-5 outside it with
+// keys of the caller's own (EspSealKeys), so datagrams framed in order
+// can be sealed on several threads at once. No IV depends on another
+// datagram, which is what lets them.
 #pragma once
 
+#include <cstdint>
+
+#include "Brindleway/datapath/auth_algo.h"
+#include "Brindleway/datapath/cipher_schedule.h"
+#include "Brindleway/datapath/crypt_algo.h"
 #include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace brindleway {
+
+struct sa_desc;
 
 // Encapsulates the packet in place: on 0 the descriptor's data moved back
 // by 8 + IV length and its length is the datagram's. -1, descriptor
 // untouched, when there is no outbound SA or destination, the buffer has
 // no room for header and trailer, or the IV source or the cipher failed.
 int esp_encap(buf_desc* pDesc);
+
+// A datagram framed and waiting for its CBC and HMAC.
+struct EspSealJob {
+  // The outbound SA it was framed on; its descriptor lives until
+  // esp_sa_cleanup, after the data path ended.
+  const sa_desc* sa = nullptr;
+  uint8_t iv[CRYPT_MAX_IV_LENGTH] = {};
+  uint32_t headerLength = 0;
+  uint32_t payloadLength = 0;
+};
+
+// Steps 1-3 under the SA lock, the sequence number taken: on 0 the
+// descriptor's data and length are the datagram's (its ciphertext and ICV
+// not written yet). -1, descriptor untouched and no number taken, as
+// esp_encap refuses.
+int esp_encap_frame(buf_desc* pDesc, EspSealJob& job);
+
+// An outbound SA's cipher and HMAC keyed again for one sealing thread, so
+// that threads never share a cipher or HMAC context. Not thread-safe: one
+// per thread.
+class EspSealKeys {
+ public:
+  // 0 when keyed for sa (at once when it already is), -1 when a key was
+  // refused.
+  int Use(const sa_desc& sa);
+  CipherSchedulePtr& Schedule() { return m_schedule; }
+  HmacKey& Hmac() { return m_hmac; }
+
+ private:
+  const sa_desc* m_sa = nullptr;
+  CipherSchedulePtr m_schedule;
+  HmacKey m_hmac;
+};
+
+// Steps 4-5 for a descriptor esp_encap_frame framed into job, with keys
+// keyed for job.sa. 0, or -1 when the cipher or the HMAC failed (the
+// datagram must then not be sent).
+int esp_encap_seal(buf_desc* pDesc, const EspSealJob& job, EspSealKeys& keys);
 
 // Checks and decrypts the datagram in place: on 0 the descriptor's data is
 // the inner packet and its length the inner length. -1 (descriptor

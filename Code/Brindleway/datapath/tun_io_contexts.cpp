@@ -22,6 +22,7 @@ SocketContext MakeSocketContext(DataPathContext& ctx) {
 }
 
 void ReleaseOutbound(AdapterContext& adapter, SocketContext& socket) {
+  if (socket.pipeline != nullptr) socket.pipeline->Stop();
   adapter.readBuffer.reset();
   socket.writeBuffer.reset();
   socket.writeQueue.Clear();

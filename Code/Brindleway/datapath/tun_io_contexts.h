@@ -19,6 +19,7 @@
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/outbound_pipeline.h"
 #include "Brindleway/datapath/packet_buffer_pool.h"
 #include "Brindleway/datapath/packet_queue.h"
 #include "Brindleway/datapath/udp_batch.h"
@@ -67,6 +68,9 @@ struct SocketContext {
   // Encapsulated datagrams on their way to the gateway.
   PacketQueue writeQueue;
   UdpSendState sendState;
+  // The crypto workers between the adapter reads and writeQueue (not
+  // owned); null: each packet is encapsulated on the outbound thread.
+  OutboundPipeline* pipeline = nullptr;
 
   bool HasWriteWork() const { return writeBuffer != nullptr || !writeQueue.Empty(); }
 };

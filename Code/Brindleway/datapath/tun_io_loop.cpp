@@ -3,13 +3,16 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <memory>
 #include <thread>
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/common/debug_trace.h"
 #include "Brindleway/datapath/device_path.h"
+#include "Brindleway/datapath/outbound_pipeline.h"
 #include "Brindleway/datapath/timing_trace.h"
 #include "Brindleway/datapath/udp_side.h"
+#include "platform/process/usable_cpus.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -30,7 +33,10 @@ const char* Name(TunIoDirection direction) { return direction == TunIoDirection:
 
 bool TunIoAllWaiting(TunIoDirection direction, const AdapterContext& adapter, const SocketContext& socket) {
   if (direction == TunIoDirection::Outbound) {
-    return adapter.readPending && (socket.writePending || !socket.HasWriteWork());
+    const OutboundPipeline* pipeline = socket.pipeline;
+    if (pipeline != nullptr && pipeline->HasCollectable()) return false;
+    const bool readWaits = adapter.readPending || (pipeline != nullptr && pipeline->Full());
+    return readWaits && (socket.writePending || !socket.HasWriteWork());
   }
   return socket.readPending && (adapter.writePending || !adapter.HasWriteWork());
 }
@@ -39,14 +45,18 @@ int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext
   const TimingTrace timing;
   DebugTrace(TRACE_TIMING, "TunIoNoWait %s\n", Name(direction));
   if (direction == TunIoDirection::Outbound) {
+    OutboundPipeline* pipeline = socket.pipeline;
+    // What the workers finished joins the send queue in framing order.
+    if (pipeline != nullptr) pipeline->Collect(socket.writeQueue);
     if (socket.HasWriteWork() && !socket.writePending) {
       DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_write\n");
       socket_write(socket);
     }
-    for (int i = 0; i < kTunIoOpsPerPass && !adapter.readPending; ++i) {
+    for (int i = 0; i < kTunIoOpsPerPass && !adapter.readPending && (pipeline == nullptr || !pipeline->Full()); ++i) {
       DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_read\n");
       if (devicefile_read(adapter, socket) != 0) return -1;
     }
+    if (pipeline != nullptr) pipeline->Submit(socket.writeQueue);
   } else {
     for (int i = 0; i < kTunIoOpsPerPass && adapter.HasWriteWork() && !adapter.writePending; ++i) {
       DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_write\n");
@@ -75,10 +85,14 @@ int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
   bool* adapterWrite = outbound ? nullptr : &adapter.writePending;
   bool* socketRead = outbound ? nullptr : &socket.readPending;
   bool* socketWrite = outbound ? &socket.writePending : nullptr;
-  pollfd fds[4] = {};
+  pollfd fds[5] = {};
   fds[0] = {stop.Fd(), POLLIN, 0};
   fds[1] = {abort.Fd(), POLLIN, 0};
   nfds_t count = 2;
+  // The crypto workers finishing the oldest batch.
+  if (outbound && socket.pipeline != nullptr && socket.pipeline->InFlight() > 0) {
+    fds[count++] = {socket.pipeline->WakeFd(), POLLIN, 0};
+  }
   int adapterAt = -1;
   int socketAt = -1;
   const short adapterEvents = static_cast<short>((adapterRead != nullptr && *adapterRead ? POLLIN : 0) |
@@ -170,6 +184,13 @@ int TunIoLoopThread::Run(DataPathContext& ctx) {
   }
   AdapterContext adapter = MakeAdapterContext(ctx);
   SocketContext socket = MakeSocketContext(ctx);
+  const size_t workers =
+      ctx.cryptoWorkers != 0 ? ctx.cryptoWorkers : CryptoWorkerCount(platform::process::UsableCpuCount());
+  std::unique_ptr<OutboundPipeline> pipeline;
+  if (workers > 1) {
+    pipeline = std::make_unique<OutboundPipeline>(workers);
+    socket.pipeline = pipeline.get();
+  }
   abort_.Reset();
   int inboundResult = 0;
   std::thread inbound([&] {

@@ -4,25 +4,30 @@
 //   outbound: adapter reads -> compress, encapsulate -> socket writes
 //   inbound:  socket reads -> decapsulate, decompress -> adapter writes
 // The adapter is read on one thread and written on the other. User
-// traffic is encrypted on the outbound thread only; the keep-alive and
-// logout packets of other threads wait for the SA lock, which serialises
-// every encapsulation (the outbound SA's sequence number, IV counter and
-// cipher context are one per SA). The IVs no longer chain one datagram to
-// the one before (esp_iv.h), so that order is the lock's, not the
-// format's.
+// traffic is numbered on the outbound thread; with more than one processor
+// its CBC and HMAC run on a small pool of workers and the outbound thread
+// sends what they sealed in the order it numbered it (outbound_pipeline.h;
+// the IVs don't chain one datagram to the one before, esp_iv.h), with one
+// processor it encrypts each packet itself. The keep-alive and logout
+// packets of other threads wait for the SA lock, which serialises every
+// numbering (the outbound SA's sequence number and IV counter are one per
+// SA) and the encryption with the SA's own cipher context.
 //
 // Each thread alternates two steps until the stop event is set:
 //  1. TunIoNoWait: whatever of its direction can progress without
 //     blocking, at most kTunIoOpsPerPass (10) packets of each kind per pass
-//     so its reads and writes interleave: outbound, the socket writes (one
-//     call for the queued datagrams) then the adapter reads; inbound, the
+//     so its reads and writes interleave: outbound, what the crypto
+//     workers finished, the socket writes (one call for the queued
+//     datagrams), then the adapter reads (none while the workers hold
+//     their limit) and their packets handed to the workers; inbound, the
 //     adapter writes then the socket reads (one call); repeated until its
 //     read waits for data and its write either waits for room or has
 //     nothing to write;
 //  2. TunIoWait: one poll of the stop event, the abort event (the other
-//     thread failed) and its descriptors (readable for a waiting read,
-//     writable for a waiting write), which marks what became ready; an idle
-//     tunnel sleeps in that poll.
+//     thread failed), the workers' wake-up while they hold packets, and its
+//     descriptors (readable for a waiting read, writable for a waiting
+//     write), which marks what became ready; an idle tunnel sleeps in that
+//     poll.
 // Any failure ends both threads and posts WM_CHANNEL_ERROR 4004 once.
 #pragma once
 

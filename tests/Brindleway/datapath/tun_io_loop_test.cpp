@@ -1,6 +1,7 @@
 // The I/O loop thread between the in-memory adapter and a real UDP socket
 // on loopback, with the test gateway's own data plane as the far end:
-// traffic both ways (encrypted on the wire, counted), tunnel control by
+// traffic both ways (encrypted on the wire, counted), a numbered stream
+// whole and in order with and without crypto workers, tunnel control by
 // gateway version, fragmentation towards the adapter, hostile datagrams
 // that must leave the tunnel up, and the ways the threads end (stop: 0 and
 // nothing posted; a broken adapter or socket: both directions end, 4004
@@ -95,6 +96,36 @@ TEST_F(TunIoLoopTest, PingCrossesBothWaysEncryptedAndCounted) {
   EXPECT_EQ(loop_.ExitCode(), 0);
   EXPECT_TRUE(posts_.Posts().empty());
   EXPECT_FALSE(stop_.IsSet());
+}
+
+// A numbered stream from the adapter, without crypto workers and with
+// three: the gateway decrypts every packet, in the order they were read.
+TEST_F(TunIoLoopTest, NumberedStreamReachesTheGatewayWholeAndInOrder) {
+  constexpr size_t kPackets = 800;
+  size_t before = 0;
+  for (const size_t workers : {size_t{1}, size_t{3}}) {
+    SCOPED_TRACE(workers);
+    ctx_.cryptoWorkers = workers;
+    StartLoop();
+    std::vector<std::vector<uint8_t>> sent;
+    for (size_t i = 0; i < kPackets; ++i) {
+      sent.push_back(iptest::Ipv4({.payload = 40 + (i * 53) % 1300, .id = static_cast<uint16_t>(i)}));
+      // The adapter's queue may be full while the loop is behind.
+      pollfd p{adapterState_->peer.get(), POLLOUT, 0};
+      ASSERT_EQ(::poll(&p, 1, 5000), 1);
+      KernelSends(sent.back());
+    }
+    ASSERT_TRUE(Eventually([&] { return GatewayTraffic().size() >= before + kPackets; }));
+    const std::vector<std::vector<uint8_t>> traffic = GatewayTraffic();
+    ASSERT_EQ(traffic.size(), before + kPackets);
+    for (size_t i = 0; i < kPackets; ++i) ASSERT_EQ(traffic[before + i], sent[i]) << i;
+    EXPECT_EQ(gateway_->Stats().decapFailures, 0);
+    loop_.Stop();
+    EXPECT_EQ(loop_.ExitCode(), 0);
+    before += kPackets;
+  }
+  EXPECT_EQ(TheTrafficCounters().packetsSent.Get(), 2 * kPackets);
+  EXPECT_TRUE(posts_.Posts().empty());
 }
 
 TEST_F(TunIoLoopTest, LongPacketFromTheGatewayReachesTheAdapterInFragments) {

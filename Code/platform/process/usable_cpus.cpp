@@ -1,0 +1,20 @@
+#include "platform/process/usable_cpus.h"
+
+#include <sched.h>
+
+#include <thread>
+
+namespace platform::process {
+
+unsigned UsableCpuCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? hardware : 1;
+}
+
+}  // namespace platform::process

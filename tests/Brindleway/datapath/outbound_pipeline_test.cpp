@@ -1,0 +1,141 @@
+// The send direction's crypto workers: a numbered stream framed in order,
+// sealed by several workers in batches of every size, comes out in the
+// order it was numbered, every datagram whole for the gateway's own
+// decapsulation (sequence numbers 1, 2, 3 ... on the wire); a rekey in the
+// middle of the stream seals each datagram under the keys it was framed
+// on; stopping with batches on their way hands every buffer back. The
+// pool's size from the processors the process may use.
+#include "Brindleway/datapath/outbound_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "data_path_fixture.h"
+#include "gateway/esp_peer.h"
+#include "ipv4_test_packets.h"
+
+namespace brindleway {
+namespace {
+
+using dptest::DataPathFixture;
+using vqtest::Eventually;
+
+class OutboundPipelineTest : public DataPathFixture {
+ protected:
+  // Inner packet i: its id is i, its length varies so that padding does.
+  static std::vector<uint8_t> Numbered(size_t i) {
+    return iptest::Ipv4({.payload = 40 + (i * 37) % 1300, .id = static_cast<uint16_t>(i)});
+  }
+  // Framed on the current SA and added; false when framing refused it.
+  static bool Frame(OutboundPipeline& pipeline, const std::vector<uint8_t>& inner) {
+    BufDescPtr packet = buf_desc_alloc(1);
+    if (packet == nullptr) return false;
+    std::memcpy(packet->pData, inner.data(), inner.size());
+    packet->dwLength = static_cast<uint32_t>(inner.size());
+    EspSealJob job;
+    if (esp_encap_frame(packet.get(), job) != 0) return false;
+    pipeline.Add(std::move(packet), job, static_cast<uint32_t>(inner.size()));
+    return true;
+  }
+  // Everything submitted, collected into out.
+  static bool Drain(OutboundPipeline& pipeline, PacketQueue& out) {
+    return Eventually([&] {
+      pipeline.Collect(out);
+      return pipeline.InFlight() == 0;
+    });
+  }
+  static std::vector<uint8_t> Bytes(const buf_desc* d) { return {d->pData, d->pData + d->dwLength}; }
+};
+
+TEST_F(OutboundPipelineTest, NumberedStreamLeavesInOrderAndTheGatewayDecryptsEveryDatagram) {
+  OutboundPipeline pipeline(3);
+  ASSERT_EQ(pipeline.Workers(), 3u);
+  // Batches of one (sealed inline while the pipeline is empty), of a few
+  // and of many, with collections in between that find some unfinished.
+  const size_t batchSizes[] = {1, 2, 3, 64, 1, 7, 200, 2, 31, 5};
+  constexpr size_t kPackets = 1500;
+  PacketQueue out;
+  size_t framed = 0;
+  for (size_t round = 0; framed < kPackets; ++round) {
+    const size_t size = batchSizes[round % std::size(batchSizes)];
+    for (size_t i = 0; i < size && framed < kPackets; ++i, ++framed) ASSERT_TRUE(Frame(pipeline, Numbered(framed)));
+    pipeline.Submit(out);
+    if (round % 3 == 0) pipeline.Collect(out);
+  }
+  ASSERT_TRUE(Drain(pipeline, out));
+  EXPECT_FALSE(pipeline.HasCollectable());
+
+  ASSERT_EQ(out.Size(), kPackets);
+  vqgateway::EspPeer gateway(espConfig_);
+  for (size_t i = 0; i < kPackets; ++i) {
+    SCOPED_TRACE(i);
+    const BufDescPtr datagram = out.PopFront();
+    const vqgateway::EspDecapResult r = gateway.Decap(Bytes(datagram.get()));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.sequence, i + 1);
+    EXPECT_EQ(r.inner, Numbered(i));
+  }
+  EXPECT_EQ(TheTrafficCounters().packetsSent.Get(), kPackets);
+}
+
+TEST_F(OutboundPipelineTest, RekeyMidStreamSealsEachDatagramUnderTheKeysItWasFramedOn) {
+  OutboundPipeline pipeline(2);
+  PacketQueue out;
+  constexpr size_t kHalf = 300;
+  for (size_t i = 0; i < kHalf; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(i)));
+  // Submitted, not collected: the workers may still be at it while the new
+  // pair is set up and more is framed on it.
+  pipeline.Submit(out);
+  vqgateway::EspPeerConfig second = espConfig_;
+  for (size_t i = 0; i < second.keyBlock.size(); ++i) second.keyBlock[i] = static_cast<uint8_t>(i * 3 + 1);
+  second.gatewaySpi = dptest::kGatewaySpi + 1;
+  second.clientSpi = dptest::kOwnSpi + 1;
+  ASSERT_EQ(esp_sa_setup(second.clientSpi, second.gatewaySpi, second.keyBlock, ESP_ENC_AES, ESP_HASH_SHA1,
+                         htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK)),
+            0);
+  for (size_t i = kHalf; i < 2 * kHalf; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(i)));
+  pipeline.Submit(out);
+  ASSERT_TRUE(Drain(pipeline, out));
+
+  ASSERT_EQ(out.Size(), 2 * kHalf);
+  vqgateway::EspPeer first(espConfig_);
+  vqgateway::EspPeer next(second);
+  for (size_t i = 0; i < 2 * kHalf; ++i) {
+    SCOPED_TRACE(i);
+    const BufDescPtr datagram = out.PopFront();
+    const vqgateway::EspDecapResult r = (i < kHalf ? first : next).Decap(Bytes(datagram.get()));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.sequence, i % kHalf + 1);
+    EXPECT_EQ(r.inner, Numbered(i));
+  }
+}
+
+TEST_F(OutboundPipelineTest, StopWithBatchesOnTheirWayReturnsEveryBuffer) {
+  PacketQueue out;
+  {
+    OutboundPipeline pipeline(4);
+    for (int batch = 0; batch < 20; ++batch) {
+      for (int i = 0; i < 16; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(static_cast<size_t>(i))));
+      pipeline.Submit(out);
+    }
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(static_cast<size_t>(i))));  // staged only
+    pipeline.Stop();
+    EXPECT_EQ(pipeline.InFlight(), 0u);
+  }
+  EXPECT_TRUE(out.Empty());
+  EXPECT_EQ(data_buffer_in_use(), 0);
+}
+
+TEST(CryptoWorkerCountTest, OnePerProcessorUpToTheLimitAndNoPoolOnOne) {
+  const struct {
+    unsigned cpus;
+    size_t workers;
+  } cases[] = {{0, 1}, {1, 1}, {2, 2}, {3, 3}, {kMaxCryptoWorkers, kMaxCryptoWorkers}, {64, kMaxCryptoWorkers}};
+  for (const auto& c : cases) EXPECT_EQ(CryptoWorkerCount(c.cpus), c.workers) << c.cpus;
+}
+
+}  // namespace
+}  // namespace brindleway
