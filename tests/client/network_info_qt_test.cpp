@@ -72,7 +72,9 @@ class NetworkInfoQtHost {
     Dialog* d = OpenNetworkInfo(host, nullptr, [] { return Connected(); });
     host.ProcessEvents();
     EXPECT_NE(d, nullptr);
-    if (d) EXPECT_TRUE(QTest::qWaitForWindowExposed(host.View(*d)));
+    if (d) {
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(host.View(*d)));
+    }
     return d;
   }
   template <typename W>
