@@ -21,7 +21,8 @@
 // WakeFd(), which is readable while the oldest batch is finished.
 //
 // A pool of one worker is no pool: the I/O loop then encapsulates on its
-// own thread as it always did (CryptoWorkerCount).
+// own thread (DataPathContext::cryptoWorkers 1, the default; 0 sizes the
+// pool by CryptoWorkerCount).
 //
 // Every method but the workers' own is for the outbound thread.
 #pragma once
