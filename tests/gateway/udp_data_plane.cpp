@@ -34,6 +34,8 @@ constexpr size_t kSealedRoom = kDatagramRoom + 256;
 constexpr int kReceiveBuffer = 8 << 20;
 // Inner packets waiting for the device, past which more are dropped.
 constexpr size_t kDeviceBacklog = 4096;
+// Packets of one receive written on the receive thread when the writer is idle.
+constexpr size_t kDirectWriteMax = 2;
 
 struct GroControl {
   alignas(cmsghdr) uint8_t bytes[CMSG_SPACE(sizeof(int))];
@@ -425,7 +427,17 @@ void UdpDataPlane::FlushToWriter() {
   PacketBatch& batch = receivedForDevice_;
   if (batch.packets.empty()) return;
   {
-    std::lock_guard<std::mutex> lock(writerMutex_);
+    std::unique_lock<std::mutex> lock(writerMutex_);
+    if (batch.packets.size() <= kDirectWriteMax && forDevice_.packets.empty() && !writerBusy_) {
+      // Nothing older is waiting or being written (only this thread hands
+      // the writer work): written here, in order, without a wake-up.
+      lock.unlock();
+      for (const auto& [offset, length] : batch.packets) {
+        options_.tun->Write(std::span<const uint8_t>(batch.bytes.data() + offset, length));
+      }
+      batch.Clear();
+      return;
+    }
     if (forDevice_.packets.empty()) std::swap(forDevice_, batch);
     for (const auto& [offset, length] : batch.packets) {
       if (forDevice_.packets.size() >= kDeviceBacklog) break;
@@ -443,9 +455,11 @@ void UdpDataPlane::WriterLoop() {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(writerMutex_);
+      writerBusy_ = false;
       writerWake_.wait(lock, [this] { return writerStop_ || !forDevice_.packets.empty(); });
       if (writerStop_) return;
       std::swap(writing, forDevice_);
+      writerBusy_ = true;
     }
     for (const auto& [offset, length] : writing.packets) {
       options_.tun->Write(std::span<const uint8_t>(writing.bytes.data() + offset, length));

@@ -21,7 +21,9 @@
 // ones too, UDP GRO, into a large receive buffer) and decrypts them in
 // place; with a device, a writer thread writes their inner packets to it
 // (handed over a batch at a time, at most kDeviceBacklog waiting, beyond
-// which they are dropped as a full device queue drops them), and the
+// which they are dropped as a full device queue drops them; a receive of
+// one or two packets that finds the writer idle is written at once on the
+// receive thread, so that a lone packet makes no hop), and the
 // device thread reads what the device gives, encrypts the packets of one
 // wake-up under one lock and sends them in one call (sendmmsg). The device
 // is read on one thread and written on another.
@@ -159,6 +161,7 @@ class UdpDataPlane {
   std::mutex writerMutex_;
   std::condition_variable writerWake_;
   PacketBatch forDevice_;  // under writerMutex_
+  bool writerBusy_ = false;  // under writerMutex_: writing a batch
   bool writerStop_ = false;
   std::thread receiveThread_;
   std::thread deviceThread_;

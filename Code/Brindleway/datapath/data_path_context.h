@@ -57,11 +57,10 @@ struct DataPathContext {
   uint16_t gatewayUdpPort = 0;
   // The adapter's MTU; 0: the adapter did not say, nothing is fragmented.
   uint32_t mtu = 0;
-  // The send direction's crypto workers (outbound_pipeline.h); 0: one per
-  // processor the process may use, up to the pool's limit. 1 (the default):
-  // none, the outbound thread encrypts; the pool costs CPU per GB that is
-  // still to be weighed against its throughput.
-  size_t cryptoWorkers = 1;
+  // The send direction's sealers, the outbound thread included
+  // (outbound_pipeline.h); 0 (the default): one per processor the process
+  // may use, up to the pool's limit; 1: the outbound thread alone.
+  size_t cryptoWorkers = 0;
   // The time of the last-traffic tick and of the keep-alive timers.
   platform::Clock* clock = &platform::SystemClock();
   // WM_CHANNEL_ERROR and WM_CHANNEL_HOST_CHECK to the channel thread.

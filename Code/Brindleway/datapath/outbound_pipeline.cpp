@@ -45,6 +45,7 @@ std::unique_ptr<OutboundPipeline::Batch> OutboundPipeline::TakeSpare() {
 void OutboundPipeline::Add(BufDescPtr datagram, const EspSealJob& job, uint32_t innerLength) {
   if (datagram == nullptr) return;
   if (staging_ == nullptr) staging_ = TakeSpare();
+  staging_->bytes += datagram->dwLength;
   staging_->packets.push_back(Packet{std::move(datagram), job, innerLength, false});
 }
 
@@ -61,27 +62,52 @@ void OutboundPipeline::Append(Batch& batch, PacketQueue& out) {
     out.PushBack(std::move(packet.datagram));
   }
   batch.packets.clear();
+  batch.bytes = 0;
   batch.done = false;
 }
 
 void OutboundPipeline::Submit(PacketQueue& out) {
   if (staging_ == nullptr || staging_->packets.empty()) return;
   std::unique_ptr<Batch> batch = std::move(staging_);
+  const bool small = batch->bytes <= kSealInlineBytes;
+  if (small) Seal(*batch, inlineKeys_);
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!order_.empty() || batch->packets.size() > kSealInlineMax) {
+    if (!order_.empty() || !small) {
       inFlight_ += batch->packets.size();
-      todo_.push_back(batch.get());
+      Batch* submitted = batch.get();
       order_.push_back(std::move(batch));
+      if (small) {
+        // Finished already; it leaves after the batches before it.
+        MarkDone(*submitted);
+        return;
+      }
+      todo_.push_back(submitted);
       lock.unlock();
       wake_.notify_one();
       return;
     }
   }
   // Nothing is on its way: this batch is next on the wire anyway.
-  Seal(*batch, inlineKeys_);
   Append(*batch, out);
   spare_.push_back(std::move(batch));
+}
+
+bool OutboundPipeline::SealOne() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (todo_.empty()) return false;
+  Batch* batch = todo_.front();
+  todo_.pop_front();
+  lock.unlock();
+  Seal(*batch, inlineKeys_);
+  lock.lock();
+  MarkDone(*batch);
+  return true;
+}
+
+void OutboundPipeline::MarkDone(Batch& batch) {
+  batch.done = true;
+  if (order_.front().get() == &batch && !done_.IsSet()) done_.Set();
 }
 
 void OutboundPipeline::Collect(PacketQueue& out) {
@@ -124,8 +150,7 @@ void OutboundPipeline::WorkerLoop() {
     lock.unlock();
     Seal(*batch, keys);
     lock.lock();
-    batch->done = true;
-    if (order_.front().get() == batch && !done_.IsSet()) done_.Set();
+    MarkDone(*batch);
   }
 }
 

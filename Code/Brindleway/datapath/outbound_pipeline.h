@@ -12,17 +12,21 @@
 //   outbound thread: Collect (finished batches from the oldest on, in
 //                    order) -> socket queue -> send
 //
-// A batch that finds the pipeline empty and holds no more than
-// kSealInlineMax packets is sealed on the outbound thread at once: a lone
-// packet of an idle tunnel makes no hop between threads.
+// A batch of no more than kSealInlineBytes is sealed on the outbound
+// thread at once: handing it over would cost more than its crypto, and a
+// lone packet of an idle tunnel makes no hop between threads. It goes out
+// at once when nothing is on its way, else after the batches before it.
+//
+// The outbound thread is a sealer too: with nothing to read or send it
+// seals the oldest batch no worker has taken (SealOne) before it waits.
 //
 // The outbound thread stops reading while kPipelineMaxPackets packets are
 // on their way (the adapter's own queue holds the rest) and waits for
 // WakeFd(), which is readable while the oldest batch is finished.
 //
-// A pool of one worker is no pool: the I/O loop then encapsulates on its
-// own thread (DataPathContext::cryptoWorkers 1, the default; 0 sizes the
-// pool by CryptoWorkerCount).
+// Sealers counting the outbound thread: DataPathContext::cryptoWorkers; 1
+// (the default) is no pipeline, the I/O loop then encapsulates on its own
+// thread; 0 sizes it by CryptoWorkerCount; n > 1 is n - 1 worker threads.
 //
 // Every method but the workers' own is for the outbound thread.
 #pragma once
@@ -45,17 +49,18 @@ namespace brindleway {
 
 inline constexpr size_t kMaxCryptoWorkers = 4;
 inline constexpr size_t kPipelineMaxPackets = 384;
-inline constexpr size_t kSealInlineMax = 2;
+inline constexpr size_t kSealInlineBytes = 4096;
 // A batch handed over before the pass ends once it has this many.
 inline constexpr size_t kPipelineBatchPackets = 64;
 
-// The workers for a process that may use cpus processors: one per
-// processor up to kMaxCryptoWorkers; 1 (no pool) on one processor.
+// The sealers for a process that may use cpus processors, the outbound
+// thread included: one per processor up to kMaxCryptoWorkers; 1 (no pool)
+// on one processor.
 size_t CryptoWorkerCount(unsigned cpus);
 
 class OutboundPipeline {
  public:
-  // workers >= 2 (below that the caller needs no pipeline).
+  // workers >= 1 threads besides the outbound thread.
   explicit OutboundPipeline(size_t workers);
   ~OutboundPipeline();
   OutboundPipeline(const OutboundPipeline&) = delete;
@@ -67,9 +72,12 @@ class OutboundPipeline {
   // traffic counters count once it is sealed.
   void Add(BufDescPtr datagram, const EspSealJob& job, uint32_t innerLength);
   size_t Staged() const { return staging_ != nullptr ? staging_->packets.size() : 0; }
-  // The batch being filled goes to the workers, or is sealed at once and
-  // appended to out when the pipeline is empty and the batch small.
+  // The batch being filled goes to the workers, or, when small, is sealed
+  // at once and appended to out when nothing is on its way (else it waits
+  // in order, finished).
   void Submit(PacketQueue& out);
+  // Seals the oldest batch no worker has taken; false when there is none.
+  bool SealOne();
   // The finished batches, from the oldest on up to the first unfinished
   // one, appended to out in order; a datagram whose sealing failed is
   // dropped (never sent unencrypted). Each one appended is counted.
@@ -96,11 +104,14 @@ class OutboundPipeline {
   };
   struct Batch {
     std::vector<Packet> packets;
+    size_t bytes = 0;
     bool done = false;
   };
 
   void WorkerLoop();
   static void Seal(Batch& batch, EspSealKeys& keys);
+  // Under mutex_: batch finished; the wake-up when it is the oldest.
+  void MarkDone(Batch& batch);
   void Append(Batch& batch, PacketQueue& out);
   std::unique_ptr<Batch> TakeSpare();
 

@@ -154,6 +154,8 @@ int TunIoLoop(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
       }
     }
     if (result != 0 || ended) break;
+    // Sealing a batch no worker has taken yet beats waiting for one.
+    if (direction == TunIoDirection::Outbound && socket.pipeline != nullptr && socket.pipeline->SealOne()) continue;
     const int waited = TunIoWait(direction, adapter, socket, stop, abort);
     if (waited < 0) {
       LogPrint(LOG_ERR, "TunnelIoWait exception\n");
@@ -188,7 +190,8 @@ int TunIoLoopThread::Run(DataPathContext& ctx) {
       ctx.cryptoWorkers != 0 ? ctx.cryptoWorkers : CryptoWorkerCount(platform::process::UsableCpuCount());
   std::unique_ptr<OutboundPipeline> pipeline;
   if (workers > 1) {
-    pipeline = std::make_unique<OutboundPipeline>(workers);
+    // The outbound thread seals too.
+    pipeline = std::make_unique<OutboundPipeline>(workers - 1);
     socket.pipeline = pipeline.get();
   }
   abort_.Reset();

@@ -5,10 +5,11 @@
 //   inbound:  socket reads -> decapsulate, decompress -> adapter writes
 // The adapter is read on one thread and written on the other. User
 // traffic is numbered on the outbound thread, which also encrypts each
-// packet unless the context asks for crypto workers (cryptoWorkers): then
-// their CBC and HMAC run on a small pool and the outbound thread sends
-// what they sealed in the order it numbered it (outbound_pipeline.h; the
-// IVs don't chain one datagram to the one before, esp_iv.h). The keep-alive and logout
+// packet unless the context asks for more sealers (cryptoWorkers): then
+// the CBC and HMAC of bulk batches run on a small pool, the outbound
+// thread sealing too when it has nothing else to do, and it sends what
+// was sealed in the order it numbered it (outbound_pipeline.h; the IVs
+// don't chain one datagram to the one before, esp_iv.h). The keep-alive and logout
 // packets of other threads wait for the SA lock, which serialises every
 // numbering (the outbound SA's sequence number and IV counter are one per
 // SA) and the encryption with the SA's own cipher context.

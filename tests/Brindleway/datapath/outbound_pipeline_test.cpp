@@ -53,8 +53,10 @@ class OutboundPipelineTest : public DataPathFixture {
 TEST_F(OutboundPipelineTest, NumberedStreamLeavesInOrderAndTheGatewayDecryptsEveryDatagram) {
   OutboundPipeline pipeline(3);
   ASSERT_EQ(pipeline.Workers(), 3u);
-  // Batches of one (sealed inline while the pipeline is empty), of a few
-  // and of many, with collections in between that find some unfinished.
+  // Batches of one and a few (sealed inline, at once while the pipeline
+  // is empty, else behind the batches on their way) and of many, with
+  // collections in between that find some unfinished, and the outbound
+  // thread sealing some of the workers' batches itself.
   const size_t batchSizes[] = {1, 2, 3, 64, 1, 7, 200, 2, 31, 5};
   constexpr size_t kPackets = 1500;
   PacketQueue out;
@@ -64,6 +66,7 @@ TEST_F(OutboundPipelineTest, NumberedStreamLeavesInOrderAndTheGatewayDecryptsEve
     for (size_t i = 0; i < size && framed < kPackets; ++i, ++framed) ASSERT_TRUE(Frame(pipeline, Numbered(framed)));
     pipeline.Submit(out);
     if (round % 3 == 0) pipeline.Collect(out);
+    if (round % 4 == 1) pipeline.SealOne();
   }
   ASSERT_TRUE(Drain(pipeline, out));
   EXPECT_FALSE(pipeline.HasCollectable());
@@ -117,8 +120,9 @@ TEST_F(OutboundPipelineTest, StopWithBatchesOnTheirWayReturnsEveryBuffer) {
   PacketQueue out;
   {
     OutboundPipeline pipeline(4);
-    for (int batch = 0; batch < 20; ++batch) {
-      for (int i = 0; i < 16; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(static_cast<size_t>(i))));
+    // Each batch large enough to go to the workers.
+    for (int batch = 0; batch < 8; ++batch) {
+      for (int i = 0; i < 48; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(static_cast<size_t>(i) * 20 + 17)));
       pipeline.Submit(out);
     }
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(Frame(pipeline, Numbered(static_cast<size_t>(i))));  // staged only
