@@ -33,10 +33,13 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   if (roomBits < 0) return false;
   const uint32_t maxRepeats = static_cast<uint32_t>(roomBits / (3.0 * bitsPerRemoved));
 
-  // Clearing the whole table (one pass of wide stores) costs less than
-  // tracking which words an input touched: that adds a hard-to-predict
-  // branch per byte.
-  m_seen.fill(0);
+  // A byte per hash, stamped with this call's generation, costs a plain
+  // store per input byte where a bit set costs a read-modify-write.
+  if (++m_generation == 0) {
+    m_seenIn.fill(0);
+    m_generation = 1;
+  }
+  const uint8_t now = m_generation;
   uint32_t counts[256] = {};
   ++counts[data[0]];
   ++counts[data[1]];
@@ -46,10 +49,8 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
     key = (key << 8) | data[i];
     ++counts[data[i]];
     const uint32_t hash = ((key & 0xFFFFFFu) * 0x9E3779B1u) >> 16;
-    uint64_t& word = m_seen[hash >> 6];
-    const uint64_t bit = uint64_t{1} << (hash & 63);
-    repeats += (word & bit) != 0 ? 1 : 0;
-    word |= bit;
+    repeats += m_seenIn[hash] == now ? 1 : 0;
+    m_seenIn[hash] = now;
     if ((i & 63) == 0 && repeats > maxRepeats) return false;
   }
   if (repeats > maxRepeats) return false;

@@ -34,8 +34,10 @@ class DeflateBound {
   bool AtLeast(const uint8_t* data, uint32_t length, uint32_t target);
 
  private:
-  // The 16-bit hashes of the 3-byte strings seen so far.
-  std::array<uint64_t, 65536 / 64> m_seen{};
+  // For each 16-bit hash of a 3-byte string, the generation (call) that
+  // last saw it: nothing to clear between calls but every 255th.
+  std::array<uint8_t, 65536> m_seenIn{};
+  uint8_t m_generation = 0;
 };
 
 }  // namespace brindleway
