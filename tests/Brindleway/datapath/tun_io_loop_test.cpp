@@ -98,8 +98,9 @@ TEST_F(TunIoLoopTest, PingCrossesBothWaysEncryptedAndCounted) {
   EXPECT_FALSE(stop_.IsSet());
 }
 
-// A numbered stream from the adapter, without crypto workers and with
-// three: the gateway decrypts every packet, in the order they were read.
+// A numbered stream from the adapter, sealed by the outbound thread alone
+// and by it with two workers: the gateway decrypts every packet, in the
+// order they were read.
 TEST_F(TunIoLoopTest, NumberedStreamReachesTheGatewayWholeAndInOrder) {
   constexpr size_t kPackets = 800;
   size_t before = 0;
