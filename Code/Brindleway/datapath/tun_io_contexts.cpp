@@ -18,6 +18,9 @@ SocketContext MakeSocketContext(DataPathContext& ctx) {
   socket.path = &ctx;
   socket.socket = ctx.udpSocket;
   socket.destination = ctx.GatewayDataAddress();
+  if (ctx.udpSocket >= 0 && EnableReceiveCoalescing(ctx.udpSocket)) {
+    socket.receiveArea = std::make_unique<CoalescedReceiveArea>();
+  }
   return socket;
 }
 

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/datapath/data_path_context.h"
@@ -23,6 +24,7 @@
 #include "Brindleway/datapath/packet_buffer_pool.h"
 #include "Brindleway/datapath/packet_queue.h"
 #include "Brindleway/datapath/udp_batch.h"
+#include "Brindleway/datapath/udp_coalesced_receive.h"
 #include "platform/tun/tun.h"
 
 namespace brindleway {
@@ -61,6 +63,9 @@ struct SocketContext {
   // Inbound. The buffers of the next receive, kept between calls.
   alignas(kTunIoLine) std::array<BufDescPtr, kTunIoOpsPerPass> readBuffers;
   bool readPending = false;
+  // Where the socket coalesces datagrams, their messages land here and are
+  // cut into readBuffers' kind of buffers; null: one datagram per buffer.
+  std::unique_ptr<CoalescedReceiveArea> receiveArea;
 
   // Outbound. The datagram the socket could not take yet; it goes first.
   alignas(kTunIoLine) BufDescPtr writeBuffer;
@@ -76,6 +81,9 @@ struct SocketContext {
 };
 
 AdapterContext MakeAdapterContext(const DataPathContext& ctx);
+// Turns on receive coalescing on the data socket, and makes the receive
+// area, where the kernel agrees: the socket coalesces only for a reader
+// that cuts its messages.
 SocketContext MakeSocketContext(DataPathContext& ctx);
 
 // Every buffer one direction holds goes back to the pool.

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "Brindleway/datapath/ip_comp.h"
 #include "Brindleway/datapath/tunnel_packets.h"
 #include "Brindleway/datapath/udp_batch.h"
+#include "Brindleway/datapath/udp_coalesced_receive.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -63,8 +65,21 @@ int SendControlPacket(int socket, const sockaddr_in& gateway, PacketBuilder buil
 
 }  // namespace
 
-int socket_read(SocketContext& socket, AdapterContext& adapter) {
-  if (socket.readPending) return 0;
+namespace {
+
+// What no gateway sends is dropped; the tunnel stays up.
+bool FromGateway(const SocketContext& socket, const sockaddr_in& sender) {
+  if (SameAddress(sender, socket.destination)) return true;
+  if ((g_dwDebugTraceMask.load(std::memory_order_relaxed) & TRACE_PACKETS) != 0) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &sender.sin_addr, text, sizeof text);
+    DebugTrace(TRACE_PACKETS, "Drop datagram from %s:%d\n", std::string(text), ntohs(sender.sin_port));
+  }
+  return false;
+}
+
+// One datagram per buffer, received straight into readBuffers.
+int ReadDatagrams(SocketContext& socket, AdapterContext& adapter) {
   buf_desc* buffers[kTunIoOpsPerPass];
   size_t count = 0;
   for (BufDescPtr& buffer : socket.readBuffers) {
@@ -90,25 +105,74 @@ int socket_read(SocketContext& socket, AdapterContext& adapter) {
   if (static_cast<size_t>(received) < count) socket.readPending = true;
   for (int i = 0; i < received; ++i) {
     DebugTrace(TRACE_PACKETS, "Received %d bytes\n", lengths[i]);
-    // What no gateway sends is dropped; the tunnel stays up.
     if (lengths[i] == 0) continue;
     if (lengths[i] > buffers[i]->dwCapacity) {
       DebugTrace(TRACE_SETUP, "Partial recv!!!\n");
       continue;
     }
-    if (!SameAddress(senders[i], socket.destination)) {
-      if ((g_dwDebugTraceMask.load(std::memory_order_relaxed) & TRACE_PACKETS) != 0) {
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &senders[i].sin_addr, text, sizeof text);
-        DebugTrace(TRACE_PACKETS, "Drop datagram from %s:%d\n", std::string(text), ntohs(senders[i].sin_port));
-      }
-      continue;
-    }
+    if (!FromGateway(socket, senders[i])) continue;
     BufDescPtr& slot = socket.readBuffers[static_cast<size_t>(i)];
     slot->dwLength = static_cast<uint32_t>(lengths[i]);
     process_socket_packet(socket, adapter, std::move(slot));
   }
   return 0;
+}
+
+// Messages of coalesced datagrams into the receive area, each cut back
+// into its datagrams and each of those copied into a buffer of its own.
+int ReadCoalesced(SocketContext& socket, AdapterContext& adapter) {
+  // A buffer at hand before anything leaves the socket; it is also the
+  // first datagram's.
+  BufDescPtr& spare = socket.readBuffers[0];
+  if (spare == nullptr) spare = buf_desc_alloc(0);
+  if (spare == nullptr) {
+    LogPrint(LOG_ERR, "Can not allocate buffer for read socket\n");
+    return -1;
+  }
+  CoalescedReceiveArea& area = *socket.receiveArea;
+  const int received = area.Receive(socket.socket);
+  if (received < 0) {
+    LogPrint(LOG_ERR, "Error occured at WSARecv(), %d\n", errno);
+    return -1;
+  }
+  // Fewer messages than asked for: drained, as above.
+  if (static_cast<size_t>(received) < kCoalescedMessages) socket.readPending = true;
+  for (size_t i = 0; i < static_cast<size_t>(received); ++i) {
+    const CoalescedMessage& message = area.Message(i);
+    DebugTrace(TRACE_PACKETS, "Received %d bytes\n", message.length);
+    if (message.truncated) {
+      DebugTrace(TRACE_SETUP, "Partial recv!!!\n");
+      continue;
+    }
+    // All of one message came from one sender.
+    if (message.length == 0 || !FromGateway(socket, message.sender)) continue;
+    const size_t datagrams = message.DatagramCount();
+    for (size_t k = 0; k < datagrams; ++k) {
+      const std::span<const uint8_t> datagram = area.Datagram(i, k);
+      BufDescPtr packet = spare != nullptr ? std::move(spare) : buf_desc_alloc(0);
+      if (packet == nullptr) {
+        DebugTrace(TRACE_PACKETS, "Drop datagram: no buffer\n");
+        continue;
+      }
+      buf_desc_reset(packet.get());
+      if (datagram.size() > packet->dwCapacity) {
+        DebugTrace(TRACE_SETUP, "Partial recv!!!\n");
+        spare = std::move(packet);
+        continue;
+      }
+      std::memcpy(packet->pData, datagram.data(), datagram.size());
+      packet->dwLength = static_cast<uint32_t>(datagram.size());
+      process_socket_packet(socket, adapter, std::move(packet));
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int socket_read(SocketContext& socket, AdapterContext& adapter) {
+  if (socket.readPending) return 0;
+  return socket.receiveArea != nullptr ? ReadCoalesced(socket, adapter) : ReadDatagrams(socket, adapter);
 }
 
 void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet) {

@@ -3,9 +3,12 @@
 //
 // Inbound road of one receive (inbound thread of the I/O loop):
 //  1. up to kTunIoOpsPerPass datagrams in one call, each into a pool buffer;
-//     nothing to read marks the read pending;
+//     where the socket coalesces (udp_coalesced_receive.h), up to as many
+//     messages, each cut back into its datagrams and those copied into
+//     pool buffers; fewer than asked marks the read pending;
 //  2. each dropped when empty, larger than its buffer, or from anyone but
-//     the gateway's data address; the tunnel stays up;
+//     the gateway's data address (a cut message: all its datagrams); the
+//     tunnel stays up;
 //  3. checked and decrypted (esp_decap), decompressed (IPComp); failures
 //     are dropped;
 //  4. gateways of protocol version 2 or later: tunnel control packets are
@@ -28,7 +31,7 @@
 
 namespace brindleway {
 
-// One receive of up to kTunIoOpsPerPass datagrams. 0; -1 when no buffer
+// One receive of up to kTunIoOpsPerPass datagrams (or coalesced messages). 0; -1 when no buffer
 // could be had or the socket failed (the I/O loop then reports 4004).
 int socket_read(SocketContext& socket, AdapterContext& adapter);
 // Handles one datagram just received.
