@@ -63,10 +63,6 @@ int SendControlPacket(int socket, const sockaddr_in& gateway, PacketBuilder buil
   return 0;
 }
 
-}  // namespace
-
-namespace {
-
 // What no gateway sends is dropped; the tunnel stays up.
 bool FromGateway(const SocketContext& socket, const sockaddr_in& sender) {
   if (SameAddress(sender, socket.destination)) return true;
