@@ -65,7 +65,10 @@ class Device {
   // (0 when all were done).
   uint32_t ReadPackets(std::span<const std::span<uint8_t>> buffers, std::span<size_t> lengths,
                        size_t& count);
-  uint32_t WritePackets(std::span<const std::span<const uint8_t>> packets, size_t& count);
+  // In order, in as few calls as the device can: one that merges packets
+  // into one write (TCP segments of one stream, with offloads on Linux)
+  // counts them all done or none, so count and the result stay a packet's.
+  virtual uint32_t WritePackets(std::span<const std::span<const uint8_t>> packets, size_t& count);
 
  private:
   uint32_t p2pLocal_ = 0;
