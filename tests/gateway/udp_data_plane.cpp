@@ -452,6 +452,7 @@ void UdpDataPlane::FlushToWriter() {
 
 void UdpDataPlane::WriterLoop() {
   PacketBatch writing;
+  std::vector<std::span<const uint8_t>> packets;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(writerMutex_);
@@ -461,8 +462,14 @@ void UdpDataPlane::WriterLoop() {
       std::swap(writing, forDevice_);
       writerBusy_ = true;
     }
-    for (const auto& [offset, length] : writing.packets) {
-      options_.tun->Write(std::span<const uint8_t>(writing.bytes.data() + offset, length));
+    packets.clear();
+    for (const auto& [offset, length] : writing.packets) packets.emplace_back(writing.bytes.data() + offset, length);
+    // One call for the batch (the device may merge a TCP stream's segments);
+    // a packet it refuses is lost, the rest go on.
+    for (size_t done = 0; done < packets.size();) {
+      size_t count = 0;
+      if (options_.tun->WritePackets(std::span(packets).subspan(done), count) == 0) break;
+      done += count + 1;
     }
     writing.Clear();
   }

@@ -76,6 +76,7 @@ std::string Dump(std::span<const uint8_t> packet) {
 constexpr uint8_t kFin = 0x01;
 constexpr uint8_t kSyn = 0x02;
 constexpr uint8_t kRst = 0x04;
+constexpr uint8_t kPsh = 0x08;
 constexpr uint8_t kAck = 0x10;
 
 struct TcpSegment {
@@ -452,6 +453,206 @@ TEST_F(TunLinuxTest, TcpStreamComesAsPacketsOfTheLink) {
   }
   EXPECT_EQ(sent, data.size());
   EXPECT_EQ(received, data.size());
+}
+
+// The interface's count of packets the device wrote (each write is one,
+// however many segments it carried); 0 when the counters can't be read.
+uint64_t WritesSeen(const std::string& ifname) {
+  std::FILE* f = std::fopen("/proc/thread-self/net/dev", "r");
+  if (f == nullptr) return 0;
+  char line[512];
+  uint64_t packets = 0;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    const std::string text(line);
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) continue;
+    const size_t name = text.find_first_not_of(' ');
+    if (text.substr(name, colon - name) != ifname) continue;
+    unsigned long long bytes = 0, count = 0;
+    if (std::sscanf(line + colon + 1, "%llu %llu", &bytes, &count) == 2) packets = count;
+  }
+  std::fclose(f);
+  return packets;
+}
+
+// The far end of a TCP connection to a socket listening here, played by the
+// test through the device: the handshake written and read as packets.
+class TunLinuxPeerTest : public TunLinuxTest {
+ protected:
+  static constexpr uint16_t kListenPort = 8081;
+  static constexpr uint16_t kPeerPort = 40000;
+  static constexpr uint32_t kPeerIsn = 0x10000000;
+  static constexpr uint16_t kMss = 1360;  // full segments fill the link
+
+  void SetUp() override {
+    TunLinuxTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    BringUp();
+    listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(listener_.valid());
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(kListenPort);
+    local.sin_addr.s_addr = A("10.9.0.2");
+    ASSERT_EQ(::bind(listener_.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(::listen(listener_.get(), 1), 0);
+
+    peer_.src = A("10.9.0.1");
+    peer_.dst = A("10.9.0.2");
+    peer_.srcPort = kPeerPort;
+    peer_.dstPort = kListenPort;
+    peer_.seq = kPeerIsn;
+    peer_.flags = kSyn;
+    peer_.options = {2, 4, kMss >> 8, kMss & 0xFF};  // no window scaling: windows read as they are
+    ASSERT_EQ(device_->Write(MakeTcpPacket(peer_)), 0u);
+    const auto synAckPacket = ReadTcpFrom(kListenPort);
+    ASSERT_TRUE(synAckPacket);
+    const TcpSegment synAck = *ParseTcp(*synAckPacket);
+    ASSERT_EQ(synAck.flags, kSyn | kAck) << Dump(*synAckPacket);
+    ASSERT_EQ(synAck.ack, kPeerIsn + 1);
+    peer_.seq = kPeerIsn + 1;
+    peer_.ack = synAck.seq + 1;
+    peer_.flags = kAck;
+    peer_.options.clear();
+    ASSERT_EQ(device_->Write(MakeTcpPacket(peer_)), 0u);
+    windowEnd_ = peer_.seq + synAck.window;
+
+    pollfd p{listener_.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1);
+    accepted_.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    ASSERT_TRUE(accepted_.valid());
+  }
+
+  // The stream's segments for data[from, from + length), kMss each but the
+  // last, which has PSH; the identification one more each.
+  std::vector<std::vector<uint8_t>> Segments(const std::vector<uint8_t>& data, size_t from, size_t length) {
+    std::vector<std::vector<uint8_t>> out;
+    for (size_t at = from; at < from + length; at += kMss) {
+      TcpSegment s = peer_;
+      s.seq = peer_.seq + static_cast<uint32_t>(at - from);
+      const size_t n = std::min<size_t>(kMss, from + length - at);
+      s.payload.assign(data.begin() + static_cast<ptrdiff_t>(at), data.begin() + static_cast<ptrdiff_t>(at + n));
+      if (at + n == from + length) s.flags |= kPsh;
+      std::vector<uint8_t> packet = MakeTcpPacket(s);
+      PutU16BE(&packet[4], ident_++);
+      PutU16BE(&packet[10], 0);
+      PutU16BE(&packet[10], static_cast<uint16_t>(~OnesSum(std::span(packet).first(20))));
+      out.push_back(std::move(packet));
+    }
+    return out;
+  }
+
+  // All of segments in one batch.
+  void WriteAll(const std::vector<std::vector<uint8_t>>& segments) {
+    const std::vector<std::span<const uint8_t>> packets(segments.begin(), segments.end());
+    size_t written = 0;
+    ASSERT_EQ(device_->WritePackets(packets, written), 0u);
+    ASSERT_EQ(written, packets.size());
+  }
+
+  // The kernel's ACKs waiting on the device: the last one's window end.
+  void TakeAcks() {
+    std::vector<uint8_t> buffer(70000);
+    size_t length = 0;
+    while (device_->Read(buffer, length) == 0) {
+      const auto tcp = ParseTcp(std::span<const uint8_t>(buffer.data(), length));
+      if (!tcp || tcp->srcPort != kListenPort) continue;
+      ASSERT_EQ(tcp->flags & (kSyn | kRst | kFin), 0);
+      lastAck_ = tcp->ack;
+      windowEnd_ = tcp->ack + tcp->window;
+    }
+  }
+
+  // What the accepted socket has to read, appended to got.
+  void Receive(std::vector<uint8_t>& got) {
+    uint8_t chunk[65536];
+    ssize_t n = 0;
+    while ((n = ::recv(accepted_.get(), chunk, sizeof chunk, 0)) > 0) got.insert(got.end(), chunk, chunk + n);
+  }
+
+  platform::UniqueFd listener_;
+  platform::UniqueFd accepted_;
+  TcpSegment peer_;  // the next segment's fields; seq: the next byte to send
+  uint16_t ident_ = 0xFFF0;
+  uint32_t windowEnd_ = 0;
+  uint32_t lastAck_ = 0;
+};
+
+// A bulk stream written in bursts of segments, each burst as much as the
+// receiver's window lets in: the kernel takes each burst's segments as one
+// super-packet (the interface counts one packet per burst) and the
+// listening socket reads the stream whole and in order.
+TEST_F(TunLinuxPeerTest, ABurstOfSegmentsIsOneWriteTheKernelTakes) {
+  std::vector<uint8_t> data(300000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + i / 509);
+  const uint32_t base = peer_.seq;
+  const uint64_t writesBefore = WritesSeen("vqtun0");
+  ASSERT_GT(writesBefore, 0u) << "no counters for vqtun0";
+  size_t sent = 0;
+  size_t bursts = 0;
+  size_t segments = 0;
+  std::vector<uint8_t> got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (got.size() < data.size() && std::chrono::steady_clock::now() < deadline) {
+    const size_t room = static_cast<uint32_t>(windowEnd_ - peer_.seq);
+    // Whole segments only, but for the stream's end.
+    const size_t left = data.size() - sent;
+    const size_t length = left <= room ? left : room / kMss * kMss;
+    if (length > 0) {
+      const auto burst = Segments(data, sent, length);
+      WriteAll(burst);
+      ++bursts;
+      segments += burst.size();
+      sent += length;
+      peer_.seq += static_cast<uint32_t>(length);
+    }
+    Receive(got);
+    TakeAcks();
+    if (length == 0) {
+      pollfd fds[2] = {{device_->PollFd(), POLLIN, 0}, {accepted_.get(), POLLIN, 0}};
+      ::poll(fds, 2, 100);
+    }
+  }
+  ASSERT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data) << "the stream arrived changed";
+  EXPECT_EQ(lastAck_, base + static_cast<uint32_t>(data.size()));
+  EXPECT_EQ(WritesSeen("vqtun0") - writesBefore, bursts);
+  EXPECT_GT(segments, 4 * bursts) << "bursts too small to show merging";
+}
+
+// A segment whose checksum is wrong is not hidden inside a super-packet: it
+// goes alone and the kernel drops it, so the stream stops before it until
+// it comes again intact.
+TEST_F(TunLinuxPeerTest, ACorruptSegmentIsDroppedByTheKernelNotMerged) {
+  std::vector<uint8_t> data(6 * kMss);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
+  ASSERT_LE(data.size(), static_cast<uint32_t>(windowEnd_ - peer_.seq));
+  const uint32_t base = peer_.seq;
+  std::vector<std::vector<uint8_t>> burst = Segments(data, 0, data.size());
+  const std::vector<uint8_t> intact = burst[3];
+  burst[3][60] ^= 0x01;  // a payload bit: the checksum no longer holds
+  const uint64_t writesBefore = WritesSeen("vqtun0");
+  WriteAll(burst);
+  EXPECT_EQ(WritesSeen("vqtun0") - writesBefore, 3u) << "three, the corrupt one, two";
+
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(vqtest::Eventually([&] {
+    Receive(got);
+    TakeAcks();
+    return lastAck_ == base + 3 * kMss;
+  }));
+  ::usleep(100 * 1000);
+  Receive(got);
+  EXPECT_EQ(got.size(), 3u * kMss);
+
+  const std::span<const uint8_t> again(intact);
+  size_t written = 0;
+  ASSERT_EQ(device_->WritePackets(std::span(&again, 1), written), 0u);
+  ASSERT_TRUE(vqtest::Eventually([&] {
+    Receive(got);
+    return got.size() >= data.size();
+  }));
+  EXPECT_TRUE(got == data);
 }
 
 // Closed, the device leaves the interface as a plain reader would find it;

@@ -220,6 +220,9 @@ inline constexpr int kTunIoOpsPerPass = 10;
 // Packets waiting for the adapter or for the socket, past which more are
 // dropped rather than held until the buffers run out.
 inline constexpr size_t kTunIoQueueLimit = 512;
+// Packets handed to the adapter in one call at most (its device may write
+// a TCP stream's consecutive segments of them as one).
+inline constexpr size_t kAdapterWriteBatch = 64;
 // The one-byte heart-beat (0xFF) and the encapsulated keep-alive.
 inline constexpr uint8_t TUN_HEARTBEAT_BYTE = 0xFF;
 inline constexpr int64_t kTunHeartBeatFirstMs = 1000;

@@ -173,35 +173,46 @@ int devicefile_read(AdapterContext& adapter, SocketContext& socket) {
 
 void devicefile_write(AdapterContext& adapter) {
   if (adapter.writePending) return;
-  if (adapter.writeBuffer == nullptr) {
-    adapter.writeBuffer = adapter.writeQueue.PopFront();
-    if (adapter.writeBuffer == nullptr) return;
+  // The packet the device could not take last time goes first.
+  BufDescPtr batch[kAdapterWriteBatch];
+  size_t count = 0;
+  if (adapter.writeBuffer != nullptr) batch[count++] = std::move(adapter.writeBuffer);
+  while (count < kAdapterWriteBatch && !adapter.writeQueue.Empty()) {
+    BufDescPtr packet = adapter.writeQueue.PopFront();
+    if (adapter.mtu != 0 && packet->dwLength > adapter.mtu) {
+      DebugTrace(TRACE_PACKETS, "Need frag: packet len (%d), mtu (%d)\n", packet->dwLength, adapter.mtu);
+      const int result = ip_frag(adapter.writeQueue, packet.get(), adapter.mtu);
+      DebugTrace(TRACE_SETUP, "return ip_frag result = %d..\n", result);
+      // The packet is now its first fragment, the others next in the queue;
+      // a packet that can't be split is dropped rather than tried again.
+      if (result != 0) continue;
+    }
+    batch[count++] = std::move(packet);
   }
-  buf_desc* packet = adapter.writeBuffer.get();
-  if (adapter.mtu != 0 && packet->dwLength > adapter.mtu) {
-    DebugTrace(TRACE_PACKETS, "Need frag: packet len (%d), mtu (%d)\n", packet->dwLength, adapter.mtu);
-    const int result = ip_frag(adapter.writeQueue, packet, adapter.mtu);
-    DebugTrace(TRACE_SETUP, "return ip_frag result = %d..\n", result);
-    // The first fragment stays current; a packet that can't be split is
-    // dropped rather than tried again.
-    if (result != 0) adapter.writeBuffer.reset();
-    return;
-  }
+  if (count == 0) return;
+  std::span<const uint8_t> packets[kAdapterWriteBatch];
+  for (size_t i = 0; i < count; ++i) packets[i] = {batch[i]->pData, batch[i]->dwLength};
+  size_t done = 0;
   const uint32_t error = adapter.device == nullptr
                              ? platform::ERROR_INVALID_HANDLE
-                             : adapter.device->Write(std::span<const uint8_t>(packet->pData, packet->dwLength));
+                             : adapter.device->WritePackets(std::span<const std::span<const uint8_t>>(packets, count),
+                                                            done);
+  for (size_t i = 0; i < done; ++i) {
+    DebugTrace(TRACE_PACKETS, "wrote %d bytes to device file\n", batch[i]->dwLength);
+    TheTrafficCounters().CountReceived(batch[i]->dwLength);
+    batch[i].reset();
+  }
   if (error == platform::ERROR_IO_PENDING) {
     adapter.writePending = true;
     DebugTrace(TRACE_TIMING, "write device file pending..\n");
-    return;
-  }
-  if (error != 0) {
+  } else if (error != 0 && done < count) {
+    // The packet the device refused is dropped; the rest wait their turn.
     LogPrint(LOG_ERR, "Error occurred at WriteFile(), %d\n", error);
-  } else {
-    DebugTrace(TRACE_PACKETS, "wrote %d bytes to device file\n", packet->dwLength);
-    TheTrafficCounters().CountReceived(packet->dwLength);
+    batch[done++].reset();
   }
-  adapter.writeBuffer.reset();
+  // The rest, in order: the first becomes current.
+  for (size_t i = count; i-- > done + 1;) adapter.writeQueue.PushFront(std::move(batch[i]));
+  if (done < count) adapter.writeBuffer = std::move(batch[done]);
 }
 
 }  // namespace brindleway

@@ -19,11 +19,12 @@
 //     workers (outbound_pipeline.h) the packet is numbered here and handed
 //     to them instead, and counted once sealed.
 //
-// Inbound (inbound thread): the head of the adapter queue is written; a
-// packet longer than the MTU is fragmented first (ip_frag) and a packet
-// that can't be is dropped. A write the device can't take yet is retried
-// once it can; a write that completes counts its bytes and one packet
-// received.
+// Inbound (inbound thread): what the adapter queue holds is written in one
+// batch, up to kAdapterWriteBatch packets; a packet longer than the MTU is
+// fragmented on the way (ip_frag) and a packet that can't be is dropped.
+// What the device can't take yet is retried once it can, in order; a packet
+// it refuses is dropped (logged); each packet written counts its bytes and
+// one packet received.
 #pragma once
 
 #include <cstddef>
@@ -38,7 +39,8 @@ namespace brindleway {
 int devicefile_read(AdapterContext& adapter, SocketContext& socket);
 // Splits adapter.readBuffer into datagrams and queues them for the socket.
 void parse_device_packets(AdapterContext& adapter, SocketContext& socket);
-// Writes the current or next queued packet (at most one per call).
+// Writes the current packet and those queued behind it, up to
+// kAdapterWriteBatch, in one call.
 void devicefile_write(AdapterContext& adapter);
 
 // 0 when held bytes start like an IPv4 or IPv6 packet whose length (once

@@ -58,13 +58,15 @@ int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext
     }
     if (pipeline != nullptr) pipeline->Submit(socket.writeQueue);
   } else {
-    for (int i = 0; i < kTunIoOpsPerPass && adapter.HasWriteWork() && !adapter.writePending; ++i) {
-      DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_write\n");
-      devicefile_write(adapter);
-    }
     if (!socket.readPending) {
       DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_read\n");
       if (socket_read(socket, adapter) != 0) return -1;
+    }
+    // The packets of the receive, behind any the adapter could not take
+    // before, in one batch.
+    if (adapter.HasWriteWork() && !adapter.writePending) {
+      DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_write\n");
+      devicefile_write(adapter);
     }
   }
   timing.Write("IO no wait time %u\n");

@@ -21,7 +21,8 @@
 //     workers finished, the socket writes (one call for the queued
 //     datagrams), then the adapter reads (none while the workers hold
 //     their limit) and their packets handed to the workers; inbound, the
-//     adapter writes then the socket reads (one call); repeated until its
+//     socket reads (one call) then the adapter writes (one call for what
+//     the reads queued, kAdapterWriteBatch at most); repeated until its
 //     read waits for data and its write either waits for room or has
 //     nothing to write;
 //  2. TunIoWait: one poll of the stop event, the abort event (the other

@@ -190,7 +190,6 @@ void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDe
     return;
   }
   adapter.writeQueue.PushBack(std::move(packet));
-  devicefile_write(adapter);
 }
 
 void socket_write(SocketContext& socket) {

@@ -13,7 +13,8 @@
 //     are dropped;
 //  4. gateways of protocol version 2 or later: tunnel control packets are
 //     consumed (classify_tunnel_packet);
-//  5. the rest joins the adapter queue, and one adapter write is tried.
+//  5. the rest joins the adapter queue, which the I/O loop writes after the
+//     receive, in one batch (device_path.h).
 //
 // Outbound: the datagrams queued for the socket go out up to
 // kTunIoOpsPerPass per call, in order (udp_batch.h); what the socket can't
@@ -34,7 +35,8 @@ namespace brindleway {
 // One receive of up to kTunIoOpsPerPass datagrams (or coalesced messages). 0; -1 when no buffer
 // could be had or the socket failed (the I/O loop then reports 4004).
 int socket_read(SocketContext& socket, AdapterContext& adapter);
-// Handles one datagram just received.
+// Handles one datagram just received: the packet in it is queued for the
+// adapter.
 void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet);
 // Sends the current datagram and those queued behind it, up to
 // kTunIoOpsPerPass, in one call; what the socket can't take yet stays

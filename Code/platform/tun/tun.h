@@ -60,12 +60,15 @@ class Device {
   uint32_t PointToPointLocal() const { return p2pLocal_; }
   uint32_t PointToPointRemote() const { return p2pRemote_; }
 
-  // Batches: as many packets as fit, one Read or Write each; count tells how
-  // many were done, and the result is that of the call that stopped the batch
-  // (0 when all were done).
+  // Batches: as many packets as fit, in order; count tells how many were
+  // done, and the result is that of the call that stopped the batch (0 when
+  // all were done). One Read each.
   uint32_t ReadPackets(std::span<const std::span<uint8_t>> buffers, std::span<size_t> lengths,
                        size_t& count);
-  uint32_t WritePackets(std::span<const std::span<const uint8_t>> packets, size_t& count);
+  // One Write each, or fewer calls where the device merges packets (with
+  // offloads on Linux: consecutive TCP segments of one stream); a merged
+  // write counts all its packets done or none.
+  virtual uint32_t WritePackets(std::span<const std::span<const uint8_t>> packets, size_t& count);
 
  private:
   uint32_t p2pLocal_ = 0;

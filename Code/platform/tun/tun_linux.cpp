@@ -5,8 +5,12 @@
 //                              up to 64 KiB of one TCP stream in one read,
 //                              cut here into the link's packets, so a bulk
 //                              stream costs one read per burst instead of
-//                              one per packet; without the header (older
-//                              kernels) one packet per read
+//                              one per packet; the other way a batch's
+//                              consecutive segments of one stream go as one
+//                              such super-packet, one write and one pass of
+//                              the kernel's TCP receive path; without the
+//                              header (older kernels) one packet per read
+//                              or write
 //   MAC, version, information  fixed answers (a TUN link has no MAC)
 //   MTU                        SIOCGIFMTU
 //   point-to-point             recorded
@@ -26,6 +30,7 @@
 
 #include "platform/net/link.h"
 #include "platform/tun/packet_call.h"
+#include "platform/tun/tcp_coalescer.h"
 #include "platform/tun/tcp_segmenter.h"
 #include "platform/tun/tun.h"
 #include "platform/unique_fd.h"
@@ -121,6 +126,25 @@ class LinuxTun final : public Device {
     return WritePacketCall([&] { return ::writev(fd_.get(), parts, 2); });
   }
 
+  uint32_t WritePackets(std::span<const std::span<const uint8_t>> packets, size_t& count) override {
+    if (!offload_) return Device::WritePackets(packets, count);
+    count = 0;
+    while (count < packets.size()) {
+      const std::span<const std::span<const uint8_t>> rest = packets.subspan(count);
+      size_t taken = merge_.Take(rest);
+      uint32_t err = taken > 1 ? WriteMerged(rest.first(taken)) : Write(rest[0]);
+      // Should the kernel ever refuse a super-packet, its segments go one by
+      // one and each gets its own answer.
+      if (taken > 1 && err != 0 && err != ERROR_IO_PENDING) {
+        taken = 1;
+        err = Write(rest[0]);
+      }
+      if (err != 0) return err;
+      count += taken;
+    }
+    return 0;
+  }
+
   uint32_t GetMac(std::array<uint8_t, 6>& mac) override {
     if (!fd_.valid()) return ERROR_INVALID_HANDLE;
     mac = kMac;
@@ -172,6 +196,29 @@ class LinuxTun final : public Device {
     return 0;
   }
 
+  // The segments merge_ took, in one write: the header, the super-packet's
+  // headers, then each segment's payload where it lies.
+  uint32_t WriteMerged(std::span<const std::span<const uint8_t>> segments) {
+    if (!fd_.valid()) return ERROR_INVALID_HANDLE;
+    VnetHeader header{};
+    header.flags = kNeedsChecksum;
+    header.gsoType = static_cast<uint8_t>(kGsoTcpV4 | (merge_.Ecn() ? kGsoEcn : 0));
+    header.headerLength = static_cast<uint16_t>(merge_.HeaderLength());
+    header.gsoSize = static_cast<uint16_t>(merge_.SegmentSize());
+    header.checksumStart = TcpCoalescer::kChecksumStart;
+    header.checksumOffset = TcpCoalescer::kChecksumOffset;
+    const std::span<const uint8_t> headers = merge_.Headers();
+    iovec parts[2 + TcpCoalescer::kMaxSegments];
+    parts[0] = {&header, sizeof header};
+    parts[1] = {const_cast<uint8_t*>(headers.data()), headers.size()};
+    for (size_t i = 0; i < segments.size(); ++i) {
+      const std::span<const uint8_t> payload = segments[i].subspan(headers.size());
+      parts[2 + i] = {const_cast<uint8_t*>(payload.data()), payload.size()};
+    }
+    const int pieces = static_cast<int>(2 + segments.size());
+    return WritePacketCall([&] { return ::writev(fd_.get(), parts, pieces); });
+  }
+
   static uint32_t CopyOut(std::span<const uint8_t> packet, std::span<uint8_t> buffer, size_t& length) {
     length = std::min(packet.size(), buffer.size());
     std::memcpy(buffer.data(), packet.data(), length);
@@ -185,6 +232,8 @@ class LinuxTun final : public Device {
   // offload: the frame as read, segments cut from it until all are taken.
   std::vector<uint8_t> frame_ = std::vector<uint8_t>(kMaxFrame);
   TcpSegmenter segments_;
+  // The writer's: the segments of a batch merged.
+  TcpCoalescer merge_;
 };
 
 }  // namespace

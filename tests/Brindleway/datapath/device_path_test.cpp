@@ -2,7 +2,7 @@
 // how the bytes of a read become datagrams (two in one read, one over two
 // reads, IPv6 and garbage dropped by their own length or whole), which
 // destinations are broadcast or multicast, and the writes to the adapter
-// with fragmentation, retries and counting.
+// with fragmentation, retries and counting, a batch at a time.
 #include "Brindleway/datapath/device_path.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +213,47 @@ TEST_F(DevicePathTest, WriteTheAdapterCannotTakeYetIsRetriedNotLost) {
   devicefile_write(adapter_ctx_);
   EXPECT_EQ(KernelReceives(), packet);
   EXPECT_EQ(TheTrafficCounters().packetsReceived.Get(), 1u);
+}
+
+TEST_F(DevicePathTest, ABatchTheAdapterTakesInPartIsFinishedInOrder) {
+  const std::vector<uint8_t> filler = iptest::Ipv4({.payload = 1000});
+  size_t fillers = 0;
+  while (adapter_->Write(filler) == 0) ++fillers;
+  std::vector<std::vector<uint8_t>> packets;
+  for (uint16_t id = 1; id <= 8; ++id) {
+    packets.push_back(iptest::Ipv4({.payload = 300, .id = id}));
+    BufDescPtr desc = buf_desc_alloc(1);
+    std::memcpy(desc->pData, packets.back().data(), packets.back().size());
+    desc->dwLength = static_cast<uint32_t>(packets.back().size());
+    adapter_ctx_.writeQueue.PushBack(std::move(desc));
+  }
+  // Room for a few of the batch, not all.
+  ASSERT_EQ(KernelReceives(), filler);
+  --fillers;
+  devicefile_write(adapter_ctx_);
+  ASSERT_TRUE(adapter_ctx_.writePending);
+  const uint64_t taken = TheTrafficCounters().packetsReceived.Get();
+  EXPECT_GT(taken, 0u);
+  EXPECT_LT(taken, packets.size());
+
+  std::vector<std::vector<uint8_t>> written;
+  while (auto bytes = KernelReceives(50)) {
+    if (*bytes == filler && fillers > 0) {
+      --fillers;
+    } else {
+      written.push_back(*bytes);
+    }
+  }
+  EXPECT_EQ(written.size(), taken);
+  for (int i = 0; i < 10 && adapter_ctx_.HasWriteWork(); ++i) {
+    adapter_ctx_.writePending = false;
+    devicefile_write(adapter_ctx_);
+  }
+  EXPECT_FALSE(adapter_ctx_.HasWriteWork());
+  while (auto bytes = KernelReceives(50)) written.push_back(*bytes);
+  EXPECT_EQ(written, packets);
+  EXPECT_EQ(TheTrafficCounters().packetsReceived.Get(), packets.size());
+  EXPECT_EQ(TheTrafficCounters().bytesReceived.Get(), packets.size() * packets[0].size());
 }
 
 }  // namespace
