@@ -17,22 +17,38 @@ struct EspPeer::Lib {
   OSSL_PROVIDER* base = ctx ? OSSL_PROVIDER_load(ctx, "default") : nullptr;
   OSSL_PROVIDER* legacy = ctx ? OSSL_PROVIDER_load(ctx, "legacy") : nullptr;
   EVP_CIPHER* cipher = nullptr;
-  // Gateway to client (send) and client to gateway (receive).
-  EVP_CIPHER_CTX* sendCipher = nullptr;
-  EVP_CIPHER_CTX* receiveCipher = nullptr;
   EVP_MAC* mac = nullptr;
-  EVP_MAC_CTX* sendMac = nullptr;
+  // Client to gateway; the sealers hold the other direction's.
+  EVP_CIPHER_CTX* receiveCipher = nullptr;
   EVP_MAC_CTX* receiveMac = nullptr;
   ~Lib() {
     EVP_MAC_CTX_free(receiveMac);
-    EVP_MAC_CTX_free(sendMac);
     EVP_MAC_free(mac);
     EVP_CIPHER_CTX_free(receiveCipher);
-    EVP_CIPHER_CTX_free(sendCipher);
     EVP_CIPHER_free(cipher);
     if (legacy) OSSL_PROVIDER_unload(legacy);
     if (base) OSSL_PROVIDER_unload(base);
     OSSL_LIB_CTX_free(ctx);
+  }
+};
+
+struct EspSealer::Contexts {
+  std::shared_ptr<const EspPeer::Lib> lib;  // outlives the contexts
+  bool encrypts = false;
+  size_t ivLength = 0;
+  size_t icvLength = 0;
+  EVP_CIPHER_CTX* cipher = nullptr;
+  EVP_MAC_CTX* mac = nullptr;
+  // The cipher context runs on from datagram to datagram, as one CBC
+  // stream: chain is its running IV (the last block it gave). Setting a
+  // fresh IV in the context costs more than a short datagram's crypto.
+  std::array<uint8_t, EVP_MAX_IV_LENGTH> chain{};
+  bool RunOnCbc(const uint8_t* iv, uint8_t* data, size_t length);
+  // Afresh from a zero IV; false (and no cipher) when that failed.
+  bool Restart();
+  ~Contexts() {
+    EVP_MAC_CTX_free(mac);
+    EVP_CIPHER_CTX_free(cipher);
   }
 };
 
@@ -52,7 +68,7 @@ EVP_CIPHER_CTX* KeyedCipher(EVP_CIPHER* cipher, const uint8_t* key, bool encrypt
   return ctx;
 }
 
-// Null when HMAC with that digest is unavailable: every packet then throws.
+// Null when HMAC with that digest is unavailable: every packet then fails.
 EVP_MAC_CTX* KeyedMac(EVP_MAC* mac, const std::string& digest, const uint8_t* key, size_t keyLength) {
   if (mac == nullptr) return nullptr;
   EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
@@ -66,11 +82,14 @@ EVP_MAC_CTX* KeyedMac(EVP_MAC* mac, const std::string& digest, const uint8_t* ke
   return ctx;
 }
 
+bool SetIv(EVP_CIPHER_CTX* ctx, const uint8_t* iv) {
+  return EVP_CipherInit_ex2(ctx, nullptr, nullptr, iv, -1, nullptr) == 1;
+}
+
 // CBC over length bytes in place with a keyed context and this IV.
 bool Cbc(EVP_CIPHER_CTX* ctx, const uint8_t* iv, uint8_t* data, size_t length) {
   int n = 0;
-  return ctx != nullptr && EVP_CipherInit_ex2(ctx, nullptr, nullptr, iv, -1, nullptr) == 1 &&
-         EVP_CipherUpdate(ctx, data, &n, data, static_cast<int>(length)) == 1 && static_cast<size_t>(n) == length;
+  return ctx != nullptr && SetIv(ctx, iv) && EVP_CipherUpdate(ctx, data, &n, data, static_cast<int>(length)) == 1 && static_cast<size_t>(n) == length;
 }
 
 // The HMAC of data with the context's key, restarted for each packet.
@@ -82,7 +101,7 @@ bool Mac(EVP_MAC_CTX* ctx, const uint8_t* data, size_t length, uint8_t* out) {
 
 }  // namespace
 
-EspPeer::EspPeer(const EspPeerConfig& config) : lib_(std::make_unique<Lib>()), config_(config) {
+EspPeer::EspPeer(const EspPeerConfig& config) : lib_(std::make_shared<Lib>()), config_(config) {
   if (lib_->base == nullptr) throw std::runtime_error("no OpenSSL default provider");
   // The gateway's own reading of the identifiers, unknown ones falling back
   // to 3DES and SHA-1 as the client does.
@@ -115,14 +134,72 @@ EspPeer::EspPeer(const EspPeerConfig& config) : lib_(std::make_unique<Lib>()), c
   const uint8_t* block = config_.keyBlock.data();
   if (!cipherName_.empty()) {
     lib_->cipher = EVP_CIPHER_fetch(lib_->ctx, cipherName_.c_str(), nullptr);
-    lib_->sendCipher = KeyedCipher(lib_->cipher, block + macKeyLength_, true);
     lib_->receiveCipher = KeyedCipher(lib_->cipher, block + 2 * macKeyLength_ + cipherKeyLength_, false);
   }
   if (!digestName_.empty()) {
     lib_->mac = EVP_MAC_fetch(lib_->ctx, "HMAC", nullptr);
-    lib_->sendMac = KeyedMac(lib_->mac, digestName_, block, macKeyLength_);
     lib_->receiveMac = KeyedMac(lib_->mac, digestName_, block + macKeyLength_ + cipherKeyLength_, macKeyLength_);
   }
+  sealer_ = NewSealer();
+}
+
+std::unique_ptr<EspSealer> EspPeer::NewSealer() const {
+  auto contexts = std::make_unique<EspSealer::Contexts>();
+  contexts->lib = lib_;
+  contexts->encrypts = !cipherName_.empty();
+  contexts->ivLength = ivLength_;
+  contexts->icvLength = icvLength_;
+  const uint8_t* block = config_.keyBlock.data();
+  if (contexts->encrypts) {
+    contexts->cipher = KeyedCipher(lib_->cipher, block + macKeyLength_, true);
+    contexts->Restart();
+  }
+  if (icvLength_ != 0) contexts->mac = KeyedMac(lib_->mac, digestName_, block, macKeyLength_);
+  return std::unique_ptr<EspSealer>(new EspSealer(std::move(contexts)));
+}
+
+EspSealer::EspSealer(std::unique_ptr<Contexts> contexts) : contexts_(std::move(contexts)) {}
+
+EspSealer::~EspSealer() = default;
+
+// CBC from iv over length bytes (whole blocks) in place, on the context
+// that continues from chain: folding chain and iv into the first block
+// gives what starting afresh from iv would.
+bool EspSealer::Contexts::RunOnCbc(const uint8_t* iv, uint8_t* data, size_t length) {
+  const size_t block = ivLength;
+  if (cipher == nullptr || length < block) return false;
+  for (size_t i = 0; i < block; ++i) data[i] ^= static_cast<uint8_t>(iv[i] ^ chain[i]);
+  int n = 0;
+  if (EVP_CipherUpdate(cipher, data, &n, data, static_cast<int>(length)) == 1 && static_cast<size_t>(n) == length) {
+    std::memcpy(chain.data(), data + length - block, block);
+    return true;
+  }
+  // Where the context stands is unknown now.
+  Restart();
+  return false;
+}
+
+bool EspSealer::Contexts::Restart() {
+  chain.fill(0);
+  if (cipher != nullptr && SetIv(cipher, chain.data())) return true;
+  EVP_CIPHER_CTX_free(cipher);
+  cipher = nullptr;
+  return false;
+}
+
+bool EspSealer::Seal(std::span<uint8_t> datagram) {
+  Contexts& c = *contexts_;
+  const size_t fixed = kHeader + c.ivLength + c.icvLength;
+  if (datagram.size() < fixed) return false;
+  const size_t covered = datagram.size() - c.icvLength;
+  uint8_t* iv = datagram.data() + kHeader;
+  if (c.encrypts && !c.RunOnCbc(iv, iv + c.ivLength, covered - kHeader - c.ivLength)) return false;
+  if (c.icvLength != 0) {
+    uint8_t mac[EVP_MAX_MD_SIZE];
+    if (!Mac(c.mac, datagram.data(), covered, mac)) return false;
+    std::memcpy(datagram.data() + covered, mac, c.icvLength);
+  }
+  return true;
 }
 
 EspPeer::~EspPeer() = default;
@@ -181,11 +258,11 @@ size_t EspPeer::PadFor(size_t innerLength) const {
 
 std::vector<uint8_t> EspPeer::Encap(std::span<const uint8_t> inner) {
   std::vector<uint8_t> out(kHeader + ivLength_ + inner.size() + PadFor(inner.size()) + 2 + icvLength_);
-  if (EncapInto(inner, out) != out.size()) throw std::runtime_error("encrypt");
+  if (Frame(inner, out) != out.size() || !sealer_->Seal(out)) throw std::runtime_error("encrypt");
   return out;
 }
 
-size_t EspPeer::EncapInto(std::span<const uint8_t> inner, std::span<uint8_t> out) {
+size_t EspPeer::Frame(std::span<const uint8_t> inner, std::span<uint8_t> out) {
   const size_t pad = PadFor(inner.size());
   const size_t body = inner.size() + pad + 2;
   if (out.size() < kHeader + ivLength_ + body + icvLength_) return 0;
@@ -195,33 +272,31 @@ size_t EspPeer::EncapInto(std::span<const uint8_t> inner, std::span<uint8_t> out
   for (size_t i = 1; i <= pad; ++i) *p++ = static_cast<uint8_t>(i);
   *p++ = static_cast<uint8_t>(pad);
   *p = 4;
-  return SealBody(out.data(), body);
+  return FrameHeader(out.data(), body);
 }
 
 std::vector<uint8_t> EspPeer::EncapBody(std::span<const uint8_t> body) {
   std::vector<uint8_t> out(kHeader + ivLength_ + body.size() + icvLength_);
   std::memcpy(out.data() + kHeader + ivLength_, body.data(), body.size());
-  if (SealBody(out.data(), body.size()) != out.size()) throw std::runtime_error("encrypt");
+  if (FrameHeader(out.data(), body.size()) != out.size() || !sealer_->Seal(out)) throw std::runtime_error("encrypt");
   return out;
 }
 
-size_t EspPeer::SealBody(uint8_t* out, size_t bodyLength) {
-  uint8_t* iv = out + kHeader;
-  if (ivLength_ != 0 && RAND_bytes(iv, static_cast<int>(ivLength_)) != 1) throw std::runtime_error("RAND_bytes");
-  uint8_t* body = iv + ivLength_;
-  if (!cipherName_.empty() && !Cbc(lib_->sendCipher, iv, body, bodyLength)) return 0;
+size_t EspPeer::FrameHeader(uint8_t* out, size_t bodyLength) {
+  if (ivLength_ != 0) {
+    if (ivPool_.size() - ivPoolUsed_ < ivLength_) {
+      if (RAND_bytes(ivPool_.data(), static_cast<int>(ivPool_.size())) != 1) throw std::runtime_error("RAND_bytes");
+      ivPoolUsed_ = 0;
+    }
+    std::memcpy(out + kHeader, ivPool_.data() + ivPoolUsed_, ivLength_);
+    ivPoolUsed_ += ivLength_;
+  }
   const uint32_t sequence = ++sendSequence_;
   for (int i = 0; i < 4; ++i) {
     out[i] = static_cast<uint8_t>(config_.clientSpi >> (24 - 8 * i));
     out[4 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
   }
-  const size_t covered = kHeader + ivLength_ + bodyLength;
-  if (icvLength_ != 0) {
-    uint8_t mac[EVP_MAX_MD_SIZE];
-    if (!Mac(lib_->sendMac, out, covered, mac)) throw std::runtime_error("HMAC failed");
-    std::memcpy(out + covered, mac, icvLength_);
-  }
-  return covered + icvLength_;
+  return kHeader + ivLength_ + bodyLength + icvLength_;
 }
 
 }  // namespace vqgateway

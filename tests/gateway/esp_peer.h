@@ -9,7 +9,11 @@
 //
 // The cipher and HMAC contexts of both directions are keyed once, when the
 // peer is made, so a packet costs its own crypto only. One thread at a time
-// may decapsulate and one (another, or the same) encapsulate.
+// may decapsulate and one (another, or the same) encapsulate or frame.
+// Sending comes in two steps so that several threads can share the crypto
+// of a batch: Frame lays a datagram out in order (sequence number, IV),
+// then any EspSealer of the peer seals it, each sealer on one thread at a
+// time.
 #pragma once
 
 #include <array>
@@ -28,6 +32,24 @@ struct EspPeerConfig {
   uint32_t gatewaySpi = 0;
   uint32_t clientSpi = 0;
   std::array<uint8_t, 200> keyBlock{};
+};
+
+// A set of the send side's keyed cipher and HMAC contexts.
+class EspSealer {
+ public:
+  ~EspSealer();
+  EspSealer(const EspSealer&) = delete;
+  EspSealer& operator=(const EspSealer&) = delete;
+
+  // Encrypts the body of a datagram laid out by EspPeer::Frame, behind its
+  // IV, and writes its ICV: false when the crypto failed.
+  bool Seal(std::span<uint8_t> datagram);
+
+ private:
+  friend class EspPeer;
+  struct Contexts;
+  explicit EspSealer(std::unique_ptr<Contexts> contexts);
+  std::unique_ptr<Contexts> contexts_;
 };
 
 struct EspDecapResult {
@@ -55,9 +77,13 @@ class EspPeer {
   // is the decrypted inner packet inside datagram; on failure error (when
   // given) says why.
   bool DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error = nullptr) const;
-  // Encapsulates inner into out: the datagram's length, or 0 when out is too
-  // small or the crypto failed.
-  size_t EncapInto(std::span<const uint8_t> inner, std::span<uint8_t> out);
+  // Lays the datagram for inner out in out, all but its crypto: SPI, the
+  // next sequence number, a fresh random IV, inner, padding, trailer and
+  // room for the ICV. Its length, or 0 when out is too small.
+  size_t Frame(std::span<const uint8_t> inner, std::span<uint8_t> out);
+  // Another set of the send side's contexts, keyed alike, for another
+  // thread; it keeps what it needs of the peer.
+  std::unique_ptr<EspSealer> NewSealer() const;
   // A datagram to the client: random IV, sequence numbers from 1.
   std::vector<uint8_t> Encap(std::span<const uint8_t> inner);
   // The same around a body that already ends with its trailer (padding, pad
@@ -66,8 +92,9 @@ class EspPeer {
   std::vector<uint8_t> EncapBody(std::span<const uint8_t> body);
 
  private:
+  friend class EspSealer;
   struct Lib;
-  std::unique_ptr<Lib> lib_;
+  std::shared_ptr<Lib> lib_;  // shared with the sealers
   EspPeerConfig config_;
   std::string cipherName_;  // empty: NULL cipher
   std::string digestName_;  // empty: no ICV
@@ -77,11 +104,17 @@ class EspPeer {
   size_t macKeyLength_ = 0;
   size_t cipherKeyLength_ = 0;
   uint32_t sendSequence_ = 0;
+  std::unique_ptr<EspSealer> sealer_;  // Encap's and EncapBody's
+  // Random bytes drawn ahead, a batch per call: a call per IV costs more
+  // than the IV's crypto.
+  std::array<uint8_t, 4096> ivPool_{};
+  size_t ivPoolUsed_ = ivPool_.size();
 
   size_t PadFor(size_t innerLength) const;
-  // The body (inner and trailer, whole cipher blocks) at out + 8 + IV is
-  // encrypted and framed in place; the datagram's length.
-  size_t SealBody(uint8_t* out, size_t bodyLength);
+  // SPI, the next sequence number and a fresh IV at out, in front of a
+  // body of bodyLength (inner and trailer, whole cipher blocks); the
+  // datagram's length with its ICV.
+  size_t FrameHeader(uint8_t* out, size_t bodyLength);
 };
 
 }  // namespace vqgateway

@@ -13,6 +13,7 @@
 
 #include "common/ones_sum.h"
 #include "gateway/ip_comp_peer.h"
+#include "gateway/udp_segment_sender.h"
 #include "platform/byte_order.h"
 
 namespace vqgateway {
@@ -270,8 +271,9 @@ void UdpDataPlane::DeviceLoop() {
   std::vector<uint8_t> packets(kBatch * kDatagramRoom);
   std::vector<uint8_t> sealed(kBatch * kSealedRoom);
   size_t lengths[kBatch] = {};
-  mmsghdr messages[kBatch] = {};
-  iovec parts[kBatch] = {};
+  std::span<uint8_t> datagrams[kBatch];
+  BatchSealer sealer(options_.sealers != 0 ? options_.sealers : BatchSealer::SealersForThisMachine());
+  UdpSegmentSender sender;
   for (;;) {
     pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {tun.PollFd(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
@@ -309,32 +311,28 @@ void UdpDataPlane::DeviceLoop() {
         client = client_;
         for (const auto& d : deflated) stats_.deflated += d ? 1 : 0;
       }
+      // Framed in order, sealed side by side, sent in order: the client
+      // checks sequence numbers against replays.
+      std::lock_guard<std::mutex> lock(sendMutex_);
       size_t ready = 0;
-      {
-        std::lock_guard<std::mutex> lock(sendMutex_);
-        for (size_t i = 0; client && i < count; ++i) {
-          std::span<const uint8_t> inner(packets.data() + i * kDatagramRoom, lengths[i]);
-          if (i < deflated.size() && deflated[i]) inner = *deflated[i];
-          const std::span<uint8_t> room(sealed.data() + ready * kSealedRoom, kSealedRoom);
-          const size_t length = peer_->EncapInto(inner, room);
-          if (length == 0) continue;
-          parts[ready] = {sealed.data() + ready * kSealedRoom, length};
-          messages[ready].msg_hdr = {};
-          messages[ready].msg_hdr.msg_iov = &parts[ready];
-          messages[ready].msg_hdr.msg_iovlen = 1;
-          ++ready;
-        }
+      for (size_t i = 0; client && i < count; ++i) {
+        std::span<const uint8_t> inner(packets.data() + i * kDatagramRoom, lengths[i]);
+        if (i < deflated.size() && deflated[i]) inner = *deflated[i];
+        const std::span<uint8_t> room(sealed.data() + i * kSealedRoom, kSealedRoom);
+        const size_t length = peer_->Frame(inner, room);
+        if (length != 0) datagrams[ready++] = room.first(length);
       }
-      for (size_t sent = 0; client && sent < ready;) {
-        for (size_t i = sent; i < ready; ++i) {
-          messages[i].msg_hdr.msg_name = &*client;
-          messages[i].msg_hdr.msg_namelen = sizeof *client;
-        }
-        const int n = ::sendmmsg(socket_.get(), messages + sent, static_cast<unsigned>(ready - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
+      if (ready == 0) {
+        if (result != 0) break;
+        continue;
       }
+      bool ok[kBatch];
+      sealer.Seal(peer_, std::span(datagrams, ready), std::span(ok, ready));
+      size_t good = 0;
+      for (size_t i = 0; i < ready; ++i) {
+        if (ok[i]) datagrams[good++] = datagrams[i];
+      }
+      sender.Send(socket_.get(), *client, std::span(datagrams, good));
       if (result != 0) break;
     }
   }

@@ -24,8 +24,11 @@
 // which they are dropped as a full device queue drops them; a receive of
 // one or two packets that finds the writer idle is written at once on the
 // receive thread, so that a lone packet makes no hop), and the
-// device thread reads what the device gives, encrypts the packets of one
-// wake-up under one lock and sends them in one call (sendmmsg). The device
+// device thread reads what the device gives, frames the packets of one
+// wake-up in order, has them sealed (CBC and HMAC) by itself and up to two
+// helpers side by side (BatchSealer), and sends them in that order in one
+// call (sendmmsg, runs of one length with UDP segmentation offload), all
+// under the send lock so that sequence numbers leave in order. The device
 // is read on one thread and written on another.
 #pragma once
 
@@ -44,6 +47,7 @@
 #include <thread>
 #include <vector>
 
+#include "gateway/batch_sealer.h"
 #include "gateway/esp_peer.h"
 #include "platform/sync/event.h"
 #include "platform/tun/tun.h"
@@ -74,6 +78,9 @@ struct UdpDataPlaneOptions {
   bool ipcomp = false;
   uint16_t gatewayCpi = 0;
   uint16_t clientCpi = 0;
+  // Threads sealing the device's packets, the device thread included:
+  // 0 picks one per usable processor, at most BatchSealer::kMaxSealers.
+  unsigned sealers = 0;
 };
 
 enum class InnerKind { Traffic, KeepAlive, Logout, OtherControl };
