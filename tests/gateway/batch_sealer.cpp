@@ -1,38 +1,10 @@
 #include "gateway/batch_sealer.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "platform/process/usable_cpus.h"
 
 namespace vqgateway {
-namespace {
-
-// How long a helper, or the caller at the join, spins before it sleeps:
-// batches come back to back under load, and a sleep and a wake-up cost
-// about what a run of a batch does.
-constexpr auto kSpin = std::chrono::microseconds(50);
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
-// True once done() holds, false when kSpin passed first.
-template <typename Done>
-bool SpinUntil(Done done) {
-  const auto until = std::chrono::steady_clock::now() + kSpin;
-  for (unsigned i = 1;; ++i) {
-    if (done()) return true;
-    CpuRelax();
-    if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) return false;
-  }
-}
-
-}  // namespace
 
 unsigned BatchSealer::SealersForThisMachine() {
   return std::min(kMaxSealers, platform::process::UsableCpuCount());
@@ -71,10 +43,8 @@ void BatchSealer::Seal(const std::shared_ptr<EspPeer>& peer, std::span<const std
   }
   SealRun(0);
   if (runs_ == 1) return;
-  const auto joined = [this] { return pending_.load(std::memory_order_acquire) == 0; };
-  if (SpinUntil(joined)) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, joined);
+  done_.wait(lock, [this] { return pending_.load(std::memory_order_acquire) == 0; });
 }
 
 size_t BatchSealer::RunStart(size_t index) const { return datagrams_.size() * index / runs_; }
@@ -86,11 +56,10 @@ void BatchSealer::SealRun(size_t index) {
 
 void BatchSealer::HelperLoop(size_t index) {
   uint64_t seen = 0;
-  const auto more = [this, &seen] { return batch_.load(std::memory_order_acquire) != seen; };
   for (;;) {
-    if (!SpinUntil(more)) {
+    {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this, &more] { return stop_ || more(); });
+      wake_.wait(lock, [this, seen] { return stop_ || batch_.load(std::memory_order_acquire) != seen; });
       if (stop_) return;
     }
     seen = batch_.load(std::memory_order_acquire);
