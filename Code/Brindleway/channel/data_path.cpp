@@ -43,7 +43,10 @@ int DataPath::StartTunnel(CChannelSession& session) {
   const int on = 1;
   ::setsockopt(socket_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   const int receiveBuffer = kDataSocketReceiveBuffer;
-  if (::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer) != 0) {
+  // Past the system's limit where the service may (it runs with the right
+  // to), else as far as that limit lets.
+  if (::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0 &&
+      ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer) != 0) {
     LogPrint(LOG_ERR, "setsockopt SO_RCVBUF error: %ld\n", static_cast<long>(errno));
   }
   sockaddr_in any{};

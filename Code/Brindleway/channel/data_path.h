@@ -36,7 +36,11 @@ inline constexpr int VQ_ERR_TUNNEL_INTERFACE = 41;
 inline constexpr int VQ_ERR_TUNNEL_SOCKET = 42;
 inline constexpr int VQ_ERR_TUNNEL_BIND = 43;
 inline constexpr int VQ_ERR_TUNNEL_ROUTE = 45;
-inline constexpr int kDataSocketReceiveBuffer = 65536;
+// The data socket's receive buffer. Here it is the only room a burst from
+// the gateway has while the inbound thread is busy (no receives are posted
+// ahead), and a coalesced message counts whole against it; 64 KiB held
+// about two of them and dropped the rest of a download's bursts.
+inline constexpr int kDataSocketReceiveBuffer = 4 << 20;
 
 class DataPath {
  public:

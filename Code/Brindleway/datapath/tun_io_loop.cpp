@@ -19,6 +19,8 @@ namespace brindleway {
 namespace {
 
 constexpr short kBroken = POLLERR | POLLHUP;
+// One inbound pass can empty a full adapter queue.
+static_assert(kTunIoOpsPerPass * kAdapterWriteBatch >= kTunIoQueueLimit);
 
 // What poll reported for one descriptor; a broken descriptor wakes every
 // waiting operation so the operation itself sees the failure.
@@ -63,8 +65,10 @@ int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext
       if (socket_read(socket, adapter) != 0) return -1;
     }
     // The packets of the receive, behind any the adapter could not take
-    // before, in one batch.
-    if (adapter.HasWriteWork() && !adapter.writePending) {
+    // before, in batches: all of them unless the adapter is full, so that
+    // the next receive finds room in the queue (a coalesced receive brings
+    // hundreds).
+    for (int i = 0; i < kTunIoOpsPerPass && adapter.HasWriteWork() && !adapter.writePending; ++i) {
       DebugTrace(TRACE_TIMING, "TunIoNoWait: devicefile_write\n");
       devicefile_write(adapter);
     }
