@@ -45,10 +45,17 @@ void ProgressDialogLogic::StartNext(Dialog& d) {
   DownloadItem* item = queue_.First();
   if (item == nullptr || item->Started()) return;
   if (item->kind == DOWNLOAD_KIND_UPDATE) AddLine(d, FormatText(d.host().LoadString(IDS_UPDATING_FILE), item->name));
+  // Reports go to this dialog, not to whichever dialog of its template is
+  // open when they arrive: a worker of a dialog that ended may still be
+  // posting, and in a later dialog the item it names could be a new one at
+  // the same address.
   UiHost& host = d.host();
-  const bool started = item->Start([&host](uint32_t message, uintptr_t wParam, DownloadItem* from) {
-    host.PostToDialog(IDD_PROGRESS, message, wParam, reinterpret_cast<intptr_t>(from));
-  });
+  const bool started =
+      item->Start([&host, token = d.token()](uint32_t message, uintptr_t wParam, DownloadItem* from) {
+        host.Post([token, message, wParam, from] {
+          if (Dialog* open = *token) open->SendMessage(message, wParam, reinterpret_cast<intptr_t>(from));
+        });
+      });
   if (started) {
     ++running_;
   } else {

@@ -312,6 +312,48 @@ TEST_F(ProgressDialogTest, CancelAsksFirstAndYesEndsAStalledDownloadAtOnce) {
   EXPECT_EQ(portal_->Requests().size(), 1u);
 }
 
+// The cancelled dialog's worker posts its end while the queue is cleared,
+// after that dialog ended; the next dialog's first item is then likely to
+// take the freed item's place, so the stale end would name it.
+TEST_F(ProgressDialogTest, ReportsOfACancelledDialogNeverReachTheNextOne) {
+  PortalReply stall = PortalReply::Body(std::string(100000, 's'));
+  stall.stallAfter = 20000;
+  stall.stallMs = 25000;
+  portal_->AddRoute("/stall", PortalRoute::Fixed(stall, true));
+  portal_->AddRoute("/small", PortalRoute::Fixed(PortalReply::Body("tiny"), true));
+  // The gateway serves one connection at a time: the next dialog's files
+  // come from another, made now so nothing is allocated between the clear
+  // and the next items.
+  vqgw::GatewayOptions options;
+  options.portal = portal_;
+  auto next = std::make_unique<vqgw::TlsGateway>(std::move(options));
+  Add("stalled", root_.At("/stalled"), "/stall", 100000);
+  Dialog* d = Open(100000);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(RunUntil([&] { return d->Progress(IDC_PROGRESS_FILE) == 20; }));
+  CancelWith(IDYES);
+  ASSERT_EQ(exitCode_, EXIT_FAILED);
+  queue_.Clear();
+  gateway_.swap(next);
+
+  exitCode_.reset();
+  Add("one", root_.At("/one"), "/small", 4);
+  Add("two", root_.At("/two"), "/small", 4);
+  d = Open(8);
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(RunUntil([&] { return queue_.Count() == 0; }));
+  EXPECT_EQ(Lines(*d), (std::vector<std::string>{
+                           "Updating file [one] ...",
+                           "Download file [one] done",
+                           "Updating file [two] ...",
+                           "Download file [two] done",
+                           "Update done.",
+                       }));
+  ASSERT_TRUE(host_.Click(IDD_PROGRESS, IDOK));
+  host_.RunUntilIdle();
+  EXPECT_EQ(exitCode_, EXIT_UPDATED);
+}
+
 TEST_F(ProgressDialogTest, BarsFollowTheirItemAndStayInsideTheirRange) {
   portal_->AddRoute("/big", PortalRoute::Fixed(PortalReply::Body(std::string(3000, 'b')), true));
   // Longer than its entry said, and than the installer.
