@@ -21,10 +21,11 @@
 //     workers finished, the socket writes (one call for the queued
 //     datagrams), then the adapter reads (none while the workers hold
 //     their limit) and their packets handed to the workers; inbound, the
-//     socket reads (one call) then the adapter writes (one call for what
-//     the reads queued, kAdapterWriteBatch at most); repeated until its
-//     read waits for data and its write either waits for room or has
-//     nothing to write;
+//     socket reads (one call) then the adapter writes (calls of
+//     kAdapterWriteBatch packets at most, until what the reads queued is
+//     written or the adapter is full); repeated until its read waits for
+//     data and its write either waits for room or has nothing to write;
+//     before waiting, the outbound thread seals a batch no worker took;
 //  2. TunIoWait: one poll of the stop event, the abort event (the other
 //     thread failed), the workers' wake-up while they hold packets, and its
 //     descriptors (readable for a waiting read, writable for a waiting
