@@ -4,40 +4,19 @@
 
 #include "platform/byte_order.h"
 #include "platform/net/internet_checksum.h"
+#include "platform/tun/tcp_ipv4_fields.h"
 
 namespace platform::tun {
 namespace {
 
 using net::ChecksumAdd;
 using net::ChecksumFinish;
+using namespace tcp_ipv4;
 
 constexpr size_t kIpHeader = TcpCoalescer::kChecksumStart;  // IP options never merge
-constexpr size_t kTcpMinHeader = 20;
+static_assert(TcpCoalescer::kChecksumOffset == kTcpChecksum);
 constexpr size_t kMaxPacket = 65535;
 constexpr uint8_t kVersion4NoOptions = 0x45;
-constexpr uint8_t kProtocolTcp = 6;
-constexpr uint8_t kTcpFin = 0x01;
-constexpr uint8_t kTcpSyn = 0x02;
-constexpr uint8_t kTcpRst = 0x04;
-constexpr uint8_t kTcpPsh = 0x08;
-constexpr uint8_t kTcpAck = 0x10;
-constexpr uint8_t kTcpUrg = 0x20;
-constexpr uint8_t kTcpEce = 0x40;
-constexpr uint8_t kTcpCwr = 0x80;
-// Offsets in the IPv4 and TCP headers.
-constexpr size_t kIpTotalLength = 2;
-constexpr size_t kIpIdent = 4;
-constexpr size_t kIpFragment = 6;
-constexpr size_t kIpProtocol = 9;
-constexpr size_t kIpChecksum = 10;
-constexpr size_t kIpAddresses = 12;  // source, then destination
-constexpr size_t kTcpSequence = 4;
-constexpr size_t kTcpAckNumber = 8;
-constexpr size_t kTcpDataOffset = 12;
-constexpr size_t kTcpFlags = 13;
-constexpr size_t kTcpWindow = 14;
-constexpr size_t kTcpChecksum = TcpCoalescer::kChecksumOffset;
-constexpr size_t kTcpUrgent = 18;
 
 // What decides whether a packet merges.
 struct Segment {

@@ -5,30 +5,15 @@
 
 #include "platform/byte_order.h"
 #include "platform/net/internet_checksum.h"
+#include "platform/tun/tcp_ipv4_fields.h"
 
 namespace platform::tun {
 namespace {
 
 using net::ChecksumAdd;
 using net::ChecksumFinish;
+using namespace tcp_ipv4;
 
-constexpr size_t kIpMinHeader = 20;
-constexpr size_t kTcpMinHeader = 20;
-constexpr uint8_t kProtocolTcp = 6;
-constexpr uint8_t kTcpFin = 0x01;
-constexpr uint8_t kTcpPsh = 0x08;
-constexpr uint8_t kTcpCwr = 0x80;
-// Offsets in the IPv4 and TCP headers.
-constexpr size_t kIpTotalLength = 2;
-constexpr size_t kIpIdent = 4;
-constexpr size_t kIpFragment = 6;
-constexpr size_t kIpProtocol = 9;
-constexpr size_t kIpChecksum = 10;
-constexpr size_t kIpAddresses = 12;  // source, then destination
-constexpr size_t kTcpSequence = 4;
-constexpr size_t kTcpDataOffset = 12;
-constexpr size_t kTcpFlags = 13;
-constexpr size_t kTcpChecksum = 16;
 
 // A checksum stored as it was summed: in host order.
 void StoreChecksum(uint8_t* p, uint16_t checksum) { std::memcpy(p, &checksum, 2); }
