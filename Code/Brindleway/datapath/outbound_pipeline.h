@@ -72,6 +72,7 @@ class OutboundPipeline {
   // traffic counters count once it is sealed.
   void Add(BufDescPtr datagram, const EspSealJob& job, uint32_t innerLength);
   size_t Staged() const { return staging_ != nullptr ? staging_->packets.size() : 0; }
+  size_t StagedBytes() const { return staging_ != nullptr ? staging_->bytes : 0; }
   // The batch being filled goes to the workers, or, when small, is sealed
   // at once and appended to out when nothing is on its way (else it waits
   // in order, finished).
