@@ -57,9 +57,9 @@ struct DataPathContext {
   uint16_t gatewayUdpPort = 0;
   // The adapter's MTU; 0: the adapter did not say, nothing is fragmented.
   uint32_t mtu = 0;
-  // The send direction's sealers, the outbound thread included
-  // (outbound_pipeline.h); 0 (the default): one per processor the process
-  // may use, up to the pool's limit; 1: the outbound thread alone.
+  // Each direction's crypto threads, its I/O thread included
+  // (crypto_pipeline.h); 0 (the default): one per processor the process
+  // may use, up to the pool's limit; 1: the I/O threads alone.
   size_t cryptoWorkers = 0;
   // The time of the last-traffic tick and of the keep-alive timers.
   platform::Clock* clock = &platform::SystemClock();

@@ -47,12 +47,12 @@ void SendToTunnel(const AdapterContext& adapter, SocketContext& socket, BufDescP
   // Any result leaves a packet ready to send, compressed or not.
   TheIpComp().CompressPacket(packet.get());
   const uint32_t length = packet->dwLength;
-  if (socket.pipeline != nullptr) {
+  if (OutboundPipeline* pipeline = socket.outboundPipeline; pipeline != nullptr) {
     // Numbered here, sealed by a worker, sent in this order.
     EspSealJob job;
     if (esp_encap_frame(packet.get(), job) != 0) return;  // never sent unencrypted
-    socket.pipeline->Add(std::move(packet), job, length);
-    if (socket.pipeline->Staged() >= kPipelineBatchPackets) socket.pipeline->Submit(socket.writeQueue);
+    pipeline->Add(std::move(packet), job, length);
+    if (pipeline->Staged() >= kPipelineBatchPackets) pipeline->Submit(socket.writeQueue);
     return;
   }
   if (esp_encap(packet.get()) != 0) return;  // never sent unencrypted

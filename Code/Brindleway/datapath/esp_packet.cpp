@@ -113,6 +113,85 @@ int SealAt(uint8_t* head, const EspSealJob& job, CipherSchedulePtr& schedule, Hm
 
 uint32_t DatagramLength(const EspSealJob& job) { return job.headerLength + job.payloadLength + IcvLength(*job.sa); }
 
+// Inbound steps 1-2 with the inbound lock held: the SA by the SPI, and
+// every length checked before any crypto. *owner: the SA itself, for a
+// caller that decrypts with the SA's own contexts under the lock.
+int CheckLocked(EspSaState& state, const buf_desc* pDesc, EspOpenJob& job, sa_desc** owner = nullptr) {
+  const uint32_t length = pDesc->dwLength;
+  if (length < ESP_HEADER_LENGTH) {
+    DebugTrace(TRACE_PACKETS, "short datagram: %d\n", static_cast<int>(length));
+    return -1;
+  }
+  const uint32_t spi = wire::GetU32BE(pDesc->pData);
+  const sa_peer* peer = find_peer_by_spi_locked(state, spi);
+  if (peer == nullptr) {
+    LogPrint(LOG_ERR, "unknown spi %ld\n", static_cast<int32_t>(spi));
+    return -1;
+  }
+  const sa_desc* sa = peer->inbound;
+  const uint32_t blockSize = sa->crypt->blocksize;
+  const uint32_t icvLength = IcvLength(*sa);
+  const uint32_t headerLength = ESP_HEADER_LENGTH + sa->crypt->ivlen;
+  // At least one block, and room for the pad length and next header.
+  const uint32_t minPayload = blockSize > 2 ? blockSize : 2;
+  if (static_cast<uint64_t>(length) < static_cast<uint64_t>(headerLength) + minPayload + icvLength) {
+    DebugTrace(TRACE_PACKETS, "short datagram: %d\n", static_cast<int>(length));
+    return -1;
+  }
+  const uint32_t payloadLength = length - headerLength - icvLength;
+  if (payloadLength % blockSize != 0) {
+    LogPrint(LOG_ERR, "payload len %d not a multiple of algorithm block size %d", static_cast<int>(payloadLength),
+             static_cast<int>(blockSize));
+    return -1;
+  }
+  job.sa = sa;
+  job.headerLength = headerLength;
+  job.payloadLength = payloadLength;
+  if (owner != nullptr) *owner = peer->inbound;
+  return 0;
+}
+
+// Inbound steps 3-5 on the datagram a check accepted: the ICV (constant
+// time) before anything is decrypted, then CBC in place and the trailer.
+int OpenAt(uint8_t* datagram, const EspOpenJob& job, CipherSchedulePtr& schedule, HmacKey& hmac,
+           uint32_t& innerLength) {
+  const sa_desc& sa = *job.sa;
+  const uint32_t headerLength = job.headerLength;
+  const uint32_t payloadLength = job.payloadLength;
+  if (sa.auth != nullptr && esp_hmac(hmac, datagram, headerLength + payloadLength,
+                                     datagram + headerLength + payloadLength, ESP_HMAC_CHECK) != 0) {
+    return -1;
+  }
+  uint8_t iv[CRYPT_MAX_IV_LENGTH];
+  std::memcpy(iv, datagram + ESP_HEADER_LENGTH, sa.crypt->ivlen);
+  uint8_t* payload = datagram + headerLength;
+  if (sa.crypt->decrypt(iv, schedule, payload, payloadLength) != 0) {
+    LogPrint(LOG_ERR, "decap: decryption failed\n");
+    return -1;
+  }
+  const uint8_t nextHeader = payload[payloadLength - 1];
+  const uint8_t padLength = payload[payloadLength - 2];
+  if (payloadLength < static_cast<uint32_t>(padLength) + 2) {
+    LogPrint(LOG_ERR, "Inconsistent padlen\n");
+    return -1;
+  }
+  if (nextHeader != ESP_NEXT_HEADER_IPIP) {
+    LogPrint(LOG_ERR, "Inconsistent next_header %d\n", static_cast<int>(nextHeader));
+    return -1;
+  }
+  DebugTrace(TRACE_PACKETS, "pad len: %d, next_header: %d\n", static_cast<int>(padLength),
+             static_cast<int>(nextHeader));
+  const uint32_t inner = payloadLength - 2 - padLength;
+  for (uint32_t i = 1; i <= padLength; ++i) {
+    if (payload[inner + i - 1] != static_cast<uint8_t>(i)) {
+      LogPrint(LOG_ERR, "Bad padding\n");
+      return -1;
+    }
+  }
+  innerLength = inner;
+  return 0;
+}
+
 }  // namespace
 
 int esp_encap(buf_desc* pDesc) {
@@ -157,12 +236,13 @@ int esp_encap_frame(buf_desc* pDesc, EspSealJob& job) {
   return 0;
 }
 
-int EspSealKeys::Use(const sa_desc& sa) {
+int EspThreadKeys::Use(const sa_desc& sa) {
   if (m_sa == &sa) return 0;
   m_sa = nullptr;
   // The key bytes are set before the SA is published and never change
   // while it can be used.
-  if (sa.crypt->set_encrypt_key(sa.enc_key, sa.enc_key_len, m_schedule) != 0) return -1;
+  const auto setKey = m_decrypt ? sa.crypt->set_decrypt_key : sa.crypt->set_encrypt_key;
+  if (setKey(sa.enc_key, sa.enc_key_len, m_schedule) != 0) return -1;
   if (sa.auth != nullptr) {
     if (m_hmac.Init(sa.auth, sa.auth_key, sa.auth_key_len) != 0) return -1;
   } else {
@@ -189,75 +269,41 @@ int esp_decap(buf_desc* pDesc) {
   if (pDesc == nullptr || pDesc->pData == nullptr) return -1;
   const TimingTrace timing;
   hex_dump("before decap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
-
-  uint8_t* datagram = pDesc->pData;
-  const uint32_t length = pDesc->dwLength;
-  uint32_t headerLength = 0;
   uint32_t innerLength = 0;
+  EspOpenJob job;
   {
     EspSaState& state = esp_sa_state();
     std::lock_guard<std::mutex> guard(state.inboundLock);
-    if (length < ESP_HEADER_LENGTH) {
-      DebugTrace(TRACE_PACKETS, "short datagram: %d\n", static_cast<int>(length));
-      return -1;
-    }
-    const uint32_t spi = wire::GetU32BE(datagram);
-    const sa_peer* peer = find_peer_by_spi_locked(state, spi);
-    if (peer == nullptr) {
-      LogPrint(LOG_ERR, "unknown spi %ld\n", static_cast<int32_t>(spi));
-      return -1;
-    }
-    sa_desc* sa = peer->inbound;
-    const crypt_algo* crypt = sa->crypt;
-    const uint32_t ivLength = crypt->ivlen;
-    const uint32_t blockSize = crypt->blocksize;
-    const uint32_t icvLength = IcvLength(*sa);
-    headerLength = ESP_HEADER_LENGTH + ivLength;
-    // At least one block, and room for the pad length and next header.
-    const uint32_t minPayload = blockSize > 2 ? blockSize : 2;
-    if (static_cast<uint64_t>(length) < static_cast<uint64_t>(headerLength) + minPayload + icvLength) {
-      DebugTrace(TRACE_PACKETS, "short datagram: %d\n", static_cast<int>(length));
-      return -1;
-    }
-    const uint32_t payloadLength = length - headerLength - icvLength;
-    if (payloadLength % blockSize != 0) {
-      LogPrint(LOG_ERR, "payload len %d not a multiple of algorithm block size %d", static_cast<int>(payloadLength),
-               static_cast<int>(blockSize));
-      return -1;
-    }
-    if (sa->auth != nullptr &&
-        esp_hmac(sa->hmac, datagram, headerLength + payloadLength, datagram + headerLength + payloadLength,
-                 ESP_HMAC_CHECK) != 0) {
-      return -1;
-    }
-    uint8_t iv[CRYPT_MAX_IV_LENGTH];
-    std::memcpy(iv, datagram + ESP_HEADER_LENGTH, ivLength);
-    uint8_t* payload = datagram + headerLength;
-    if (crypt->decrypt(iv, sa->schedule, payload, payloadLength) != 0) {
-      LogPrint(LOG_ERR, "decap: decryption failed\n");
-      return -1;
-    }
-    const uint8_t nextHeader = payload[payloadLength - 1];
-    const uint8_t padLength = payload[payloadLength - 2];
-    if (payloadLength < static_cast<uint32_t>(padLength) + 2) {
-      LogPrint(LOG_ERR, "Inconsistent padlen\n");
-      return -1;
-    }
-    if (nextHeader != ESP_NEXT_HEADER_IPIP) {
-      LogPrint(LOG_ERR, "Inconsistent next_header %d\n", static_cast<int>(nextHeader));
-      return -1;
-    }
-    DebugTrace(TRACE_PACKETS, "pad len: %d, next_header: %d\n", static_cast<int>(padLength),
-               static_cast<int>(nextHeader));
-    innerLength = payloadLength - 2 - padLength;
-    for (uint32_t i = 1; i <= padLength; ++i) {
-      if (payload[innerLength + i - 1] != static_cast<uint8_t>(i)) {
-        LogPrint(LOG_ERR, "Bad padding\n");
-        return -1;
-      }
-    }
+    // The SA's own cipher and HMAC, which the inbound lock guards.
+    sa_desc* sa = nullptr;
+    if (CheckLocked(state, pDesc, job, &sa) != 0) return -1;
+    if (OpenAt(pDesc->pData, job, sa->schedule, sa->hmac, innerLength) != 0) return -1;
   }
-  pDesc->pData = datagram + headerLength;
+  pDesc->pData += job.headerLength;
+  pDesc->dwLength = innerLength;
+  hex_dump("after decap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
+  timing.Write("Decryption time: %u\n");
+  return 0;
+}
+
+int esp_decap_check(const buf_desc* pDesc, EspOpenJob& job) {
+  if (pDesc == nullptr || pDesc->pData == nullptr) return -1;
+  hex_dump("before decap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
+  EspSaState& state = esp_sa_state();
+  std::lock_guard<std::mutex> guard(state.inboundLock);
+  return CheckLocked(state, pDesc, job);
+}
+
+int esp_decap_open(buf_desc* pDesc, const EspOpenJob& job, EspOpenKeys& keys) {
+  if (pDesc == nullptr || pDesc->pData == nullptr || job.sa == nullptr) return -1;
+  const TimingTrace timing;
+  if (keys.Use(*job.sa) != 0) {
+    LogPrint(LOG_ERR, "decap: decryption failed\n");
+    return -1;
+  }
+  uint32_t innerLength = 0;
+  if (OpenAt(pDesc->pData, job, keys.Schedule(), keys.Hmac(), innerLength) != 0) return -1;
+  pDesc->pData += job.headerLength;
   pDesc->dwLength = innerLength;
   hex_dump("after decap...", pDesc->pData, static_cast<int>(pDesc->dwLength));
   timing.Write("Decryption time: %u\n");

@@ -30,7 +30,11 @@
 // order of the numbers; esp_encap_seal does steps 4-5 outside it with
 // keys of the caller's own (EspSealKeys), so datagrams framed in order
 // can be sealed on several threads at once. No IV depends on another
-// datagram, which is what lets them.
+// datagram, which is what lets them. The inbound road comes in halves for
+// the receive pipeline too: esp_decap_check does steps 1-2 under the
+// inbound lock, esp_decap_open steps 3-5 with keys of the caller's own
+// (EspOpenKeys); with no replay window, no datagram's check depends on
+// another's.
 #pragma once
 
 #include <cstdint>
@@ -66,10 +70,10 @@ struct EspSealJob {
 // esp_encap refuses.
 int esp_encap_frame(buf_desc* pDesc, EspSealJob& job);
 
-// An outbound SA's cipher and HMAC keyed again for one sealing thread, so
-// that threads never share a cipher or HMAC context. Not thread-safe: one
-// per thread.
-class EspSealKeys {
+// An SA's cipher and HMAC keyed again for one thread, so that threads
+// never share a cipher or HMAC context: EspSealKeys for an outbound SA,
+// EspOpenKeys for an inbound one. Not thread-safe: one per thread.
+class EspThreadKeys {
  public:
   // 0 when keyed for sa (at once when it already is), -1 when a key was
   // refused.
@@ -77,10 +81,24 @@ class EspSealKeys {
   CipherSchedulePtr& Schedule() { return m_schedule; }
   HmacKey& Hmac() { return m_hmac; }
 
+ protected:
+  explicit EspThreadKeys(bool decrypt) : m_decrypt(decrypt) {}
+
  private:
+  bool m_decrypt;
   const sa_desc* m_sa = nullptr;
   CipherSchedulePtr m_schedule;
   HmacKey m_hmac;
+};
+
+class EspSealKeys : public EspThreadKeys {
+ public:
+  EspSealKeys() : EspThreadKeys(false) {}
+};
+
+class EspOpenKeys : public EspThreadKeys {
+ public:
+  EspOpenKeys() : EspThreadKeys(true) {}
 };
 
 // Steps 4-5 for a descriptor esp_encap_frame framed into job, with keys
@@ -92,5 +110,24 @@ int esp_encap_seal(buf_desc* pDesc, const EspSealJob& job, EspSealKeys& keys);
 // the inner packet and its length the inner length. -1 (descriptor
 // untouched; drop the datagram) otherwise.
 int esp_decap(buf_desc* pDesc);
+
+// A datagram whose SPI and lengths were checked, waiting for its ICV check
+// and decryption.
+struct EspOpenJob {
+  // The inbound SA its SPI named; its descriptor lives until
+  // esp_sa_cleanup, after the data path ended.
+  const sa_desc* sa = nullptr;
+  uint32_t headerLength = 0;
+  uint32_t payloadLength = 0;
+};
+
+// Steps 1-2 under the inbound lock. 0 with job filled, or -1 (drop the
+// datagram) as esp_decap refuses it; the descriptor is left as it was.
+int esp_decap_check(const buf_desc* pDesc, EspOpenJob& job);
+
+// Steps 3-5 for a descriptor esp_decap_check accepted into job, with keys
+// keyed for job.sa, outside any lock: on 0 the descriptor is the inner
+// packet, as after esp_decap; -1 (drop it) otherwise.
+int esp_decap_open(buf_desc* pDesc, const EspOpenJob& job, EspOpenKeys& keys);
 
 }  // namespace brindleway

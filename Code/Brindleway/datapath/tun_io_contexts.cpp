@@ -25,13 +25,14 @@ SocketContext MakeSocketContext(DataPathContext& ctx) {
 }
 
 void ReleaseOutbound(AdapterContext& adapter, SocketContext& socket) {
-  if (socket.pipeline != nullptr) socket.pipeline->Stop();
+  if (socket.outboundPipeline != nullptr) socket.outboundPipeline->Stop();
   adapter.readBuffer.reset();
   socket.writeBuffer.reset();
   socket.writeQueue.Clear();
 }
 
 void ReleaseInbound(AdapterContext& adapter, SocketContext& socket) {
+  if (socket.inboundPipeline != nullptr) socket.inboundPipeline->Stop();
   for (BufDescPtr& buffer : socket.readBuffers) buffer.reset();
   adapter.writeBuffer.reset();
   adapter.writeQueue.Clear();

@@ -20,6 +20,7 @@
 
 #include "Brindleway/common/constants.h"
 #include "Brindleway/datapath/data_path_context.h"
+#include "Brindleway/datapath/inbound_pipeline.h"
 #include "Brindleway/datapath/outbound_pipeline.h"
 #include "Brindleway/datapath/packet_buffer_pool.h"
 #include "Brindleway/datapath/packet_queue.h"
@@ -66,6 +67,9 @@ struct SocketContext {
   // Where the socket coalesces datagrams, their messages land here and are
   // cut into readBuffers' kind of buffers; null: one datagram per buffer.
   std::unique_ptr<CoalescedReceiveArea> receiveArea;
+  // The crypto workers between the receives and the adapter queue (not
+  // owned); null: each datagram is decapsulated on the inbound thread.
+  InboundPipeline* inboundPipeline = nullptr;
 
   // Outbound. The datagram the socket could not take yet; it goes first.
   alignas(kTunIoLine) BufDescPtr writeBuffer;
@@ -75,7 +79,7 @@ struct SocketContext {
   UdpSendState sendState;
   // The crypto workers between the adapter reads and writeQueue (not
   // owned); null: each packet is encapsulated on the outbound thread.
-  OutboundPipeline* pipeline = nullptr;
+  OutboundPipeline* outboundPipeline = nullptr;
 
   bool HasWriteWork() const { return writeBuffer != nullptr || !writeQueue.Empty(); }
 };

@@ -9,6 +9,7 @@
 #include "Brindleway/common/constants.h"
 #include "Brindleway/common/debug_trace.h"
 #include "Brindleway/datapath/device_path.h"
+#include "Brindleway/datapath/inbound_pipeline.h"
 #include "Brindleway/datapath/outbound_pipeline.h"
 #include "Brindleway/datapath/timing_trace.h"
 #include "Brindleway/datapath/udp_side.h"
@@ -35,19 +36,22 @@ const char* Name(TunIoDirection direction) { return direction == TunIoDirection:
 
 bool TunIoAllWaiting(TunIoDirection direction, const AdapterContext& adapter, const SocketContext& socket) {
   if (direction == TunIoDirection::Outbound) {
-    const OutboundPipeline* pipeline = socket.pipeline;
+    const OutboundPipeline* pipeline = socket.outboundPipeline;
     if (pipeline != nullptr && pipeline->HasCollectable()) return false;
     const bool readWaits = adapter.readPending || (pipeline != nullptr && pipeline->Full());
     return readWaits && (socket.writePending || !socket.HasWriteWork());
   }
-  return socket.readPending && (adapter.writePending || !adapter.HasWriteWork());
+  const InboundPipeline* pipeline = socket.inboundPipeline;
+  if (can_collect_socket_packets(socket, adapter) && pipeline->HasCollectable()) return false;
+  const bool readWaits = socket.readPending || (pipeline != nullptr && pipeline->Full());
+  return readWaits && (adapter.writePending || !adapter.HasWriteWork());
 }
 
 int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& socket) {
   const TimingTrace timing;
   DebugTrace(TRACE_TIMING, "TunIoNoWait %s\n", Name(direction));
   if (direction == TunIoDirection::Outbound) {
-    OutboundPipeline* pipeline = socket.pipeline;
+    OutboundPipeline* pipeline = socket.outboundPipeline;
     // What the workers finished joins the send queue in framing order.
     if (pipeline != nullptr) pipeline->Collect(socket.writeQueue);
     if (socket.HasWriteWork() && !socket.writePending) {
@@ -61,12 +65,15 @@ int TunIoNoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext
     // A batch for the workers waits for the next pass's reads while the
     // adapter has more: fewer, larger batches cost fewer wake-ups. What is
     // sealed here anyway goes at once.
-    if (pipeline != nullptr && (adapter.readPending || pipeline->StagedBytes() <= kSealInlineBytes ||
+    if (pipeline != nullptr && (adapter.readPending || pipeline->StagedBytes() <= kPipelineInlineBytes ||
                                 pipeline->Staged() >= kPipelineBatchPackets / 2)) {
       pipeline->Submit(socket.writeQueue);
     }
   } else {
-    if (!socket.readPending) {
+    const InboundPipeline* pipeline = socket.inboundPipeline;
+    // What the workers opened joins the adapter queue in arrival order.
+    collect_socket_packets(socket, adapter);
+    if (!socket.readPending && (pipeline == nullptr || !pipeline->Full())) {
       DebugTrace(TRACE_TIMING, "TunIoNoWait: socket_read\n");
       if (socket_read(socket, adapter) != 0) return -1;
     }
@@ -101,9 +108,13 @@ int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
   fds[0] = {stop.Fd(), POLLIN, 0};
   fds[1] = {abort.Fd(), POLLIN, 0};
   nfds_t count = 2;
-  // The crypto workers finishing the oldest batch.
-  if (outbound && socket.pipeline != nullptr && socket.pipeline->InFlight() > 0) {
-    fds[count++] = {socket.pipeline->WakeFd(), POLLIN, 0};
+  // The crypto workers finishing the oldest batch; inbound only while the
+  // adapter queue has room for it, else the adapter's room is waited for.
+  if (outbound && socket.outboundPipeline != nullptr && socket.outboundPipeline->InFlight() > 0) {
+    fds[count++] = {socket.outboundPipeline->WakeFd(), POLLIN, 0};
+  }
+  if (!outbound && can_collect_socket_packets(socket, adapter)) {
+    fds[count++] = {socket.inboundPipeline->WakeFd(), POLLIN, 0};
   }
   int adapterAt = -1;
   int socketAt = -1;
@@ -166,8 +177,15 @@ int TunIoLoop(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
       }
     }
     if (result != 0 || ended) break;
-    // Sealing a batch no worker has taken yet beats waiting for one.
-    if (direction == TunIoDirection::Outbound && socket.pipeline != nullptr && socket.pipeline->SealOne()) continue;
+    // Sealing or opening a batch no worker has taken yet beats waiting for
+    // one.
+    if (direction == TunIoDirection::Outbound && socket.outboundPipeline != nullptr &&
+        socket.outboundPipeline->SealOne()) {
+      continue;
+    }
+    if (direction == TunIoDirection::Inbound && socket.inboundPipeline != nullptr && socket.inboundPipeline->OpenOne()) {
+      continue;
+    }
     const int waited = TunIoWait(direction, adapter, socket, stop, abort);
     if (waited < 0) {
       LogPrint(LOG_ERR, "TunnelIoWait exception\n");
@@ -200,11 +218,14 @@ int TunIoLoopThread::Run(DataPathContext& ctx) {
   SocketContext socket = MakeSocketContext(ctx);
   const size_t workers =
       ctx.cryptoWorkers != 0 ? ctx.cryptoWorkers : CryptoWorkerCount(platform::process::UsableCpuCount());
-  std::unique_ptr<OutboundPipeline> pipeline;
+  std::unique_ptr<OutboundPipeline> outboundPipeline;
+  std::unique_ptr<InboundPipeline> inboundPipeline;
   if (workers > 1) {
-    // The outbound thread seals too.
-    pipeline = std::make_unique<OutboundPipeline>(workers - 1);
-    socket.pipeline = pipeline.get();
+    // The direction's own thread works too.
+    outboundPipeline = std::make_unique<OutboundPipeline>(workers - 1);
+    inboundPipeline = std::make_unique<InboundPipeline>(workers - 1);
+    socket.outboundPipeline = outboundPipeline.get();
+    socket.inboundPipeline = inboundPipeline.get();
   }
   abort_.Reset();
   int inboundResult = 0;

@@ -9,7 +9,10 @@
 // the CBC and HMAC of bulk batches run on a small pool, the outbound
 // thread sealing too when it has nothing else to do, and it sends what
 // was sealed in the order it numbered it (outbound_pipeline.h; the IVs
-// don't chain one datagram to the one before, esp_iv.h). The keep-alive and logout
+// don't chain one datagram to the one before, esp_iv.h). The inbound
+// thread then has a pool of its own for the HMAC checks and decryption,
+// and takes the packets on in the order they arrived (inbound_pipeline.h).
+// The keep-alive and logout
 // packets of other threads wait for the SA lock, which serialises every
 // numbering (the outbound SA's sequence number and IV counter are one per
 // SA) and the encryption with the SA's own cipher context.
@@ -20,14 +23,17 @@
 //     so its reads and writes interleave: outbound, what the crypto
 //     workers finished, the socket writes (one call for the queued
 //     datagrams), then the adapter reads (none while the workers hold
-//     their limit) and their packets handed to the workers; inbound, the
-//     socket reads (one call) then the adapter writes (calls of
-//     kAdapterWriteBatch packets at most, until what the reads queued is
-//     written or the adapter is full); repeated until its read waits for
-//     data and its write either waits for room or has nothing to write;
-//     before waiting, the outbound thread seals a batch no worker took;
+//     their limit) and their packets handed to the workers; inbound, what
+//     the crypto workers finished (as far as the adapter queue has room),
+//     the socket reads (one call; none while the workers hold their limit)
+//     and their datagrams handed to the workers, then the adapter writes
+//     (calls of kAdapterWriteBatch packets at most, until what the reads
+//     queued is written or the adapter is full); repeated until its read
+//     waits for data and its write either waits for room or has nothing
+//     to write; before waiting, each thread works a batch no worker took;
 //  2. TunIoWait: one poll of the stop event, the abort event (the other
-//     thread failed), the workers' wake-up while they hold packets, and its
+//     thread failed), the workers' wake-up while they hold packets (the
+//     inbound one while the adapter queue has room for them), and its
 //     descriptors (readable for a waiting read, writable for a waiting
 //     write), which marks what became ready; an idle tunnel sleeps in that
 //     poll.

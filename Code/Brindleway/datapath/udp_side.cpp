@@ -168,12 +168,26 @@ int ReadCoalesced(SocketContext& socket, AdapterContext& adapter) {
 
 int socket_read(SocketContext& socket, AdapterContext& adapter) {
   if (socket.readPending) return 0;
-  return socket.receiveArea != nullptr ? ReadCoalesced(socket, adapter) : ReadDatagrams(socket, adapter);
+  const int result = socket.receiveArea != nullptr ? ReadCoalesced(socket, adapter) : ReadDatagrams(socket, adapter);
+  submit_socket_packets(socket, adapter);
+  return result;
 }
 
 void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet) {
   if (packet == nullptr) return;
+  if (InboundPipeline* pipeline = socket.inboundPipeline; pipeline != nullptr) {
+    // Checked here, opened by a worker, taken on in this order.
+    EspOpenJob job;
+    if (esp_decap_check(packet.get(), job) != 0) return;
+    pipeline->Add(std::move(packet), job);
+    if (pipeline->Staged() >= kPipelineBatchPackets) submit_socket_packets(socket, adapter);
+    return;
+  }
   if (esp_decap(packet.get()) != 0) return;
+  process_inner_packet(socket, adapter, std::move(packet));
+}
+
+void process_inner_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet) {
   const int uncompressed = TheIpComp().UncompressPacket(packet.get());
   if (uncompressed != IPCOMP_OK && uncompressed != IPCOMP_ERROR_NO_COMPRESS &&
       uncompressed != IPCOMP_ERROR_NOT_IPCOMP_PACKAGE) {
@@ -190,6 +204,28 @@ void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDe
     return;
   }
   adapter.writeQueue.PushBack(std::move(packet));
+}
+
+void submit_socket_packets(SocketContext& socket, AdapterContext& adapter) {
+  InboundPipeline* pipeline = socket.inboundPipeline;
+  if (pipeline == nullptr) return;
+  pipeline->Submit([&](BufDescPtr inner) { process_inner_packet(socket, adapter, std::move(inner)); });
+}
+
+size_t adapter_queue_room(const AdapterContext& adapter) {
+  const size_t queued = adapter.writeQueue.Size();
+  return queued < kTunIoQueueLimit ? kTunIoQueueLimit - queued : 0;
+}
+
+bool can_collect_socket_packets(const SocketContext& socket, const AdapterContext& adapter) {
+  const InboundPipeline* pipeline = socket.inboundPipeline;
+  return pipeline != nullptr && pipeline->InFlight() > 0 && adapter_queue_room(adapter) >= kPipelineBatchPackets;
+}
+
+void collect_socket_packets(SocketContext& socket, AdapterContext& adapter) {
+  if (!can_collect_socket_packets(socket, adapter)) return;
+  socket.inboundPipeline->Collect([&](BufDescPtr inner) { process_inner_packet(socket, adapter, std::move(inner)); },
+                                  adapter_queue_room(adapter));
 }
 
 void socket_write(SocketContext& socket) {

@@ -10,7 +10,10 @@
 //     the gateway's data address (a cut message: all its datagrams); the
 //     tunnel stays up;
 //  3. checked and decrypted (esp_decap), decompressed (IPComp); failures
-//     are dropped;
+//     are dropped. With the receive pipeline (inbound_pipeline.h) the SPI
+//     and lengths are checked here and the ICV and decryption done by its
+//     workers, and the packets are taken on from here in the order they
+//     arrived when the inbound thread collects them;
 //  4. gateways of protocol version 2 or later: tunnel control packets are
 //     consumed (classify_tunnel_packet);
 //  5. the rest joins the adapter queue, which the I/O loop writes after the
@@ -36,8 +39,22 @@ namespace brindleway {
 // could be had or the socket failed (the I/O loop then reports 4004).
 int socket_read(SocketContext& socket, AdapterContext& adapter);
 // Handles one datagram just received: the packet in it is queued for the
-// adapter.
+// adapter, or, with the receive pipeline, checked and added to it (a full
+// batch goes to its workers).
 void process_socket_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet);
+// Steps 3-5 for a decrypted packet: decompressed, a control packet
+// consumed, the rest queued for the adapter (dropped when the queue holds
+// kTunIoQueueLimit).
+void process_inner_packet(SocketContext& socket, AdapterContext& adapter, BufDescPtr packet);
+// The receive pipeline's batch being filled goes to its workers (or, when
+// small, is opened at once); socket_read does it after every receive.
+void submit_socket_packets(SocketContext& socket, AdapterContext& adapter);
+// The receive pipeline holds packets and the adapter queue has room for a
+// batch of them.
+bool can_collect_socket_packets(const SocketContext& socket, const AdapterContext& adapter);
+// The packets the workers opened, in order, as far as the adapter queue
+// has room.
+void collect_socket_packets(SocketContext& socket, AdapterContext& adapter);
 // Sends the current datagram and those queued behind it, up to
 // kTunIoOpsPerPass, in one call; what the socket can't take yet stays
 // first in line and is sent once it can.
