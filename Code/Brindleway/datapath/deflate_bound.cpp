@@ -8,15 +8,30 @@ namespace {
 
 constexpr double kFramingBytes = 2 + 4;  // header, Adler-32
 constexpr double kLog2E = 1.4426950408889634;
+// Bytes of matches one counted repeat can stand for (see the header).
+constexpr double kBytesPerRepeat = 4;
+// c * log2(c) in units of 2^-16 bits, rounded up, so that the entropy
+// summed from it never comes out above the real one; integers add without
+// the latency chain of 256 floating-point sums.
+constexpr double kCountBitsScale = 65536.0;
 
-// c * log2(c) for every count an input can have.
-const std::array<double, DeflateBound::kMaxInput + 1>& CountBits() {
+const std::array<uint32_t, DeflateBound::kMaxInput + 1>& CountBits() {
   static const auto table = [] {
-    std::array<double, DeflateBound::kMaxInput + 1> t{};
-    for (uint32_t c = 2; c <= DeflateBound::kMaxInput; ++c) t[c] = c * std::log2(static_cast<double>(c));
+    std::array<uint32_t, DeflateBound::kMaxInput + 1> t{};
+    for (uint32_t c = 2; c <= DeflateBound::kMaxInput; ++c) {
+      t[c] = static_cast<uint32_t>(std::ceil(c * std::log2(static_cast<double>(c)) * kCountBitsScale)) + 1;
+    }
     return t;
   }();
   return table;
+}
+
+// The 2-byte string at p as a table index (the byte order doesn't matter,
+// only that equal strings give equal indexes).
+uint32_t Pair(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
 }  // namespace
@@ -31,9 +46,9 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   // (one byte of margin for the rounding below).
   const double roomBits = 8.0 * (length - (target - kFramingBytes + 1.0));
   if (roomBits < 0) return false;
-  const uint32_t maxRepeats = static_cast<uint32_t>(roomBits / (3.0 * bitsPerRemoved));
+  const uint32_t maxRepeats = static_cast<uint32_t>(roomBits / (kBytesPerRepeat * bitsPerRemoved));
 
-  // A byte per hash, stamped with this call's generation, costs a plain
+  // A byte per string, stamped with this call's generation, costs a plain
   // store per input byte where a bit set costs a read-modify-write.
   if (++m_generation == 0) {
     m_seenIn.fill(0);
@@ -41,24 +56,30 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   }
   const uint8_t now = m_generation;
   uint32_t counts[256] = {};
-  ++counts[data[0]];
-  ++counts[data[1]];
-  uint32_t key = (uint32_t{data[0]} << 8) | data[1];
   uint32_t repeats = 0;
-  for (uint32_t i = 2; i < length; ++i) {
-    key = (key << 8) | data[i];
+  // Two positions a step: the even one is looked up before it is recorded,
+  // so it sees exactly the strings of the positions before it.
+  uint32_t i = 0;
+  for (; i + 3 <= length; i += 2) {
+    const uint32_t even = Pair(data + i);
+    const uint32_t odd = Pair(data + i + 1);
+    repeats += m_seenIn[even] == now ? 1 : 0;
+    m_seenIn[even] = now;
+    m_seenIn[odd] = now;
     ++counts[data[i]];
-    const uint32_t hash = ((key & 0xFFFFFFu) * 0x9E3779B1u) >> 16;
-    repeats += m_seenIn[hash] == now ? 1 : 0;
-    m_seenIn[hash] = now;
-    if ((i & 63) == 0 && repeats > maxRepeats) return false;
+    ++counts[data[i + 1]];
+    if ((i & 62) == 0 && repeats > maxRepeats) return false;
   }
+  // The last 2-byte string, when it starts at an even position.
+  if (i + 2 <= length) repeats += m_seenIn[Pair(data + i)] == now ? 1 : 0;
+  for (; i < length; ++i) ++counts[data[i]];
   if (repeats > maxRepeats) return false;
 
   const auto& bits = CountBits();
-  double entropyBits = bits[length];
-  for (const uint32_t c : counts) entropyBits -= bits[c];
-  const double removed = std::fmin(3.0 * repeats, static_cast<double>(length));
+  uint64_t countBits = 0;
+  for (const uint32_t c : counts) countBits += bits[c];
+  const double entropyBits = length * std::log2(static_cast<double>(length)) - static_cast<double>(countBits) / kCountBitsScale;
+  const double removed = std::fmin(kBytesPerRepeat * repeats, static_cast<double>(length));
   const double dynamicBits = entropyBits - removed * bitsPerRemoved;
   const double fixedBits = 8.0 * (length - removed);
   const double blockBits = std::fmax(0.0, std::fmin(dynamicBits, fixedBits));

@@ -4,11 +4,14 @@
 // without being compressed, exactly as compressing it would have decided.
 //
 // Why it holds, for an input of n bytes with byte histogram c:
-//  - deflate's matches are 3 bytes or longer, so a match of length L
-//    starts at L - 2 positions whose 3-byte string occurred before; with R
-//    such positions, matches cover at most 3R bytes and at least n - 3R
-//    bytes are coded as literals. R is bounded from above by the positions
-//    whose string's 16-bit hash was seen before;
+//  - deflate's matches are 3 bytes or longer. A match of length L repeats
+//    the L - 1 two-byte strings that start in its first L - 1 bytes; at
+//    least (L - 1) / 2 (rounded down, so at least 1) of those starts are
+//    even, and L <= 4 * that. With R the even positions whose 2-byte string
+//    started at some earlier position, matches cover at most 4R bytes and
+//    at least n - 4R bytes are coded as literals. (Only the even positions
+//    are looked up, all are recorded: half the look-ups of every position,
+//    and the string itself is the table index, so nothing collides);
 //  - an input this short fills one block, which costs at least the least
 //    of the stored form (8n bits), the fixed codes (8 bits a literal or
 //    more) and a dynamic code, whose literals cost at least their
@@ -34,8 +37,8 @@ class DeflateBound {
   bool AtLeast(const uint8_t* data, uint32_t length, uint32_t target);
 
  private:
-  // For each 16-bit hash of a 3-byte string, the generation (call) that
-  // last saw it: nothing to clear between calls but every 255th.
+  // For each 2-byte string, the generation (call) that last saw it:
+  // nothing to clear between calls but every 255th.
   std::array<uint8_t, 65536> m_seenIn{};
   uint8_t m_generation = 0;
 };

@@ -71,6 +71,29 @@ TEST(DeflateBoundTest, NeverClaimsMoreThanCompressMakes) {
          for (size_t i = 7; i + 3 < n; i += 29) std::copy_n(b.begin(), 3, b.begin() + static_cast<std::ptrdiff_t>(i));
          return b;
        }},
+      // Only even positions are looked up: matches of 3 and 4 bytes whose
+      // copies start at odd and at even offsets.
+      {"random with 4-byte repeats at odd offsets",
+       [](size_t n, uint32_t s) {
+         Bytes b = Random(n, s);
+         for (size_t i = 9; i + 4 < n; i += 22) std::copy_n(b.begin() + 1, 4, b.begin() + static_cast<std::ptrdiff_t>(i));
+         return b;
+       }},
+      {"random with 3-byte repeats at odd offsets",
+       [](size_t n, uint32_t s) {
+         Bytes b = Random(n, s);
+         for (size_t i = 5; i + 3 < n; i += 16) std::copy_n(b.begin() + 3, 3, b.begin() + static_cast<std::ptrdiff_t>(i));
+         return b;
+       }},
+      {"random, then its head again from an odd offset",
+       [](size_t n, uint32_t s) {
+         Bytes b = Random(n, s);
+         const auto from = static_cast<std::ptrdiff_t>((n / 3) | 1);
+         if (from >= static_cast<std::ptrdiff_t>(n)) return b;
+         const Bytes head(b.begin(), b.end() - from);
+         std::copy(head.begin(), head.end(), b.begin() + from);
+         return b;
+       }},
       {"random then zeros",
        [](size_t n, uint32_t s) {
          Bytes b = Random(n, s);
@@ -94,7 +117,7 @@ TEST(DeflateBoundTest, NeverClaimsMoreThanCompressMakes) {
   DeflateBound bound;
   int claims = 0;
   for (const auto& kind : kinds) {
-    for (const size_t n : {3, 4, 20, 91, 200, 577, 1380, 1836, 4096}) {
+    for (const size_t n : {3, 4, 5, 20, 91, 200, 577, 1380, 1381, 1459, 1836, 4095, 4096}) {
       for (uint32_t seed = 1; seed <= 12; ++seed) {
         const Bytes data = kind.make(n, seed);
         const size_t actual = CompressedLength(data);
@@ -130,7 +153,7 @@ TEST(DeflateBoundTest, WhatOneInputLeavesBehindNeverSwaysTheNext) {
 TEST(DeflateBoundTest, RandomPayloadsAreBoundedAndCompressibleOnesAreNot) {
   DeflateBound bound;
   for (uint32_t seed = 1; seed <= 50; ++seed) {
-    for (const size_t n : {91, 300, 1380, 1836}) {
+    for (const size_t n : {91, 300, 1000, 1380, 1381, 1460, 1836}) {
       const Bytes data = Random(n, seed);
       EXPECT_TRUE(bound.AtLeast(data.data(), static_cast<uint32_t>(n), Threshold(n))) << n << " bytes, seed " << seed;
     }
