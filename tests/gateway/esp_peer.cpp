@@ -267,7 +267,7 @@ size_t EspPeer::Frame(std::span<const uint8_t> inner, std::span<uint8_t> out) {
   const size_t body = inner.size() + pad + 2;
   if (out.size() < kHeader + ivLength_ + body + icvLength_) return 0;
   uint8_t* p = out.data() + kHeader + ivLength_;
-  std::memcpy(p, inner.data(), inner.size());
+  if (inner.data() != p) std::memcpy(p, inner.data(), inner.size());
   p += inner.size();
   for (size_t i = 1; i <= pad; ++i) *p++ = static_cast<uint8_t>(i);
   *p++ = static_cast<uint8_t>(pad);

@@ -67,7 +67,15 @@ class EspPeer {
   EspPeer(const EspPeer&) = delete;
   EspPeer& operator=(const EspPeer&) = delete;
 
+  // What a datagram adds around its inner packet, at most whatever the
+  // algorithms: in front (SPI, sequence number, IV) and behind (padding,
+  // trailer, ICV).
+  static constexpr size_t kMaxFront = 8 + 16;
+  static constexpr size_t kMaxBehind = 15 + 2 + 32;
+
   size_t IvLength() const { return ivLength_; }
+  // In front of the inner packet with these algorithms.
+  size_t Front() const { return 8 + ivLength_; }
   size_t BlockSize() const { return blockSize_; }
   size_t IcvLength() const { return icvLength_; }
 
@@ -79,7 +87,9 @@ class EspPeer {
   bool DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error = nullptr) const;
   // Lays the datagram for inner out in out, all but its crypto: SPI, the
   // next sequence number, a fresh random IV, inner, padding, trailer and
-  // room for the ICV. Its length, or 0 when out is too small.
+  // room for the ICV. Its length, or 0 when out is too small. inner may
+  // already stand where it goes (at out[Front()]: read there), then it is
+  // not copied.
   size_t Frame(std::span<const uint8_t> inner, std::span<uint8_t> out);
   // Another set of the send side's contexts, keyed alike, for another
   // thread; it keeps what it needs of the peer.

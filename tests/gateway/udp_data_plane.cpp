@@ -29,9 +29,15 @@ constexpr uint32_t kTunPending = 997;
 constexpr uint32_t kTunTooLong = 234;
 // Datagrams per recvmmsg and packets per sendmmsg.
 constexpr size_t kBatch = 32;
-// Room for any datagram, and for the encapsulation of any device packet.
+// Room for any datagram.
 constexpr size_t kDatagramRoom = 65536;
-constexpr size_t kSealedRoom = kDatagramRoom + 256;
+// What one device packet may take of a batch's room (its datagram's front,
+// the packet, its datagram's end), each packet from a cache line on; and a
+// batch's room: a full batch of packets of an ordinary MTU, and one of any
+// length.
+constexpr size_t kPacketRoom = EspPeer::kMaxFront + kDatagramRoom + EspPeer::kMaxBehind;
+constexpr size_t kPacketAlign = 64;
+constexpr size_t kBatchRoom = kBatch * 1600 + kPacketRoom;
 constexpr int kReceiveBuffer = 8 << 20;
 // Inner packets waiting for the device, past which more are dropped.
 constexpr size_t kDeviceBacklog = 4096;
@@ -268,74 +274,116 @@ void UdpDataPlane::ReceiveLoop() {
 
 void UdpDataPlane::DeviceLoop() {
   platform::tun::Device& tun = *options_.tun;
-  std::vector<uint8_t> packets(kBatch * kDatagramRoom);
-  std::vector<uint8_t> sealed(kBatch * kSealedRoom);
-  size_t lengths[kBatch] = {};
-  std::span<uint8_t> datagrams[kBatch];
-  BatchSealer sealer(options_.sealers != 0 ? options_.sealers : BatchSealer::SealersForThisMachine());
+  SealPipeline pipeline(options_.sealers != 0 ? options_.sealers : SealPipeline::SealersForThisMachine());
   UdpSegmentSender sender;
+  // The last read found nothing waiting: the device is polled.
+  bool dry = true;
   for (;;) {
-    pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {tun.PollFd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    while (std::unique_ptr<SealPipeline::Batch> batch = pipeline.TakeFinished()) {
+      SendSealed(sender, *batch);
+      pipeline.Recycle(std::move(batch));
+    }
+    if (!dry && !pipeline.Full()) {
+      dry = ReadAndFrame(pipeline);
+      continue;
+    }
+    // Nothing to read for now: seal what no sealer has taken, else wait for
+    // the device (unless too much is in flight) or the oldest batch.
+    if (pipeline.SealOne()) continue;
+    const bool reading = dry && !pipeline.Full();
+    pollfd fds[3] = {{stop_.Fd(), POLLIN, 0},
+                     {reading ? tun.PollFd() : -1, POLLIN, 0},
+                     {pipeline.InFlight() != 0 ? pipeline.DoneFd() : -1, POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents != 0) return;
     if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds[1].revents & POLLIN) == 0) return;
-    for (;;) {
-      size_t count = 0;
-      uint32_t result = 0;
-      while (count < kBatch) {
-        result = tun.Read(std::span<uint8_t>(packets.data() + count * kDatagramRoom, kDatagramRoom), lengths[count]);
-        // Too long to send: dropped, and the reads go on (only a 997 may
-        // end them, the device can hold more packets than it shows).
-        if (result == kTunTooLong) continue;
-        if (result != 0) break;
-        ++count;
-      }
-      if (count == 0) break;
-      uint16_t clientCpi = 0;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        clientCpi = options_.clientCpi;
-      }
-      // Compressed where that pays, then all sealed under one lock.
-      std::vector<std::optional<std::vector<uint8_t>>> deflated(options_.ipcomp ? count : 0);
-      for (size_t i = 0; i < deflated.size(); ++i) {
-        const std::span<const uint8_t> packet(packets.data() + i * kDatagramRoom, lengths[i]);
-        deflated[i] = DeflateIpComp(packet, clientCpi);
-      }
-      std::optional<sockaddr_in> client;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        client = client_;
-        for (const auto& d : deflated) stats_.deflated += d ? 1 : 0;
-      }
-      // Framed in order, sealed side by side, sent in order: the client
-      // checks sequence numbers against replays.
-      std::lock_guard<std::mutex> lock(sendMutex_);
-      size_t ready = 0;
-      for (size_t i = 0; client && i < count; ++i) {
-        std::span<const uint8_t> inner(packets.data() + i * kDatagramRoom, lengths[i]);
-        if (i < deflated.size() && deflated[i]) inner = *deflated[i];
-        const std::span<uint8_t> room(sealed.data() + i * kSealedRoom, kSealedRoom);
-        const size_t length = peer_->Frame(inner, room);
-        if (length != 0) datagrams[ready++] = room.first(length);
-      }
-      if (ready == 0) {
-        if (result != 0) break;
-        continue;
-      }
-      bool ok[kBatch];
-      sealer.Seal(peer_, std::span(datagrams, ready), std::span(ok, ready));
-      size_t good = 0;
-      for (size_t i = 0; i < ready; ++i) {
-        if (ok[i]) datagrams[good++] = datagrams[i];
-      }
-      sender.Send(socket_.get(), *client, std::span(datagrams, good));
-      if (result != 0) break;
+    if ((fds[1].revents & POLLIN) != 0) dry = false;
+  }
+}
+
+bool UdpDataPlane::ReadAndFrame(SealPipeline& pipeline) {
+  platform::tun::Device& tun = *options_.tun;
+  std::unique_ptr<SealPipeline::Batch> batch = pipeline.NewBatch();
+  batch->Reserve(kBatchRoom);
+  const std::span<uint8_t> room = batch->Room();
+  // Each packet at its own place in the batch's room, room for its
+  // datagram's front before it and its end behind it, so that it is framed
+  // where it was read.
+  size_t at[kBatch] = {};
+  size_t lengths[kBatch] = {};
+  size_t count = 0;
+  size_t used = 0;
+  uint32_t result = 0;
+  while (count < kBatch && used + kPacketRoom <= room.size()) {
+    result = tun.Read(room.subspan(used + EspPeer::kMaxFront, kDatagramRoom), lengths[count]);
+    // Too long to send: dropped, and the reads go on (only a 997 may end
+    // them, the device can hold more packets than it shows).
+    if (result == kTunTooLong) continue;
+    if (result != 0) break;
+    at[count] = used;
+    used += (EspPeer::kMaxFront + lengths[count] + EspPeer::kMaxBehind + kPacketAlign - 1) / kPacketAlign * kPacketAlign;
+    ++count;
+  }
+  const bool dry = result != 0;
+  if (count == 0) {
+    pipeline.Recycle(std::move(batch));
+    return dry;
+  }
+  uint16_t clientCpi = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clientCpi = options_.clientCpi;
+  }
+  // Compressed where that pays.
+  std::vector<std::optional<std::vector<uint8_t>>> deflated(options_.ipcomp ? count : 0);
+  for (size_t i = 0; i < deflated.size(); ++i) {
+    deflated[i] = DeflateIpComp(room.subspan(at[i] + EspPeer::kMaxFront, lengths[i]), clientCpi);
+  }
+  std::optional<sockaddr_in> client;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    client = client_;
+    for (const auto& d : deflated) stats_.deflated += d ? 1 : 0;
+  }
+  if (!client) {
+    pipeline.Recycle(std::move(batch));
+    return dry;
+  }
+  {
+    // Framed in order (the sequence numbers), sealed by the pipeline,
+    // sent in order.
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    batch->peer = peer_;
+    batch->to = *client;
+    const size_t front = peer_->Front();
+    for (size_t i = 0; i < count; ++i) {
+      std::span<const uint8_t> inner = room.subspan(at[i] + EspPeer::kMaxFront, lengths[i]);
+      if (i < deflated.size() && deflated[i]) inner = *deflated[i];
+      const size_t start = at[i] + EspPeer::kMaxFront - front;
+      const std::span<uint8_t> out = room.subspan(start, front + lengths[i] + EspPeer::kMaxBehind);
+      const size_t length = peer_->Frame(inner, out);
+      if (length != 0) batch->Add(out.first(length));
     }
   }
+  if (batch->datagrams.empty()) {
+    pipeline.Recycle(std::move(batch));
+  } else {
+    pipeline.Submit(std::move(batch));
+  }
+  return dry;
+}
+
+void UdpDataPlane::SendSealed(UdpSegmentSender& sender, const SealPipeline::Batch& batch) {
+  // A datagram whose crypto failed is never sent.
+  std::span<uint8_t> datagrams[kBatch];
+  size_t good = 0;
+  for (size_t i = 0; i < batch.datagrams.size(); ++i) {
+    if (batch.sealed[i] != 0) datagrams[good++] = batch.datagrams[i];
+  }
+  sender.Send(socket_.get(), batch.to, std::span(datagrams, good));
 }
 
 void UdpDataPlane::HandleDatagram(EspPeer& peer, std::span<uint8_t> data, const sockaddr_in& from) {

@@ -24,13 +24,19 @@
 // which they are dropped as a full device queue drops them; a receive of
 // one or two packets that finds the writer idle is written at once on the
 // receive thread, so that a lone packet makes no hop), and the
-// device thread reads what the device gives, frames the packets of one
-// wake-up in order, has them sealed (CBC and HMAC) by itself, or with up
-// to two helpers side by side when asked (BatchSealer, `sealers`), and
-// sends them in that order in one
-// call (sendmmsg, runs of one length with UDP segmentation offload), all
-// under the send lock so that sequence numbers leave in order. The device
-// is read on one thread and written on another.
+// device thread reads what the device gives and frames it (sequence
+// numbers in order) a batch of up to 32 packets at a time, each packet
+// framed where it was read; sealer threads seal whole batches (CBC and
+// HMAC, SealPipeline, `sealers`) while it reads on, and it sends the
+// finished batches in the order it framed them (sendmmsg, runs of one
+// length with UDP segmentation offload). A small batch (a lone packet of
+// an idle tunnel) is sealed on the device thread at once, and sent at once
+// when nothing is in flight before it. With nothing to read, or while the
+// pipeline holds its limit (it then stops reading), the device thread
+// seals what no sealer has taken. The device is read on one thread
+// and written on another. The other sends (keep-alives, notices) frame
+// and seal at once and may pass device packets still being sealed; the
+// client doesn't hold sequence numbers to their order.
 #pragma once
 
 #include <netinet/in.h>
@@ -48,8 +54,9 @@
 #include <thread>
 #include <vector>
 
-#include "gateway/batch_sealer.h"
 #include "gateway/esp_peer.h"
+#include "gateway/seal_pipeline.h"
+#include "gateway/udp_segment_sender.h"
 #include "platform/sync/event.h"
 #include "platform/tun/tun.h"
 #include "platform/unique_fd.h"
@@ -79,12 +86,10 @@ struct UdpDataPlaneOptions {
   bool ipcomp = false;
   uint16_t gatewayCpi = 0;
   uint16_t clientCpi = 0;
-  // Threads sealing the device's packets, the device thread included:
-  // 0 picks one per usable processor, at most BatchSealer::kMaxSealers.
-  // One by default: the helpers' wake-up and the join on every batch kept
-  // the device thread waiting longer than sealing saves (the benchmark's
-  // download ran at half the speed with three).
-  unsigned sealers = 1;
+  // Threads sealing the device's packets, the device thread included: 0
+  // picks one per usable processor, at most SealPipeline::kMaxSealers; 1
+  // seals on the device thread alone.
+  unsigned sealers = 0;
 };
 
 enum class InnerKind { Traffic, KeepAlive, Logout, OtherControl };
@@ -138,6 +143,10 @@ class UdpDataPlane {
  private:
   void ReceiveLoop();
   void DeviceLoop();
+  // Reads a batch from the device, frames it and submits it: true when the
+  // device had no more for now (or failed).
+  bool ReadAndFrame(SealPipeline& pipeline);
+  void SendSealed(UdpSegmentSender& sender, const SealPipeline::Batch& batch);
   void WriterLoop();
   // Inner packets on their way to the device.
   struct PacketBatch {
