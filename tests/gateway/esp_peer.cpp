@@ -52,6 +52,18 @@ struct EspSealer::Contexts {
   }
 };
 
+// Borrowed from the peer's Lib (DecapInPlace) or owned (an EspOpener's).
+struct EspOpener::Contexts {
+  EVP_CIPHER_CTX* cipher = nullptr;
+  EVP_MAC_CTX* mac = nullptr;
+  bool owned = false;
+  ~Contexts() {
+    if (!owned) return;
+    EVP_MAC_CTX_free(mac);
+    EVP_CIPHER_CTX_free(cipher);
+  }
+};
+
 namespace {
 
 constexpr size_t kHeader = 8;
@@ -216,7 +228,37 @@ EspDecapResult EspPeer::Decap(std::span<const uint8_t> datagram) const {
   return r;
 }
 
+std::unique_ptr<EspOpener> EspPeer::NewOpener() const {
+  auto contexts = std::make_unique<EspOpener::Contexts>();
+  contexts->owned = true;
+  const uint8_t* block = config_.keyBlock.data();
+  if (!cipherName_.empty()) {
+    contexts->cipher = KeyedCipher(lib_->cipher, block + 2 * macKeyLength_ + cipherKeyLength_, false);
+  }
+  if (!digestName_.empty()) {
+    contexts->mac = KeyedMac(lib_->mac, digestName_, block + macKeyLength_ + cipherKeyLength_, macKeyLength_);
+  }
+  return std::unique_ptr<EspOpener>(new EspOpener(*this, std::move(contexts)));
+}
+
+EspOpener::EspOpener(const EspPeer& peer, std::unique_ptr<Contexts> contexts)
+    : peer_(peer), contexts_(std::move(contexts)) {}
+
+EspOpener::~EspOpener() = default;
+
+bool EspOpener::Open(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error) {
+  return peer_.DecapWith(*contexts_, datagram, inner, error);
+}
+
 bool EspPeer::DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error) const {
+  EspOpener::Contexts own;
+  own.cipher = lib_->receiveCipher;
+  own.mac = lib_->receiveMac;
+  return DecapWith(own, datagram, inner, error);
+}
+
+bool EspPeer::DecapWith(const EspOpener::Contexts& contexts, std::span<uint8_t> datagram, std::span<uint8_t>& inner,
+                        std::string* error) const {
   const auto fail = [error](const char* why) {
     if (error != nullptr) *error = why;
     return false;
@@ -231,11 +273,11 @@ bool EspPeer::DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inne
   const size_t covered = datagram.size() - icvLength_;
   if (icvLength_ != 0) {
     uint8_t mac[EVP_MAX_MD_SIZE];
-    if (!Mac(lib_->receiveMac, datagram.data(), covered, mac)) throw std::runtime_error("HMAC failed");
+    if (!Mac(contexts.mac, datagram.data(), covered, mac)) throw std::runtime_error("HMAC failed");
     if (CRYPTO_memcmp(mac, datagram.data() + covered, icvLength_) != 0) return fail("icv");
   }
   uint8_t* plain = datagram.data() + kHeader + ivLength_;
-  if (!cipherName_.empty() && !Cbc(lib_->receiveCipher, datagram.data() + kHeader, plain, cipherLength)) {
+  if (!cipherName_.empty() && !Cbc(contexts.cipher, datagram.data() + kHeader, plain, cipherLength)) {
     return fail("cipher");
   }
   if (plain[cipherLength - 1] != 4) return fail("next header");

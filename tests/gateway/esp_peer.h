@@ -9,7 +9,8 @@
 //
 // The cipher and HMAC contexts of both directions are keyed once, when the
 // peer is made, so a packet costs its own crypto only. One thread at a time
-// may decapsulate and one (another, or the same) encapsulate or frame.
+// may decapsulate (and one more per EspOpener) and one (another, or the
+// same) encapsulate or frame.
 // Sending comes in two steps so that several threads can share the crypto
 // of a batch: Frame lays a datagram out in order (sequence number, IV),
 // then any EspSealer of the peer seals it, each sealer on one thread at a
@@ -52,6 +53,26 @@ class EspSealer {
   std::unique_ptr<Contexts> contexts_;
 };
 
+// Another set of the receive side's keyed cipher and HMAC contexts, so
+// that one more thread can decapsulate beside the peer's own; one thread
+// at a time. It reads the peer's settings: the peer must outlive it.
+class EspOpener {
+ public:
+  ~EspOpener();
+  EspOpener(const EspOpener&) = delete;
+  EspOpener& operator=(const EspOpener&) = delete;
+
+  // As EspPeer::DecapInPlace, on these contexts.
+  bool Open(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error = nullptr);
+
+ private:
+  friend class EspPeer;
+  struct Contexts;
+  EspOpener(const class EspPeer& peer, std::unique_ptr<Contexts> contexts);
+  const EspPeer& peer_;
+  std::unique_ptr<Contexts> contexts_;
+};
+
 struct EspDecapResult {
   bool ok = false;
   std::string error;
@@ -85,6 +106,8 @@ class EspPeer {
   // is the decrypted inner packet inside datagram; on failure error (when
   // given) says why.
   bool DecapInPlace(std::span<uint8_t> datagram, std::span<uint8_t>& inner, std::string* error = nullptr) const;
+  // Receive contexts of its own for another thread (EspOpener).
+  std::unique_ptr<EspOpener> NewOpener() const;
   // Lays the datagram for inner out in out, all but its crypto: SPI, the
   // next sequence number, a fresh random IV, inner, padding, trailer and
   // room for the ICV. Its length, or 0 when out is too small. inner may
@@ -103,6 +126,7 @@ class EspPeer {
 
  private:
   friend class EspSealer;
+  friend class EspOpener;
   struct Lib;
   std::shared_ptr<Lib> lib_;  // shared with the sealers
   EspPeerConfig config_;
@@ -120,6 +144,9 @@ class EspPeer {
   std::array<uint8_t, 4096> ivPool_{};
   size_t ivPoolUsed_ = ivPool_.size();
 
+  // DecapInPlace on the given receive contexts.
+  bool DecapWith(const EspOpener::Contexts& contexts, std::span<uint8_t> datagram, std::span<uint8_t>& inner,
+                 std::string* error) const;
   size_t PadFor(size_t innerLength) const;
   // SPI, the next sequence number and a fresh IV at out, in front of a
   // body of bodyLength (inner and trailer, whole cipher blocks); the

@@ -43,6 +43,9 @@ constexpr int kReceiveBuffer = 8 << 20;
 constexpr size_t kDeviceBacklog = 4096;
 // Packets of one receive written on the receive thread when the writer is idle.
 constexpr size_t kDirectWriteMax = 2;
+// Receives in the decryptors' hands, per decryptor, past which the receive
+// thread waits.
+constexpr size_t kReceiveRooms = 2;
 
 struct GroControl {
   alignas(cmsghdr) uint8_t bytes[CMSG_SPACE(sizeof(int))];
@@ -129,6 +132,14 @@ UdpDataPlane::UdpDataPlane(UdpDataPlaneOptions options)
   socklen_t length = sizeof address;
   ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
+  const unsigned decryptors = std::min(
+      options_.decryptors != 0 ? options_.decryptors : DecryptPipeline::DecryptorsForThisMachine(),
+      DecryptPipeline::kMaxDecryptors);
+  if (decryptors > 1) {
+    pipeline_ = std::make_unique<DecryptPipeline>(decryptors, kReceiveRooms * decryptors, kBatch * kDatagramRoom,
+                                                  kBatch,
+                                                  [this](std::span<ReceivedDatagram> batch) { DeliverDecrypted(batch); });
+  }
   receiveThread_ = std::thread([this] { ReceiveLoop(); });
   if (options_.tun != nullptr) {
     deviceThread_ = std::thread([this] { DeviceLoop(); });
@@ -143,7 +154,10 @@ UdpDataPlane::~UdpDataPlane() {
     writerStop_ = true;
   }
   writerWake_.notify_all();
+  // Batches in flight are dropped; the receive thread's wait for a room ends.
+  if (pipeline_) pipeline_->Stop();
   if (receiveThread_.joinable()) receiveThread_.join();
+  pipeline_.reset();
   if (deviceThread_.joinable()) deviceThread_.join();
   if (writerThread_.joinable()) writerThread_.join();
 }
@@ -222,6 +236,10 @@ bool UdpDataPlane::SendDisconnect(uint32_t reason) { return SendInner(GatewayDis
 bool UdpDataPlane::SendRaw(std::span<const uint8_t> datagram) { return SendTo(datagram); }
 
 void UdpDataPlane::ReceiveLoop() {
+  if (pipeline_) {
+    PipelinedReceiveLoop();
+    return;
+  }
   std::vector<uint8_t> buffers(kBatch * kDatagramRoom);
   mmsghdr messages[kBatch] = {};
   iovec parts[kBatch] = {};
@@ -270,6 +288,75 @@ void UdpDataPlane::ReceiveLoop() {
       if (static_cast<size_t>(n) < kBatch) break;
     }
   }
+}
+
+void UdpDataPlane::PipelinedReceiveLoop() {
+  mmsghdr messages[kBatch] = {};
+  iovec parts[kBatch] = {};
+  GroControl controls[kBatch] = {};
+  ReceiveRoom* room = nullptr;
+  const auto done = [&] {
+    if (room != nullptr) pipeline_->Release(*room);
+  };
+  for (;;) {
+    pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {socket_.get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return done();
+    }
+    if (fds[0].revents != 0) return done();
+    for (;;) {
+      if (room == nullptr && (room = pipeline_->Acquire()) == nullptr) return;
+      for (size_t i = 0; i < kBatch; ++i) {
+        parts[i] = {room->bytes.data() + i * kDatagramRoom, kDatagramRoom};
+        messages[i].msg_hdr = {};
+        messages[i].msg_hdr.msg_name = &room->senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof room->senders[i];
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_control = controls[i].bytes;
+        messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
+      }
+      const int n = ::recvmmsg(socket_.get(), messages, kBatch, MSG_DONTWAIT, nullptr);
+      if (n <= 0) break;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        room->peer = peer_;
+      }
+      room->datagrams.clear();
+      for (int i = 0; i < n; ++i) {
+        uint8_t* data = room->bytes.data() + i * kDatagramRoom;
+        const size_t length = messages[i].msg_len;
+        const size_t segment = SegmentSize(messages[i].msg_hdr);
+        const sockaddr_in* from = &room->senders[i];
+        if (segment == 0 || length == 0) {
+          room->datagrams.push_back({std::span<uint8_t>(data, length), from, false, {}});
+          continue;
+        }
+        for (size_t at = 0; at < length; at += segment) {
+          room->datagrams.push_back({std::span<uint8_t>(data + at, std::min(segment, length - at)), from, false, {}});
+        }
+      }
+      if (room->datagrams.size() <= kDirectWriteMax && pipeline_->Idle()) {
+        // Nothing older is in the decryptors' hands: done here at once, so
+        // that a lone datagram makes no hop.
+        for (const ReceivedDatagram& d : room->datagrams) HandleDatagram(*room->peer, d.data, *d.from);
+        FlushToWriter();
+      } else {
+        pipeline_->Submit(*room);
+        room = nullptr;
+      }
+      if (static_cast<size_t>(n) < kBatch) break;
+    }
+  }
+}
+
+void UdpDataPlane::DeliverDecrypted(std::span<ReceivedDatagram> batch) {
+  for (const ReceivedDatagram& d : batch) {
+    if (HandleHeartBeat(d.data, *d.from)) continue;
+    HandleOpened(d.ok, d.inner, *d.from);
+  }
+  FlushToWriter();
 }
 
 void UdpDataPlane::DeviceLoop() {
@@ -386,15 +473,22 @@ void UdpDataPlane::SendSealed(UdpSegmentSender& sender, const SealPipeline::Batc
   sender.Send(socket_.get(), batch.to, std::span(datagrams, good));
 }
 
+bool UdpDataPlane::HandleHeartBeat(std::span<const uint8_t> data, const sockaddr_in& from) {
+  if (data.size() != 1 || data[0] != kHeartBeat) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++stats_.heartBeats;
+  if (!client_) client_ = from;
+  return true;
+}
+
 void UdpDataPlane::HandleDatagram(EspPeer& peer, std::span<uint8_t> data, const sockaddr_in& from) {
-  if (data.size() == 1 && data[0] == kHeartBeat) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++stats_.heartBeats;
-    if (!client_) client_ = from;
-    return;
-  }
+  if (HandleHeartBeat(data, from)) return;
   std::span<uint8_t> inner;
   const bool ok = peer.DecapInPlace(data, inner);
+  HandleOpened(ok, inner, from);
+}
+
+void UdpDataPlane::HandleOpened(bool ok, std::span<const uint8_t> inner, const sockaddr_in& from) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!ok) {

@@ -19,7 +19,11 @@
 // Fast enough that a benchmark measures the client and not this end: the
 // receive thread takes up to 32 datagrams per call (recvmmsg; coalesced
 // ones too, UDP GRO, into a large receive buffer) and decrypts them in
-// place; with a device, a writer thread writes their inner packets to it
+// place, or, with several decryptors (`decryptors`), hands each receive
+// to them (DecryptPipeline) and receives again while they decrypt; they
+// record and pass on the datagrams in the order received, as the receive
+// thread does alone (a receive of one or two datagrams while none is in
+// their hands stays on the receive thread); with a device, a writer thread writes their inner packets to it
 // (handed over a batch at a time, at most kDeviceBacklog waiting, beyond
 // which they are dropped as a full device queue drops them; a receive of
 // one or two packets that finds the writer idle is written at once on the
@@ -54,6 +58,7 @@
 #include <thread>
 #include <vector>
 
+#include "gateway/decrypt_pipeline.h"
 #include "gateway/esp_peer.h"
 #include "gateway/seal_pipeline.h"
 #include "gateway/udp_segment_sender.h"
@@ -90,6 +95,11 @@ struct UdpDataPlaneOptions {
   // picks one per usable processor, at most SealPipeline::kMaxSealers; 1
   // seals on the device thread alone.
   unsigned sealers = 0;
+  // Threads decrypting the client's datagrams beside the receive thread
+  // (DecryptPipeline), delivered in the order received: 0 picks one per
+  // usable processor, at most DecryptPipeline::kMaxDecryptors; 1 decrypts
+  // on the receive thread alone.
+  unsigned decryptors = 0;
 };
 
 enum class InnerKind { Traffic, KeepAlive, Logout, OtherControl };
@@ -142,6 +152,9 @@ class UdpDataPlane {
 
  private:
   void ReceiveLoop();
+  void PipelinedReceiveLoop();
+  // A batch from the decryptors, in receive order.
+  void DeliverDecrypted(std::span<ReceivedDatagram> batch);
   void DeviceLoop();
   // Reads a batch from the device, frames it and submits it: true when the
   // device had no more for now (or failed).
@@ -160,6 +173,10 @@ class UdpDataPlane {
   void QueueForDevice(std::span<const uint8_t> inner);
   void FlushToWriter();
   void HandleDatagram(EspPeer& peer, std::span<uint8_t> data, const sockaddr_in& from);
+  // Its record once decapsulation said ok or not.
+  void HandleOpened(bool ok, std::span<const uint8_t> inner, const sockaddr_in& from);
+  // Counted when it is one.
+  bool HandleHeartBeat(std::span<const uint8_t> data, const sockaddr_in& from);
   void HandleInner(std::span<const uint8_t> inner);
   bool SendTo(std::span<const uint8_t> datagram);
 
@@ -176,8 +193,13 @@ class UdpDataPlane {
   std::optional<sockaddr_in> client_;
   UdpDataPlaneStats stats_;
   std::vector<ReceivedInner> received_;
-  // Filled by the receive thread, handed to the writer after each receive.
+  // Filled by the receive thread, or by the decryptor delivering while
+  // any receive is in the pipeline, handed to the writer after each
+  // receive or batch.
   PacketBatch receivedForDevice_;
+  // With more than one decryptor; made before the receive thread starts,
+  // gone after it ended.
+  std::unique_ptr<DecryptPipeline> pipeline_;
   std::mutex writerMutex_;
   std::condition_variable writerWake_;
   PacketBatch forDevice_;  // under writerMutex_
