@@ -7,7 +7,9 @@
 namespace vqgateway {
 
 unsigned DecryptPipeline::DecryptorsForThisMachine() {
-  return std::min(kMaxDecryptors, platform::process::UsableCpuCount());
+  // One processor is the receive thread's.
+  const unsigned usable = platform::process::UsableCpuCount();
+  return std::min(kMaxDecryptors, usable > 1 ? usable - 1 : 1u);
 }
 
 DecryptPipeline::DecryptPipeline(unsigned decryptors, size_t rooms, size_t roomBytes, size_t roomMessages,

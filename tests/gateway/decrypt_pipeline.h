@@ -56,7 +56,8 @@ class DecryptPipeline {
   static constexpr unsigned kMaxDecryptors = 3;
   // Datagrams in one batch for a decryptor.
   static constexpr size_t kBatchDatagrams = 32;
-  // One per processor this process may use, at most kMaxDecryptors.
+  // One per processor this process may use but one, at most
+  // kMaxDecryptors (1: none beside the receive thread).
   static unsigned DecryptorsForThisMachine();
 
   // Called on a decryptor thread, one batch at a time, in receive order.

@@ -143,7 +143,7 @@ UdpDataPlane::UdpDataPlane(UdpDataPlaneOptions options)
   receiveThread_ = std::thread([this] { ReceiveLoop(); });
   if (options_.tun != nullptr) {
     deviceThread_ = std::thread([this] { DeviceLoop(); });
-    writerThread_ = std::thread([this] { WriterLoop(); });
+    if (!pipeline_) writerThread_ = std::thread([this] { WriterLoop(); });
   }
 }
 
@@ -566,6 +566,14 @@ void UdpDataPlane::QueueForDevice(std::span<const uint8_t> inner) {
 void UdpDataPlane::FlushToWriter() {
   PacketBatch& batch = receivedForDevice_;
   if (batch.packets.empty()) return;
+  if (pipeline_) {
+    // One thread at a time gets here (the deliverer, or the receive thread
+    // while the decryptors hold nothing), in receive order: written at
+    // once, without another hop.
+    WriteToDevice(batch, deliveredPackets_);
+    batch.Clear();
+    return;
+  }
   {
     std::unique_lock<std::mutex> lock(writerMutex_);
     if (batch.packets.size() <= kDirectWriteMax && forDevice_.packets.empty() && !writerBusy_) {
@@ -602,16 +610,20 @@ void UdpDataPlane::WriterLoop() {
       std::swap(writing, forDevice_);
       writerBusy_ = true;
     }
-    packets.clear();
-    for (const auto& [offset, length] : writing.packets) packets.emplace_back(writing.bytes.data() + offset, length);
-    // One call for the batch (the device may merge a TCP stream's segments);
-    // a packet it refuses is lost, the rest go on.
-    for (size_t done = 0; done < packets.size();) {
-      size_t count = 0;
-      if (options_.tun->WritePackets(std::span(packets).subspan(done), count) == 0) break;
-      done += count + 1;
-    }
+    WriteToDevice(writing, packets);
     writing.Clear();
+  }
+}
+
+void UdpDataPlane::WriteToDevice(const PacketBatch& batch, std::vector<std::span<const uint8_t>>& packets) {
+  packets.clear();
+  for (const auto& [offset, length] : batch.packets) packets.emplace_back(batch.bytes.data() + offset, length);
+  // One call for the batch (the device may merge a TCP stream's segments);
+  // a packet it refuses is lost, the rest go on.
+  for (size_t done = 0; done < packets.size();) {
+    size_t count = 0;
+    if (options_.tun->WritePackets(std::span(packets).subspan(done), count) == 0) break;
+    done += count + 1;
   }
 }
 

@@ -21,9 +21,11 @@
 // ones too, UDP GRO, into a large receive buffer) and decrypts them in
 // place, or, with several decryptors (`decryptors`), hands each receive
 // to them (DecryptPipeline) and receives again while they decrypt; they
-// record and pass on the datagrams in the order received, as the receive
-// thread does alone (a receive of one or two datagrams while none is in
-// their hands stays on the receive thread); with a device, a writer thread writes their inner packets to it
+// record the datagrams and write their inner packets to the device in the
+// order received, as the receive thread does alone (a receive of one or
+// two datagrams while none is in their hands stays on the receive thread;
+// past their pool of receives the receive thread waits); else, with a
+// device, a writer thread writes their inner packets to it
 // (handed over a batch at a time, at most kDeviceBacklog waiting, beyond
 // which they are dropped as a full device queue drops them; a receive of
 // one or two packets that finds the writer idle is written at once on the
@@ -97,7 +99,7 @@ struct UdpDataPlaneOptions {
   unsigned sealers = 0;
   // Threads decrypting the client's datagrams beside the receive thread
   // (DecryptPipeline), delivered in the order received: 0 picks one per
-  // usable processor, at most DecryptPipeline::kMaxDecryptors; 1 decrypts
+  // usable processor but one, at most DecryptPipeline::kMaxDecryptors; 1 decrypts
   // on the receive thread alone.
   unsigned decryptors = 0;
 };
@@ -172,6 +174,7 @@ class UdpDataPlane {
   };
   void QueueForDevice(std::span<const uint8_t> inner);
   void FlushToWriter();
+  void WriteToDevice(const PacketBatch& batch, std::vector<std::span<const uint8_t>>& packets);
   void HandleDatagram(EspPeer& peer, std::span<uint8_t> data, const sockaddr_in& from);
   // Its record once decapsulation said ok or not.
   void HandleOpened(bool ok, std::span<const uint8_t> inner, const sockaddr_in& from);
@@ -200,6 +203,7 @@ class UdpDataPlane {
   // With more than one decryptor; made before the receive thread starts,
   // gone after it ended.
   std::unique_ptr<DecryptPipeline> pipeline_;
+  std::vector<std::span<const uint8_t>> deliveredPackets_;  // with receivedForDevice_
   std::mutex writerMutex_;
   std::condition_variable writerWake_;
   PacketBatch forDevice_;  // under writerMutex_
