@@ -63,6 +63,21 @@ size_t SegmentSize(msghdr& message) {
   return 0;
 }
 
+// One receive's headers: message i into room + i * kDatagramRoom, its
+// sender into senders[i], its segment size into controls[i].
+void PrepareReceive(mmsghdr* messages, iovec* parts, GroControl* controls, uint8_t* room, sockaddr_in* senders) {
+  for (size_t i = 0; i < kBatch; ++i) {
+    parts[i] = {room + i * kDatagramRoom, kDatagramRoom};
+    messages[i].msg_hdr = {};
+    messages[i].msg_hdr.msg_name = &senders[i];
+    messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+    messages[i].msg_hdr.msg_iov = &parts[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+    messages[i].msg_hdr.msg_control = controls[i].bytes;
+    messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
+  }
+}
+
 using platform::GetU16BE;
 using platform::GetU32BE;
 using platform::PutU16BE;
@@ -253,16 +268,7 @@ void UdpDataPlane::ReceiveLoop() {
     }
     if (fds[0].revents != 0) return;
     for (;;) {
-      for (size_t i = 0; i < kBatch; ++i) {
-        parts[i] = {buffers.data() + i * kDatagramRoom, kDatagramRoom};
-        messages[i].msg_hdr = {};
-        messages[i].msg_hdr.msg_name = &senders[i];
-        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_control = controls[i].bytes;
-        messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
-      }
+      PrepareReceive(messages, parts, controls, buffers.data(), senders);
       const int n = ::recvmmsg(socket_.get(), messages, kBatch, MSG_DONTWAIT, nullptr);
       if (n <= 0) break;
       std::shared_ptr<EspPeer> peer;
@@ -307,16 +313,7 @@ void UdpDataPlane::PipelinedReceiveLoop() {
     if (fds[0].revents != 0) return done();
     for (;;) {
       if (room == nullptr && (room = pipeline_->Acquire()) == nullptr) return;
-      for (size_t i = 0; i < kBatch; ++i) {
-        parts[i] = {room->bytes.data() + i * kDatagramRoom, kDatagramRoom};
-        messages[i].msg_hdr = {};
-        messages[i].msg_hdr.msg_name = &room->senders[i];
-        messages[i].msg_hdr.msg_namelen = sizeof room->senders[i];
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_control = controls[i].bytes;
-        messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
-      }
+      PrepareReceive(messages, parts, controls, room->bytes.data(), room->senders.data());
       const int n = ::recvmmsg(socket_.get(), messages, kBatch, MSG_DONTWAIT, nullptr);
       if (n <= 0) break;
       {
