@@ -63,6 +63,19 @@ size_t SegmentSize(msghdr& message) {
   return 0;
 }
 
+// Each datagram of one received message at data: a coalesced receive
+// holds datagrams of one size, the last maybe shorter.
+template <typename Each>
+void ForEachDatagram(uint8_t* data, mmsghdr& message, Each&& each) {
+  const size_t length = message.msg_len;
+  const size_t segment = SegmentSize(message.msg_hdr);
+  if (segment == 0 || length == 0) {
+    each(std::span<uint8_t>(data, length));
+    return;
+  }
+  for (size_t at = 0; at < length; at += segment) each(std::span<uint8_t>(data + at, std::min(segment, length - at)));
+}
+
 // One receive's headers: message i into room + i * kDatagramRoom, its
 // sender into senders[i], its segment size into controls[i].
 void PrepareReceive(mmsghdr* messages, iovec* parts, GroControl* controls, uint8_t* room, sockaddr_in* senders) {
@@ -277,18 +290,8 @@ void UdpDataPlane::ReceiveLoop() {
         peer = peer_;
       }
       for (int i = 0; i < n; ++i) {
-        // A coalesced receive holds datagrams of one size, the last maybe
-        // shorter.
-        uint8_t* data = buffers.data() + i * kDatagramRoom;
-        const size_t length = messages[i].msg_len;
-        const size_t segment = SegmentSize(messages[i].msg_hdr);
-        if (segment == 0 || length == 0) {
-          HandleDatagram(*peer, std::span<uint8_t>(data, length), senders[i]);
-          continue;
-        }
-        for (size_t at = 0; at < length; at += segment) {
-          HandleDatagram(*peer, std::span<uint8_t>(data + at, std::min(segment, length - at)), senders[i]);
-        }
+        ForEachDatagram(buffers.data() + i * kDatagramRoom, messages[i],
+                        [&](std::span<uint8_t> datagram) { HandleDatagram(*peer, datagram, senders[i]); });
       }
       FlushToWriter();
       if (static_cast<size_t>(n) < kBatch) break;
@@ -322,17 +325,10 @@ void UdpDataPlane::PipelinedReceiveLoop() {
       }
       room->datagrams.clear();
       for (int i = 0; i < n; ++i) {
-        uint8_t* data = room->bytes.data() + i * kDatagramRoom;
-        const size_t length = messages[i].msg_len;
-        const size_t segment = SegmentSize(messages[i].msg_hdr);
         const sockaddr_in* from = &room->senders[i];
-        if (segment == 0 || length == 0) {
-          room->datagrams.push_back({std::span<uint8_t>(data, length), from, false, {}});
-          continue;
-        }
-        for (size_t at = 0; at < length; at += segment) {
-          room->datagrams.push_back({std::span<uint8_t>(data + at, std::min(segment, length - at)), from, false, {}});
-        }
+        ForEachDatagram(room->bytes.data() + i * kDatagramRoom, messages[i], [&](std::span<uint8_t> datagram) {
+          room->datagrams.push_back({datagram, from, false, {}});
+        });
       }
       if (room->datagrams.size() <= kDirectWriteMax && pipeline_->Idle()) {
         // Nothing older is in the decryptors' hands: done here at once, so
