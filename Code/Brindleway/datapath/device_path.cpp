@@ -44,17 +44,18 @@ void SendToTunnel(const AdapterContext& adapter, SocketContext& socket, BufDescP
     DebugTrace(TRACE_PACKETS, "Drop packet: %d waiting for the socket\n", socket.writeQueue.Size());
     return;
   }
-  // Any result leaves a packet ready to send, compressed or not.
-  TheIpComp().CompressPacket(packet.get());
-  const uint32_t length = packet->dwLength;
   if (OutboundPipeline* pipeline = socket.outboundPipeline; pipeline != nullptr) {
-    // Numbered here, sealed by a worker, sent in this order.
+    // Numbered here, compressed and sealed by a worker, sent in this order.
+    const uint32_t length = packet->dwLength;
     EspSealJob job;
     if (esp_encap_frame(packet.get(), job) != 0) return;  // never sent unencrypted
-    pipeline->Add(std::move(packet), job, length);
+    pipeline->Add(std::move(packet), job, length, TheIpComp().MayCompress());
     if (pipeline->Staged() >= kPipelineBatchPackets) pipeline->Submit(socket.writeQueue);
     return;
   }
+  // Any result leaves a packet ready to send, compressed or not.
+  TheIpComp().CompressPacket(packet.get());
+  const uint32_t length = packet->dwLength;
   if (esp_encap(packet.get()) != 0) return;  // never sent unencrypted
   TheTrafficCounters().CountSent(length);
   socket.writeQueue.PushBack(std::move(packet));

@@ -25,6 +25,13 @@ uint32_t PadLength(uint32_t innerLength, uint32_t blockSize) {
   return pad;
 }
 
+// 1, 2, ..., pad, the pad length and the next header at trailer.
+void WriteTrailer(uint8_t* trailer, uint32_t pad) {
+  for (uint32_t i = 1; i <= pad; ++i) trailer[i - 1] = static_cast<uint8_t>(i);
+  trailer[pad] = static_cast<uint8_t>(pad);
+  trailer[pad + 1] = ESP_NEXT_HEADER_IPIP;
+}
+
 uint32_t IcvLength(const sa_desc& sa) { return sa.auth != nullptr ? sa.auth->icv_length : 0; }
 
 // The SPIs to log when the outbound SPI changed.
@@ -71,10 +78,7 @@ int FrameLocked(EspSaState& state, buf_desc* pDesc, EspSealJob& job, uint8_t** h
     return -1;
   }
 
-  uint8_t* trailer = pDesc->pData + innerLength;
-  for (uint32_t i = 1; i <= pad; ++i) trailer[i - 1] = static_cast<uint8_t>(i);
-  trailer[pad] = static_cast<uint8_t>(pad);
-  trailer[pad + 1] = ESP_NEXT_HEADER_IPIP;
+  WriteTrailer(pDesc->pData + innerLength, pad);
 
   uint8_t* start = pDesc->pData - headerLength;
   wire::PutU32BE(start, sa->spi);
@@ -232,6 +236,18 @@ int esp_encap_frame(buf_desc* pDesc, EspSealJob& job) {
   }
   spiChange.Log();
   pDesc->pData = head;
+  pDesc->dwLength = DatagramLength(job);
+  return 0;
+}
+
+int esp_encap_shrink(buf_desc* pDesc, EspSealJob& job, uint32_t innerLength) {
+  if (pDesc == nullptr || pDesc->pData == nullptr || job.sa == nullptr) return -1;
+  const uint32_t pad = PadLength(innerLength, job.sa->crypt->blocksize);
+  const uint32_t payloadLength = innerLength + pad + 2;
+  // Only ever shorter: the room was checked for the longer datagram.
+  if (payloadLength > job.payloadLength) return -1;
+  WriteTrailer(pDesc->pData + job.headerLength + innerLength, pad);
+  job.payloadLength = payloadLength;
   pDesc->dwLength = DatagramLength(job);
   return 0;
 }

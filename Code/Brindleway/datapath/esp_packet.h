@@ -70,6 +70,13 @@ struct EspSealJob {
 // esp_encap refuses.
 int esp_encap_frame(buf_desc* pDesc, EspSealJob& job);
 
+// The inner packet of a datagram esp_encap_frame framed (at pData +
+// job.headerLength) has shrunk in place to innerLength bytes, as
+// compression does: the trailer is laid out again behind it and job and
+// the descriptor's length follow. -1, nothing changed, when it would come out
+// longer than it was framed.
+int esp_encap_shrink(buf_desc* pDesc, EspSealJob& job, uint32_t innerLength);
+
 // An SA's cipher and HMAC keyed again for one thread, so that threads
 // never share a cipher or HMAC context: EspSealKeys for an outbound SA,
 // EspOpenKeys for an inbound one. Not thread-safe: one per thread.

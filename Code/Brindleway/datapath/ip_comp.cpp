@@ -90,6 +90,7 @@ void CIpComp::SetAlgorithm(uint16_t algorithm) {
     m_algorithm = IPCOMP_ALGORITHM_NONE;
     m_pCompressor = nullptr;
   }
+  m_mayCompress.store(m_pCompressor != nullptr, std::memory_order_relaxed);
 }
 
 uint32_t CIpComp::GetInboundAfterDecompression() { return LockedGet(m_lock, m_inboundAfter); }
@@ -118,12 +119,18 @@ void CIpComp::Reset() {
   m_outboundBefore = 0;
   m_outboundSaved = 0;
   m_pCompressor = nullptr;
+  m_mayCompress.store(false, std::memory_order_relaxed);
+}
+
+int CIpComp::CompressPacket(buf_desc* pDesc) {
+  std::lock_guard<std::mutex> own(m_ownWorkLock);
+  return CompressPacket(pDesc, m_ownWork);
 }
 
 // The compression lock is held for the whole packet: the settings can't
 // change under it, and a Reset waits for the packet's statistics.
-int CIpComp::CompressPacket(buf_desc* pDesc) {
-  std::lock_guard<std::mutex> lock(m_compressLock);
+int CIpComp::CompressPacket(buf_desc* pDesc, IpCompWork& work) {
+  std::shared_lock<std::shared_mutex> lock(m_compressLock);
   DebugTrace(TRACE_PACKETS, "Compress start ...\n");
   if (m_algorithm == IPCOMP_ALGORITHM_NONE || m_pCompressor == nullptr) {
     TraceCompressEnd("IPCOMP_ERROR_NO_COMPRESS\n");
@@ -153,7 +160,7 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
   // compressing it, without the cost.
   // (Compressed to C bytes, a payload is sent as it is when
   // payloadLength - C <= payloadLength / 4.)
-  if (m_deflateBound.AtLeast(packet + kIpHeaderLength, payloadLength, payloadLength - payloadLength / 4)) {
+  if (work.m_deflateBound.AtLeast(packet + kIpHeaderLength, payloadLength, payloadLength - payloadLength / 4)) {
     TraceCompressEnd("IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW\n");
     return IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW;
   }
@@ -161,11 +168,12 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
   // Room for the worst case zlib can produce, so an incompressible payload
   // ends in the ratio check rather than as a failure.
   const uint32_t room = static_cast<uint32_t>(compressBound(payloadLength));
-  if (m_compressWork.size() < kIpCompPacketHeader + room) m_compressWork.resize(kIpCompPacketHeader + room);
-  uint8_t* work = m_compressWork.data();
+  if (work.m_buffer.size() < kIpCompPacketHeader + room) work.m_buffer.resize(kIpCompPacketHeader + room);
+  uint8_t* out = work.m_buffer.data();
   uint32_t compressedLength = room;
+  // zlib is the only algorithm there is; the work's own stream does it.
   const int result =
-      m_pCompressor->Compress(packet + kIpHeaderLength, payloadLength, work + kIpCompPacketHeader, compressedLength);
+      work.m_zlib.Compress(packet + kIpHeaderLength, payloadLength, out + kIpCompPacketHeader, compressedLength);
   switch (result) {
     case COMP_OK:
       break;
@@ -189,13 +197,13 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
     return IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW;
   }
 
-  std::memcpy(work, packet, kIpHeaderLength);
-  work[kIpHeaderLength] = packet[kProtocolOffset];  // btOldProtocol
-  work[kIpHeaderLength + 1] = 0;                    // btReserve
-  wire::PutU16BE(work + kIpHeaderLength + 2, m_peerCpi);
+  std::memcpy(out, packet, kIpHeaderLength);
+  out[kIpHeaderLength] = packet[kProtocolOffset];  // btOldProtocol
+  out[kIpHeaderLength + 1] = 0;                    // btReserve
+  wire::PutU16BE(out + kIpHeaderLength + 2, m_peerCpi);
   const uint32_t newLength = compressedLength + kIpCompPacketHeader;
-  RewriteHeader(work, IPCOMP_PROTOCOL, newLength);
-  std::memcpy(packet, work, newLength);
+  RewriteHeader(out, IPCOMP_PROTOCOL, newLength);
+  std::memcpy(packet, out, newLength);
   pDesc->dwLength = newLength;
   hex_dump("After IPComp compress...", packet, static_cast<int>(newLength));
   {

@@ -17,15 +17,19 @@
 // provably can't (DeflateBound) is not compressed at all. Inbound, an IPComp
 // packet is decompressed only as far as the packet buffer holds it.
 //
-// Compression and decompression each hold a lock of their own for the whole
-// packet, so the two directions run on two threads at once; the settings
-// and statistics have a third. Every setter and Reset take all three, so a
-// packet in flight finishes with the settings it started with.
+// Compression holds the compression lock shared for the whole packet, and
+// decompression a lock of its own, so the two directions run on two
+// threads at once and so do several compressing threads, each with its own
+// IpCompWork; the settings and statistics have a third lock. Every setter
+// and Reset take all three (the compression lock exclusively), so a packet
+// in flight finishes with the settings it started with.
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <mutex>
 #include <random>
+#include <shared_mutex>
 #include <vector>
 
 #include "Brindleway/datapath/deflate_bound.h"
@@ -33,6 +37,17 @@
 #include "Brindleway/datapath/packet_buffer_pool.h"
 
 namespace brindleway {
+
+// What compressing a packet uses that can't be shared between threads: the
+// deflate stream, the work room and the compressibility test. One per
+// compressing thread.
+class IpCompWork {
+ private:
+  friend class CIpComp;
+  CZlibCompressor m_zlib;
+  std::vector<uint8_t> m_buffer;  // kept so the packet path does not allocate
+  DeflateBound m_deflateBound;
+};
 
 class CIpComp {
  public:
@@ -65,9 +80,15 @@ class CIpComp {
   // CPIs, algorithm and statistics to 0; compression off.
   void Reset();
 
+  // Whether an algorithm is set, read without a lock: a packet it lets
+  // through is still decided under the compression lock.
+  bool MayCompress() const { return m_mayCompress.load(std::memory_order_relaxed); }
+
   // In place on the packet. IPCOMP_OK: the packet became an IPComp packet.
-  // Any other result leaves the packet as it was.
+  // Any other result leaves the packet as it was. The first form uses the
+  // instance's own work (one packet at a time), the second the caller's.
   int CompressPacket(buf_desc* pDesc);
+  int CompressPacket(buf_desc* pDesc, IpCompWork& work);
   // In place on the packet. IPCOMP_OK: decompressed. IPCOMP_ERROR_NO_COMPRESS
   // and IPCOMP_ERROR_NOT_IPCOMP_PACKAGE: the packet goes on unchanged.
   // Anything else: drop it.
@@ -78,7 +99,7 @@ class CIpComp {
   template <typename T>
   void SetLocked(T& field, T value);
 
-  std::mutex m_compressLock;
+  std::shared_mutex m_compressLock;
   std::mutex m_uncompressLock;
   std::mutex m_lock;
   uint16_t m_ownCpi = 0;
@@ -88,13 +109,14 @@ class CIpComp {
   uint32_t m_inboundGained = 0;
   uint32_t m_outboundBefore = 0;
   uint32_t m_outboundSaved = 0;
+  std::atomic<bool> m_mayCompress = false;
   CCompressor* m_pCompressor = nullptr;  // &m_zlib or none
-  CZlibCompressor m_zlib;
+  CZlibCompressor m_zlib;                 // decompression
   std::mt19937 m_cpiRandom;
+  std::mutex m_ownWorkLock;
+  IpCompWork m_ownWork;
   // Work room kept between packets so the packet path does not allocate.
-  std::vector<uint8_t> m_compressWork;
   std::vector<uint8_t> m_uncompressWork;
-  DeflateBound m_deflateBound;
 };
 
 // The process-wide instance.

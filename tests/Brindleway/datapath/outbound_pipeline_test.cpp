@@ -3,18 +3,27 @@
 // order it was numbered, every datagram whole for the gateway's own
 // decapsulation (sequence numbers 1, 2, 3 ... on the wire); a rekey in the
 // middle of the stream seals each datagram under the keys it was framed
-// on; stopping with batches on their way hands every buffer back. The
-// pool's size from the processors the process may use.
+// on; stopping with batches on their way hands every buffer back; with
+// compression on, the workers compress what can shrink and the gateway
+// gets every packet back, also while compression is switched on and off
+// under them. The pool's size from the processors the process may use.
 #include "Brindleway/datapath/outbound_pipeline.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <iterator>
+#include <random>
+#include <thread>
 #include <vector>
+
+#include "Brindleway/common/constants.h"
+#include "Brindleway/datapath/ip_comp.h"
 
 #include "data_path_fixture.h"
 #include "gateway/esp_peer.h"
+#include "gateway/ip_comp_peer.h"
 #include "ipv4_test_packets.h"
 
 namespace brindleway {
@@ -29,15 +38,23 @@ class OutboundPipelineTest : public DataPathFixture {
   static std::vector<uint8_t> Numbered(size_t i) {
     return iptest::Ipv4({.payload = 40 + (i * 37) % 1300, .id = static_cast<uint16_t>(i)});
   }
+  // Even i: runs of 64 equal bytes, which deflate shrinks; odd i: random
+  // bytes, which it can't.
+  static std::vector<uint8_t> Mixed(size_t i) {
+    std::vector<uint8_t> p = Numbered(i);
+    std::mt19937 random(static_cast<uint32_t>(i));
+    for (size_t at = 20; at < p.size(); ++at) p[at] = static_cast<uint8_t>(i % 2 == 0 ? at / 64 : random());
+    return p;
+  }
   // Framed on the current SA and added; false when framing refused it.
-  static bool Frame(OutboundPipeline& pipeline, const std::vector<uint8_t>& inner) {
+  static bool Frame(OutboundPipeline& pipeline, const std::vector<uint8_t>& inner, bool compress = false) {
     BufDescPtr packet = buf_desc_alloc(1);
     if (packet == nullptr) return false;
     std::memcpy(packet->pData, inner.data(), inner.size());
     packet->dwLength = static_cast<uint32_t>(inner.size());
     EspSealJob job;
     if (esp_encap_frame(packet.get(), job) != 0) return false;
-    pipeline.Add(std::move(packet), job, static_cast<uint32_t>(inner.size()));
+    pipeline.Add(std::move(packet), job, static_cast<uint32_t>(inner.size()), compress);
     return true;
   }
   // Everything submitted, collected into out.
@@ -131,6 +148,94 @@ TEST_F(OutboundPipelineTest, StopWithBatchesOnTheirWayReturnsEveryBuffer) {
   }
   EXPECT_TRUE(out.Empty());
   EXPECT_EQ(data_buffer_in_use(), 0);
+}
+
+TEST_F(OutboundPipelineTest, WorkersCompressWhatShrinksAndTheGatewayGetsEveryPacketBack) {
+  constexpr uint16_t kPeerCpi = 0x1234;
+  TheIpComp().SetAlgorithm(IPCOMP_ALGORITHM_ZLIB);
+  TheIpComp().SetPeerCpi(kPeerCpi);
+  OutboundPipeline pipeline(3);
+  const size_t batchSizes[] = {1, 64, 3, 200, 2, 31};
+  constexpr size_t kPackets = 1200;
+  PacketQueue out;
+  size_t framed = 0;
+  for (size_t round = 0; framed < kPackets; ++round) {
+    const size_t size = batchSizes[round % std::size(batchSizes)];
+    for (size_t i = 0; i < size && framed < kPackets; ++i, ++framed)
+      ASSERT_TRUE(Frame(pipeline, Mixed(framed), true));
+    pipeline.Submit(out);
+    if (round % 2 == 0) pipeline.Collect(out);
+  }
+  ASSERT_TRUE(Drain(pipeline, out));
+
+  ASSERT_EQ(out.Size(), kPackets);
+  vqgateway::EspPeer gateway(espConfig_);
+  uint64_t saved = 0;
+  uint64_t sentBytes = 0;
+  for (size_t i = 0; i < kPackets; ++i) {
+    SCOPED_TRACE(i);
+    const BufDescPtr datagram = out.PopFront();
+    const vqgateway::EspDecapResult r = gateway.Decap(Bytes(datagram.get()));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.sequence, i + 1);
+    const std::vector<uint8_t> original = Mixed(i);
+    sentBytes += r.inner.size();
+    // Payloads too small to be worth it are never compressed.
+    if (i % 2 == 1 || original.size() - 20 <= IPCOMP_PAYLOAD_MIN_SIZE) {
+      EXPECT_EQ(r.inner, original);
+      continue;
+    }
+    ASSERT_TRUE(vqgateway::IsIpComp(r.inner));
+    const auto inflated = vqgateway::InflateIpComp(r.inner, kPeerCpi);
+    ASSERT_TRUE(inflated.has_value());
+    EXPECT_EQ(*inflated, original);
+    saved += original.size() - r.inner.size() + IPCOMP_HEADER_LENGTH;
+  }
+  EXPECT_GT(saved, 0u);
+  // Each worker's statistics land in the one instance.
+  EXPECT_EQ(TheIpComp().GetOutboundSaved(), saved);
+  EXPECT_EQ(TheTrafficCounters().bytesSent.Get(), sentBytes);
+}
+
+TEST_F(OutboundPipelineTest, CompressionSwitchedUnderTheWorkersLeavesEveryPacketWhole) {
+  TheIpComp().SetPeerCpi(7);
+  OutboundPipeline pipeline(3);
+  std::atomic<bool> done = false;
+  std::thread toggler([&] {
+    for (bool on = true; !done.load(); on = !on) {
+      TheIpComp().SetAlgorithm(on ? IPCOMP_ALGORITHM_ZLIB : IPCOMP_ALGORITHM_NONE);
+      std::this_thread::yield();
+    }
+  });
+  constexpr size_t kPackets = 2000;
+  PacketQueue out;
+  for (size_t i = 0; i < kPackets; ++i) {
+    ASSERT_TRUE(Frame(pipeline, Mixed(i), true));
+    if (i % 50 == 49) pipeline.Submit(out);
+  }
+  pipeline.Submit(out);
+  const bool drained = Drain(pipeline, out);
+  done = true;
+  toggler.join();
+  ASSERT_TRUE(drained);
+
+  ASSERT_EQ(out.Size(), kPackets);
+  vqgateway::EspPeer gateway(espConfig_);
+  size_t compressed = 0;
+  for (size_t i = 0; i < kPackets; ++i) {
+    SCOPED_TRACE(i);
+    const BufDescPtr datagram = out.PopFront();
+    const vqgateway::EspDecapResult r = gateway.Decap(Bytes(datagram.get()));
+    ASSERT_TRUE(r.ok) << r.error;
+    // Compressed or not, whichever setting it met, but never damaged.
+    const std::vector<uint8_t> inner =
+        vqgateway::IsIpComp(r.inner) ? vqgateway::InflateIpComp(r.inner, 7).value_or(std::vector<uint8_t>{}) : r.inner;
+    EXPECT_EQ(inner, Mixed(i));
+    compressed += vqgateway::IsIpComp(r.inner) ? 1 : 0;
+  }
+  // The switch was met both ways.
+  EXPECT_GT(compressed, 0u);
+  EXPECT_LT(compressed, kPackets / 2);
 }
 
 TEST(CryptoWorkerCountTest, OnePerProcessorUpToTheLimitAndNoPoolOnOne) {
