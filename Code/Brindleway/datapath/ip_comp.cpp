@@ -127,12 +127,13 @@ int CIpComp::CompressPacket(buf_desc* pDesc) {
   return CompressPacket(pDesc, m_ownWork);
 }
 
-// The compression lock is held for the whole packet: the settings can't
-// change under it, and a Reset waits for the packet's statistics.
+// Up to the compressibility test a packet needs nothing shared, so what
+// can't shrink never touches the lock. From there the compression lock is
+// held: the settings can't change under it, and a Reset waits for the
+// packet's statistics.
 int CIpComp::CompressPacket(buf_desc* pDesc, IpCompWork& work) {
-  std::shared_lock<std::shared_mutex> lock(m_compressLock);
   DebugTrace(TRACE_PACKETS, "Compress start ...\n");
-  if (m_algorithm == IPCOMP_ALGORITHM_NONE || m_pCompressor == nullptr) {
+  if (!MayCompress()) {
     TraceCompressEnd("IPCOMP_ERROR_NO_COMPRESS\n");
     return IPCOMP_ERROR_NO_COMPRESS;
   }
@@ -165,6 +166,11 @@ int CIpComp::CompressPacket(buf_desc* pDesc, IpCompWork& work) {
     return IPCOMP_ERROR_COMPRESS_RATIO_TOO_LOW;
   }
 
+  std::shared_lock<std::shared_mutex> lock(m_compressLock);
+  if (m_algorithm == IPCOMP_ALGORITHM_NONE || m_pCompressor == nullptr) {
+    TraceCompressEnd("IPCOMP_ERROR_NO_COMPRESS\n");
+    return IPCOMP_ERROR_NO_COMPRESS;
+  }
   // Room for the worst case zlib can produce, so an incompressible payload
   // ends in the ratio check rather than as a failure.
   const uint32_t room = static_cast<uint32_t>(compressBound(payloadLength));

@@ -17,16 +17,17 @@
 // provably can't (DeflateBound) is not compressed at all. Inbound, an IPComp
 // packet is decompressed only as far as the packet buffer holds it.
 //
-// Compression holds the compression lock shared for the whole packet, and
-// decompression a lock of its own, so the two directions run on two
-// threads at once and so do several compressing threads, each with its own
-// IpCompWork; the settings and statistics have a third lock. Every setter
-// and Reset take all three (the compression lock exclusively), so a packet
-// in flight finishes with the settings it started with.
+// A packet that can't shrink is turned away before any lock (the test
+// needs nothing shared). Past it, compression holds the compression lock
+// shared and decompression a lock of its own, so the two directions run on
+// two threads at once and so do several compressing threads, each with its
+// own IpCompWork; the settings and statistics have a third lock. Every
+// setter and Reset take all three (the compression lock exclusively), so a
+// packet being compressed finishes with the settings it found.
 #pragma once
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <random>
 #include <shared_mutex>
