@@ -201,7 +201,7 @@ void devicefile_write(AdapterContext& adapter) {
   for (size_t i = 0; i < done; ++i) {
     DebugTrace(TRACE_PACKETS, "wrote %d bytes to device file\n", batch[i]->dwLength);
     TheTrafficCounters().CountReceived(batch[i]->dwLength);
-    batch[i].reset();
+    adapter.spareBuffers.Give(std::move(batch[i]));
   }
   if (error == platform::ERROR_IO_PENDING) {
     adapter.writePending = true;

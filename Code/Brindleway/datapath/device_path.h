@@ -24,7 +24,8 @@
 // fragmented on the way (ip_frag) and a packet that can't be is dropped.
 // What the device can't take yet is retried once it can, in order; a packet
 // it refuses is dropped (logged); each packet written counts its bytes and
-// one packet received.
+// one packet received, and its buffer is kept for the socket's next
+// receives (AdapterContext::spareBuffers).
 #pragma once
 
 #include <cstddef>

@@ -36,6 +36,7 @@ void ReleaseInbound(AdapterContext& adapter, SocketContext& socket) {
   for (BufDescPtr& buffer : socket.readBuffers) buffer.reset();
   adapter.writeBuffer.reset();
   adapter.writeQueue.Clear();
+  adapter.spareBuffers.Clear();
 }
 
 }  // namespace brindleway

@@ -23,6 +23,7 @@
 #include "Brindleway/datapath/inbound_pipeline.h"
 #include "Brindleway/datapath/outbound_pipeline.h"
 #include "Brindleway/datapath/packet_buffer_pool.h"
+#include "Brindleway/datapath/packet_buffer_stock.h"
 #include "Brindleway/datapath/packet_queue.h"
 #include "Brindleway/datapath/udp_batch.h"
 #include "Brindleway/datapath/udp_coalesced_receive.h"
@@ -51,6 +52,8 @@ struct AdapterContext {
   bool writePending = false;
   // Decrypted packets and fragments on their way to the adapter.
   PacketQueue writeQueue;
+  // The buffers of packets written, for the socket's next receives.
+  PacketBufferStock spareBuffers{kTunIoQueueLimit};
 
   bool HasWriteWork() const { return writeBuffer != nullptr || !writeQueue.Empty(); }
 };

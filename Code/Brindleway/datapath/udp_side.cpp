@@ -79,7 +79,7 @@ int ReadDatagrams(SocketContext& socket, AdapterContext& adapter) {
   buf_desc* buffers[kTunIoOpsPerPass];
   size_t count = 0;
   for (BufDescPtr& buffer : socket.readBuffers) {
-    if (buffer == nullptr) buffer = buf_desc_alloc(0);
+    if (buffer == nullptr) buffer = adapter.spareBuffers.Take();
     if (buffer == nullptr) break;
     buf_desc_reset(buffer.get());
     buffers[count++] = buffer.get();
@@ -120,7 +120,7 @@ int ReadCoalesced(SocketContext& socket, AdapterContext& adapter) {
   // A buffer at hand before anything leaves the socket; it is also the
   // first datagram's.
   BufDescPtr& spare = socket.readBuffers[0];
-  if (spare == nullptr) spare = buf_desc_alloc(0);
+  if (spare == nullptr) spare = adapter.spareBuffers.Take();
   if (spare == nullptr) {
     LogPrint(LOG_ERR, "Can not allocate buffer for read socket\n");
     return -1;
@@ -145,7 +145,7 @@ int ReadCoalesced(SocketContext& socket, AdapterContext& adapter) {
     const size_t datagrams = message.DatagramCount();
     for (size_t k = 0; k < datagrams; ++k) {
       const std::span<const uint8_t> datagram = area.Datagram(i, k);
-      BufDescPtr packet = spare != nullptr ? std::move(spare) : buf_desc_alloc(0);
+      BufDescPtr packet = spare != nullptr ? std::move(spare) : adapter.spareBuffers.Take();
       if (packet == nullptr) {
         DebugTrace(TRACE_PACKETS, "Drop datagram: no buffer\n");
         continue;

@@ -2,7 +2,8 @@
 // the three one-off senders (heart-beat byte, keep-alive, logout).
 //
 // Inbound road of one receive (inbound thread of the I/O loop):
-//  1. up to kTunIoOpsPerPass datagrams in one call, each into a pool buffer;
+//  1. up to kTunIoOpsPerPass datagrams in one call, each into a buffer (one
+//     of a packet the adapter took, else from the pool);
 //     where the socket coalesces (udp_coalesced_receive.h), up to as many
 //     messages, each cut back into its datagrams and those copied into
 //     pool buffers; fewer than asked marks the read pending;

@@ -235,6 +235,8 @@ TEST_F(DevicePathTest, ABatchTheAdapterTakesInPartIsFinishedInOrder) {
   const uint64_t taken = TheTrafficCounters().packetsReceived.Get();
   EXPECT_GT(taken, 0u);
   EXPECT_LT(taken, packets.size());
+  // Only the buffers of packets the device took are kept for reuse.
+  EXPECT_EQ(adapter_ctx_.spareBuffers.Held(), taken);
 
   std::vector<std::vector<uint8_t>> written;
   while (auto bytes = KernelReceives(50)) {
@@ -252,6 +254,7 @@ TEST_F(DevicePathTest, ABatchTheAdapterTakesInPartIsFinishedInOrder) {
   EXPECT_FALSE(adapter_ctx_.HasWriteWork());
   while (auto bytes = KernelReceives(50)) written.push_back(*bytes);
   EXPECT_EQ(written, packets);
+  EXPECT_EQ(adapter_ctx_.spareBuffers.Held(), packets.size());
   EXPECT_EQ(TheTrafficCounters().packetsReceived.Get(), packets.size());
   EXPECT_EQ(TheTrafficCounters().bytesReceived.Get(), packets.size() * packets[0].size());
 }
