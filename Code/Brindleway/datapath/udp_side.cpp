@@ -231,11 +231,11 @@ void collect_socket_packets(SocketContext& socket, AdapterContext& adapter) {
 void socket_write(SocketContext& socket) {
   if (socket.writePending) return;
   // The datagram the socket refused last time goes first.
-  BufDescPtr batch[kTunIoOpsPerPass];
-  const buf_desc* datagrams[kTunIoOpsPerPass];
+  BufDescPtr batch[kUdpBatchMax];
+  const buf_desc* datagrams[kUdpBatchMax];
   size_t count = 0;
   if (socket.writeBuffer != nullptr) batch[count++] = std::move(socket.writeBuffer);
-  while (count < kTunIoOpsPerPass && !socket.writeQueue.Empty()) batch[count++] = socket.writeQueue.PopFront();
+  while (count < kUdpBatchMax && !socket.writeQueue.Empty()) batch[count++] = socket.writeQueue.PopFront();
   if (count == 0) return;
   for (size_t i = 0; i < count; ++i) datagrams[i] = batch[i].get();
   const int sent = SendDatagrams(socket.socket, socket.sendState, std::span<const buf_desc* const>(datagrams, count),
