@@ -139,7 +139,7 @@ void parse_device_packets(AdapterContext& adapter, SocketContext& socket) {
 int devicefile_read(AdapterContext& adapter, SocketContext& socket) {
   if (adapter.readPending) return 0;
   if (adapter.readBuffer == nullptr) {
-    adapter.readBuffer = buf_desc_alloc(0);
+    adapter.readBuffer = socket.sentBuffers.Take();
     if (adapter.readBuffer == nullptr) {
       LogPrint(LOG_ERR, "Can not allocate buffer for read device file\n");
       return -1;

@@ -4,8 +4,9 @@
 //
 // Outbound road of the bytes one read gives (outbound thread of the I/O
 // loop):
-//  1. appended to the read buffer (a datagram split over two reads joins
-//     the part held);
+//  1. appended to the read buffer, one the socket sent from when it has
+//     one (SocketContext::sentBuffers); a datagram split over two reads
+//     joins the part held;
 //  2. sanity: IP version 4 or 6 and a length that fits a buffer, else every
 //     byte held is dropped;
 //  3. fewer bytes than the length: kept for the next read;

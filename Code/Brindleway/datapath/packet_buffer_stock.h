@@ -1,9 +1,11 @@
-// One thread's stock of emptied packet buffers. The inbound thread frees a
-// buffer for every packet the adapter took and wants one for every datagram
-// it receives; handing them straight back to itself costs neither the
-// pool's lock nor, once the pool's fixed buffers are all out (the receive
-// pipeline alone holds more), the heap allocation, zeroing and free of each
-// one. Owned by one thread; what it holds stays counted as in use.
+// One thread's stock of emptied packet buffers. Each direction's thread
+// frees a buffer for every packet its writer finished (the adapter's for
+// the inbound thread, the socket's for the outbound one) and wants one for
+// every packet its reader takes in; handing them straight back to itself
+// costs neither the pool's lock nor, once the pool's fixed buffers are all
+// out (each direction's pipeline alone holds more), the heap allocation,
+// zeroing and free of each one. Owned by one thread; what it holds stays
+// counted as in use.
 #pragma once
 
 #include <cstddef>

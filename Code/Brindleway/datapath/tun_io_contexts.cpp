@@ -29,6 +29,7 @@ void ReleaseOutbound(AdapterContext& adapter, SocketContext& socket) {
   adapter.readBuffer.reset();
   socket.writeBuffer.reset();
   socket.writeQueue.Clear();
+  socket.sentBuffers.Clear();
 }
 
 void ReleaseInbound(AdapterContext& adapter, SocketContext& socket) {

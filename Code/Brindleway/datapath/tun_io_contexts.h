@@ -79,6 +79,8 @@ struct SocketContext {
   bool writePending = false;
   // Encapsulated datagrams on their way to the gateway.
   PacketQueue writeQueue;
+  // The buffers of datagrams sent, for the adapter's next reads.
+  PacketBufferStock sentBuffers{kTunIoQueueLimit};
   UdpSendState sendState;
   // The crypto workers between the adapter reads and writeQueue (not
   // owned); null: each packet is encapsulated on the outbound thread.

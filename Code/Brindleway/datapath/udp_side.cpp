@@ -251,7 +251,7 @@ void socket_write(SocketContext& socket) {
     LogPrint(LOG_ERR, "Error occured at WSASend(), %d\n", errno);
     done = 1;
   }
-  for (size_t i = 0; i < done; ++i) batch[i].reset();
+  for (size_t i = 0; i < done; ++i) socket.sentBuffers.Give(std::move(batch[i]));
   // The rest, in order: the first becomes current.
   for (size_t i = count; i-- > done + 1;) socket.writeQueue.PushFront(std::move(batch[i]));
   if (done < count) socket.writeBuffer = std::move(batch[done]);

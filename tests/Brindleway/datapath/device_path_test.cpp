@@ -106,6 +106,25 @@ TEST_F(DevicePathTest, OnePacketOverTwoReadsIsSentOnceComplete) {
   EXPECT_EQ(GatewayTraffic()[0], a);
 }
 
+TEST_F(DevicePathTest, BuffersTheSocketSentFromCarryTheNextReadsWhole) {
+  // Each read lands in the buffer of the datagram sent before it, whose
+  // data had moved for the headers and grown by the trailer: sizes up and
+  // down show any of that left behind.
+  std::vector<std::vector<uint8_t>> packets;
+  for (const size_t payload : {1300u, 20u, 900u, 1372u, 0u, 600u}) {
+    packets.push_back(iptest::Ipv4({.payload = payload, .id = static_cast<uint16_t>(packets.size() + 1)}));
+    KernelSends(packets.back());
+    adapter_ctx_.readPending = false;
+    ReadAll();
+    Flush();
+    ASSERT_TRUE(GatewayGot(packets.size()));
+    EXPECT_EQ(socket_ctx_.sentBuffers.Held(), 1u);
+  }
+  EXPECT_EQ(GatewayTraffic(), packets);
+  ReleaseOutbound(adapter_ctx_, socket_ctx_);
+  EXPECT_EQ(socket_ctx_.sentBuffers.Held(), 0u);
+}
+
 TEST_F(DevicePathTest, DroppedPacketsLeaveTheRestOfTheReadAndTheNextRead) {
   std::vector<uint8_t> v6(40 + 24, 0);
   v6[0] = 0x60;
