@@ -22,7 +22,10 @@
 //
 // The I/O thread stops reading while kPipelineMaxPackets packets are on
 // their way (the adapter's or the socket's own queue holds the rest) and
-// waits for WakeFd(), which is readable while the oldest batch is finished.
+// waits for WakeFd(), which is readable while the oldest batch is finished
+// once the thread said it waits (ArmWake): a busy I/O thread collects what
+// is finished on its next pass anyway, so it costs the workers no system
+// call to tell it and it no system call to take the news back.
 //
 // A Stage is a type with: Item (movable, with a BufDescPtr datagram), Keys
 // (one per thread) and static void Work(Item&, Keys&).
@@ -144,11 +147,11 @@ class CryptoPipeline {
         order_.pop_front();
       }
       // Under the lock, so that a worker finishing the new oldest batch
-      // sets it again after this; looked at first, as a reset costs a
-      // system call. What was left finished sets it again.
-      if (order_.empty() || !order_.front()->done) {
-        if (done_.IsSet()) done_.Reset();
-      }
+      // after this sees the thread busy; looked at first, as a reset costs
+      // a system call. What is left finished is for the next pass, or sets
+      // it again when the thread waits.
+      waiting_ = false;
+      if (done_.IsSet()) done_.Reset();
     }
     for (std::unique_ptr<Batch>& batch : finished) {
       DeliverBatch(*batch, deliver);
@@ -168,7 +171,13 @@ class CryptoPipeline {
     std::lock_guard<std::mutex> lock(mutex_);
     return !order_.empty() && order_.front()->done;
   }
-  // Readable while HasCollectable().
+  // The I/O thread is about to wait for WakeFd(): from here until its next
+  // Collect, WakeFd() is readable while HasCollectable().
+  void ArmWake() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_ = true;
+    if (!order_.empty() && order_.front()->done && !done_.IsSet()) done_.Set();
+  }
   int WakeFd() const { return done_.Fd(); }
 
   // Stops and joins the workers and drops every item held. Nothing may be
@@ -187,6 +196,7 @@ class CryptoPipeline {
     todo_.clear();
     order_.clear();
     inFlight_ = 0;
+    waiting_ = false;
     done_.Reset();
     staging_.reset();
     spare_.clear();
@@ -209,10 +219,11 @@ class CryptoPipeline {
     batch.bytes = 0;
     batch.done = false;
   }
-  // Under mutex_: batch finished; the wake-up when it is the oldest.
+  // Under mutex_: batch finished; the wake-up when it is the oldest and
+  // the I/O thread waits for it.
   void MarkDone(Batch& batch) {
     batch.done = true;
-    if (order_.front().get() == &batch && !done_.IsSet()) done_.Set();
+    if (waiting_ && order_.front().get() == &batch && !done_.IsSet()) done_.Set();
   }
   std::unique_ptr<Batch> TakeSpare() {
     if (spare_.empty()) return std::make_unique<Batch>();
@@ -250,7 +261,9 @@ class CryptoPipeline {
   std::deque<Batch*> todo_;
   size_t inFlight_ = 0;
   bool stopping_ = false;
-  // Set while the oldest batch is finished (under mutex_).
+  // Between ArmWake and the next Collect.
+  bool waiting_ = false;
+  // Set while the oldest batch is finished and waiting_ (under mutex_).
   platform::Event done_{platform::Event::Reset::Manual};
   std::vector<std::thread> workers_;
 };

@@ -111,9 +111,11 @@ int TunIoWait(TunIoDirection direction, AdapterContext& adapter, SocketContext& 
   // The crypto workers finishing the oldest batch; inbound only while the
   // adapter queue has room for it, else the adapter's room is waited for.
   if (outbound && socket.outboundPipeline != nullptr && socket.outboundPipeline->InFlight() > 0) {
+    socket.outboundPipeline->ArmWake();
     fds[count++] = {socket.outboundPipeline->WakeFd(), POLLIN, 0};
   }
   if (!outbound && can_collect_socket_packets(socket, adapter)) {
+    socket.inboundPipeline->ArmWake();
     fds[count++] = {socket.inboundPipeline->WakeFd(), POLLIN, 0};
   }
   int adapterAt = -1;

@@ -6,12 +6,15 @@
 // on; stopping with batches on their way hands every buffer back; with
 // compression on, the workers compress what can shrink and the gateway
 // gets every packet back, also while compression is switched on and off
-// under them. The pool's size from the processors the process may use.
+// under them. A thread that waits for the workers is woken for every batch
+// they finish. The pool's size from the processors the process may use.
 #include "Brindleway/datapath/outbound_pipeline.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 #include <random>
@@ -99,6 +102,40 @@ TEST_F(OutboundPipelineTest, NumberedStreamLeavesInOrderAndTheGatewayDecryptsEve
     EXPECT_EQ(r.inner, Numbered(i));
   }
   EXPECT_EQ(TheTrafficCounters().packetsSent.Get(), kPackets);
+}
+
+TEST_F(OutboundPipelineTest, AThreadThatWaitsIsWokenForEveryFinishedBatch) {
+  // As the outbound thread waits: armed only when nothing is collectable,
+  // and then the wake-up must come, whether the oldest batch finished just
+  // before the arming or after it (a lost one leaves the thread asleep with
+  // sealed datagrams held).
+  OutboundPipeline pipeline(2);
+  PacketQueue out;
+  size_t framed = 0;
+  for (size_t round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    // Over the inline limit: the workers seal it.
+    for (size_t i = 0; i < 6 + round % 5; ++i, ++framed) ASSERT_TRUE(Frame(pipeline, Numbered(framed)));
+    pipeline.Submit(out);
+    while (pipeline.InFlight() > 0) {
+      if (!pipeline.HasCollectable()) {
+        // Every other round the workers finish between the look and the
+        // arming.
+        if (round % 2 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        pipeline.ArmWake();
+        pollfd wake{pipeline.WakeFd(), POLLIN, 0};
+        ASSERT_EQ(::poll(&wake, 1, 10000), 1);
+      }
+      pipeline.Collect(out);
+    }
+  }
+  ASSERT_EQ(out.Size(), framed);
+  vqgateway::EspPeer gateway(espConfig_);
+  for (size_t i = 0; i < framed; ++i) {
+    const vqgateway::EspDecapResult r = gateway.Decap(Bytes(out.PopFront().get()));
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.inner, Numbered(i));
+  }
 }
 
 TEST_F(OutboundPipelineTest, RekeyMidStreamSealsEachDatagramUnderTheKeysItWasFramedOn) {
