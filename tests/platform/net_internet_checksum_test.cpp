@@ -20,7 +20,7 @@ TEST(InternetChecksum, AgreesWithTheWordByWordSumForEveryLengthAndAlignment) {
   // All-ones bytes push every carry path.
   std::vector<uint8_t> ones(1500, 0xFF);
   for (const auto* bytes : {&data, &ones}) {
-    for (size_t length : {0u, 1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 1399u, 1400u, 1500u}) {
+    for (size_t length : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 1399u, 1400u, 1500u}) {
       const uint16_t expected = static_cast<uint16_t>(~vqtest::OnesSum({bytes->data(), length}));
       uint16_t got = ChecksumFinish(ChecksumAdd({bytes->data(), length}, 0));
       // Summed and stored in host order: as bytes it is the checksum.
@@ -28,6 +28,20 @@ TEST(InternetChecksum, AgreesWithTheWordByWordSumForEveryLengthAndAlignment) {
       std::memcpy(stored, &got, 2);
       EXPECT_EQ(platform::GetU16BE(stored), expected) << "length " << length;
     }
+  }
+}
+
+TEST(InternetChecksum, APieceAddedToALargeRunningSumKeepsItsCarry) {
+  // Adding to sum is summing sum's own eight bytes (host order) first.
+  std::vector<uint8_t> ones(1400, 0xFF);
+  for (const uint64_t start : {0xFFFFFFFFFFFFFFF0ull, 0x8000000000000001ull, 0xFFFFFFFFFFFFFFFFull}) {
+    std::vector<uint8_t> whole(8 + ones.size(), 0xFF);
+    std::memcpy(whole.data(), &start, 8);
+    const uint16_t expected = static_cast<uint16_t>(~vqtest::OnesSum(whole));
+    const uint16_t got = ChecksumFinish(ChecksumAdd(ones, start));
+    uint8_t stored[2];
+    std::memcpy(stored, &got, 2);
+    EXPECT_EQ(platform::GetU16BE(stored), expected) << std::hex << start;
   }
 }
 

@@ -1,4 +1,4 @@
-// The Internet checksum (RFC 1071), summed a machine word at a time.
+// The Internet checksum (RFC 1071), summed several words at a time.
 #pragma once
 
 #include <cstdint>
