@@ -161,10 +161,7 @@ class CryptoPipeline {
   }
 
   // Items submitted and not collected yet.
-  size_t InFlight() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return inFlight_;
-  }
+  size_t InFlight() const { return inFlight_; }
   bool Full() const { return InFlight() >= kPipelineMaxPackets; }
   // The oldest batch is finished: Collect has something to give.
   bool HasCollectable() const {
@@ -247,11 +244,14 @@ class CryptoPipeline {
   }
 
   // The I/O thread's own: the batch being filled, emptied batches for
-  // reuse, the batches of one Collect, and the keys of inline work.
+  // reuse, the batches of one Collect, the keys of inline work, and the
+  // count of items on their way (it alone submits and collects, so it
+  // reads the count, for every read it may make, without the lock).
   std::unique_ptr<Batch> staging_;
   std::vector<std::unique_ptr<Batch>> spare_;
   std::vector<std::unique_ptr<Batch>> collected_;
   Keys inlineKeys_;
+  size_t inFlight_ = 0;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
@@ -259,7 +259,6 @@ class CryptoPipeline {
   // workers take from todo_, which points into it.
   std::deque<std::unique_ptr<Batch>> order_;
   std::deque<Batch*> todo_;
-  size_t inFlight_ = 0;
   bool stopping_ = false;
   // Between ArmWake and the next Collect.
   bool waiting_ = false;
