@@ -14,6 +14,13 @@ constexpr double kBytesPerRepeat = 4;
 // summed from it never comes out above the real one; integers add without
 // the latency chain of 256 floating-point sums.
 constexpr double kCountBitsScale = 65536.0;
+// A prefix this much longer than the target is looked at on the way: if
+// its own literals already can't take fewer bytes, the rest is not read
+// (random bytes pass with this margin to spare).
+constexpr uint32_t kPrefixMargin = 64;
+// The bytes of a prefix one match may cover unseen: the one that runs past
+// its end, while fewer than 3 of its bytes lie inside.
+constexpr double kUnseenAtPrefixEnd = 2;
 
 const std::array<uint32_t, DeflateBound::kMaxInput + 1>& CountBits() {
   static const auto table = [] {
@@ -32,6 +39,23 @@ uint32_t Pair(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
+}
+
+// The least zlib can make of an input whose first scanned bytes have the
+// histogram counts, of which matches cover at most covered.
+double LeastBytes(const uint32_t* counts, uint32_t scanned, double covered) {
+  const double bitsPerRemoved = std::log2(static_cast<double>(scanned)) + kLog2E;
+  const auto& bits = CountBits();
+  uint64_t countBits = 0;
+  for (uint32_t c = 0; c < 256; ++c) countBits += bits[counts[c]];
+  const double entropyBits =
+      scanned * std::log2(static_cast<double>(scanned)) - static_cast<double>(countBits) / kCountBitsScale;
+  const double removed = std::fmin(covered, static_cast<double>(scanned));
+  const double dynamicBits = entropyBits - removed * bitsPerRemoved;
+  const double fixedBits = 8.0 * (scanned - removed);
+  const double blockBits = std::fmax(0.0, std::fmin(dynamicBits, fixedBits));
+  // One byte off for the rounding of the sums.
+  return kFramingBytes + std::floor(blockBits / 8.0) - 1.0;
 }
 
 }  // namespace
@@ -58,9 +82,12 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   uint32_t counts[256] = {};
   uint32_t repeats = 0;
   // Two positions a step: the even one is looked up before it is recorded,
-  // so it sees exactly the strings of the positions before it.
+  // so it sees exactly the strings of the positions before it. At the top
+  // of the step at i, counts and repeats are those of the first i bytes.
+  const uint32_t prefix = (target + kPrefixMargin + 1) & ~1u;
   uint32_t i = 0;
   for (; i + 3 <= length; i += 2) {
+    if (i == prefix && LeastBytes(counts, i, kBytesPerRepeat * repeats + kUnseenAtPrefixEnd) >= target) return true;
     const uint32_t even = Pair(data + i);
     const uint32_t odd = Pair(data + i + 1);
     repeats += m_seenIn[even] == now ? 1 : 0;
@@ -74,18 +101,7 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   if (i + 2 <= length) repeats += m_seenIn[Pair(data + i)] == now ? 1 : 0;
   for (; i < length; ++i) ++counts[data[i]];
   if (repeats > maxRepeats) return false;
-
-  const auto& bits = CountBits();
-  uint64_t countBits = 0;
-  for (const uint32_t c : counts) countBits += bits[c];
-  const double entropyBits = length * std::log2(static_cast<double>(length)) - static_cast<double>(countBits) / kCountBitsScale;
-  const double removed = std::fmin(kBytesPerRepeat * repeats, static_cast<double>(length));
-  const double dynamicBits = entropyBits - removed * bitsPerRemoved;
-  const double fixedBits = 8.0 * (length - removed);
-  const double blockBits = std::fmax(0.0, std::fmin(dynamicBits, fixedBits));
-  // One byte off for the rounding of the sums.
-  const double least = kFramingBytes + std::floor(blockBits / 8.0) - 1.0;
-  return least >= target;
+  return LeastBytes(counts, length, kBytesPerRepeat * repeats) >= target;
 }
 
 }  // namespace brindleway

@@ -18,6 +18,12 @@
 //    histogram's entropy (Shannon: n log n - sum c log c bits for all n
 //    bytes; each byte taken away lowers that by at most log2 n + log2 e);
 //  - a 2-byte header and a 4-byte check value come around it.
+// The same holds of the literals of a prefix of the input alone (the
+// entropy bound holds for any part of the block's literals under its one
+// code; matches wholly inside the prefix are counted as above, and the one
+// match that may run past its end covers at most 2 of its bytes unseen),
+// so a prefix a little longer than the target that already can't shrink
+// below it bounds the whole input, and the rest is not read.
 #pragma once
 
 #include <array>

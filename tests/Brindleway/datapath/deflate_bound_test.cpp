@@ -94,6 +94,24 @@ TEST(DeflateBoundTest, NeverClaimsMoreThanCompressMakes) {
          std::copy(head.begin(), head.end(), b.begin() + from);
          return b;
        }},
+      // The scan may stop at a prefix 64 bytes past the target: what comes
+      // behind the prefix may compress to nothing, and a match may run
+      // across the prefix's end.
+      {"random up to about the prefix's end, then zeros",
+       [](size_t n, uint32_t s) {
+         Bytes b = Random(n, s);
+         const size_t from = std::min<size_t>(n, Threshold(n) + 60 + s % 9);
+         std::fill(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(), 0);
+         return b;
+       }},
+      {"random, then its head again from about the prefix's end",
+       [](size_t n, uint32_t s) {
+         Bytes b = Random(n, s);
+         const size_t from = Threshold(n) + 60 + s % 9;
+         if (from >= n) return b;
+         std::copy_n(b.begin(), n - from, b.begin() + static_cast<std::ptrdiff_t>(from));
+         return b;
+       }},
       {"random then zeros",
        [](size_t n, uint32_t s) {
          Bytes b = Random(n, s);
