@@ -57,8 +57,9 @@ bool can_collect_socket_packets(const SocketContext& socket, const AdapterContex
 // has room.
 void collect_socket_packets(SocketContext& socket, AdapterContext& adapter);
 // Sends the current datagram and those queued behind it, up to
-// kUdpBatchMax, in one call (each call costs a wake-up at the far end); what the socket can't take yet stays
-// first in line and is sent once it can.
+// kUdpBatchMax, in one call (each call costs a wake-up at the far end);
+// what the socket can't take yet stays first in line and is sent once it
+// can.
 void socket_write(SocketContext& socket);
 
 // 0 when sent, -1 otherwise (logged). A socket below 0 sends nothing.
