@@ -1,5 +1,6 @@
 #include "Brindleway/datapath/deflate_bound.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,8 @@ constexpr uint32_t kPrefixMargin = 64;
 // The bytes of a prefix one match may cover unseen: the one that runs past
 // its end, while fewer than 3 of its bytes lie inside.
 constexpr double kUnseenAtPrefixEnd = 2;
+// Bytes scanned between two looks at the repeats so far (even).
+constexpr uint32_t kCheckEvery = 64;
 
 const std::array<uint32_t, DeflateBound::kMaxInput + 1>& CountBits() {
   static const auto table = [] {
@@ -46,14 +49,21 @@ uint32_t Pair(const uint8_t* p) {
 double LeastBytes(const uint32_t* counts, uint32_t scanned, double covered) {
   const double bitsPerRemoved = std::log2(static_cast<double>(scanned)) + kLog2E;
   const auto& bits = CountBits();
-  uint64_t countBits = 0;
-  for (uint32_t c = 0; c < 256; ++c) countBits += bits[counts[c]];
+  // Four sums side by side: one would make the 256 adds a chain.
+  uint64_t sums[4] = {};
+  for (uint32_t c = 0; c < 256; c += 4) {
+    sums[0] += bits[counts[c]];
+    sums[1] += bits[counts[c + 1]];
+    sums[2] += bits[counts[c + 2]];
+    sums[3] += bits[counts[c + 3]];
+  }
+  const uint64_t countBits = sums[0] + sums[1] + sums[2] + sums[3];
   const double entropyBits =
       scanned * std::log2(static_cast<double>(scanned)) - static_cast<double>(countBits) / kCountBitsScale;
-  const double removed = std::fmin(covered, static_cast<double>(scanned));
+  const double removed = std::min(covered, static_cast<double>(scanned));
   const double dynamicBits = entropyBits - removed * bitsPerRemoved;
   const double fixedBits = 8.0 * (scanned - removed);
-  const double blockBits = std::fmax(0.0, std::fmin(dynamicBits, fixedBits));
+  const double blockBits = std::max(0.0, std::min(dynamicBits, fixedBits));
   // One byte off for the rounding of the sums.
   return kFramingBytes + std::floor(blockBits / 8.0) - 1.0;
 }
@@ -81,21 +91,32 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
   const uint8_t now = m_generation;
   uint32_t counts[256] = {};
   uint32_t repeats = 0;
-  // Two positions a step: the even one is looked up before it is recorded,
-  // so it sees exactly the strings of the positions before it. At the top
-  // of the step at i, counts and repeats are those of the first i bytes.
+  // Two positions a step: the even one is looked up, then recorded, then
+  // the odd one looked up, so each sees exactly the recorded strings of the
+  // positions before it. The checks are taken between blocks of steps,
+  // which keeps the step itself short; at the top of the step at i, counts
+  // and repeats are those of the first i bytes.
   const uint32_t prefix = (target + kPrefixMargin + 1) & ~1u;
+  // The first even position whose step would read past the end.
+  const uint32_t stepsEnd = ((length - 3) & ~1u) + 2;
   uint32_t i = 0;
-  for (; i + 3 <= length; i += 2) {
+  while (i < stepsEnd) {
+    uint32_t blockEnd = std::min(stepsEnd, i + kCheckEvery);
+    if (i < prefix) blockEnd = std::min(blockEnd, prefix);
+    // A pointer, not the index, walks the block: the step stays one add.
+    const uint8_t* const end = data + blockEnd;
+    for (const uint8_t* p = data + i; p < end; p += 2) {
+      const uint32_t even = Pair(p);
+      const uint32_t odd = Pair(p + 1);
+      repeats += m_seenIn[even] == now ? 1 : 0;
+      m_seenIn[even] = now;
+      repeats += m_seenIn[odd] == now ? 1 : 0;
+      ++counts[p[0]];
+      ++counts[p[1]];
+    }
+    i = blockEnd;
     if (i == prefix && LeastBytes(counts, i, kBytesPerRepeat * repeats + kUnseenAtPrefixEnd) >= target) return true;
-    const uint32_t even = Pair(data + i);
-    const uint32_t odd = Pair(data + i + 1);
-    repeats += m_seenIn[even] == now ? 1 : 0;
-    m_seenIn[even] = now;
-    m_seenIn[odd] = now;
-    ++counts[data[i]];
-    ++counts[data[i + 1]];
-    if ((i & 62) == 0 && repeats > maxRepeats) return false;
+    if (repeats > maxRepeats) return false;
   }
   // The last 2-byte string, when it starts at an even position.
   if (i + 2 <= length) repeats += m_seenIn[Pair(data + i)] == now ? 1 : 0;

@@ -5,13 +5,14 @@
 //
 // Why it holds, for an input of n bytes with byte histogram c:
 //  - deflate's matches are 3 bytes or longer. A match of length L repeats
-//    the L - 1 two-byte strings that start in its first L - 1 bytes; at
-//    least (L - 1) / 2 (rounded down, so at least 1) of those starts are
-//    even, and L <= 4 * that. With R the even positions whose 2-byte string
-//    started at some earlier position, matches cover at most 4R bytes and
-//    at least n - 4R bytes are coded as literals. (Only the even positions
-//    are looked up, all are recorded: half the look-ups of every position,
-//    and the string itself is the table index, so nothing collides);
+//    the L - 1 two-byte strings that start in its source's first L - 1
+//    bytes, each at the same offset; at least (L - 1) / 2 (rounded down, so
+//    at least 1) of those source starts are even, and L <= 4 * that. With R
+//    the positions whose 2-byte string started at some earlier even
+//    position, matches cover at most 4R bytes and at least n - 4R bytes are
+//    coded as literals. (Only the even positions are recorded, all are
+//    looked up: half the records of every position, and the string itself
+//    is the table index, so nothing collides);
 //  - an input this short fills one block, which costs at least the least
 //    of the stored form (8n bits), the fixed codes (8 bits a literal or
 //    more) and a dynamic code, whose literals cost at least their
