@@ -89,6 +89,9 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
     m_generation = 1;
   }
   const uint8_t now = m_generation;
+  // No entry is newer than this call, so "seen in this call" is "newer
+  // than the one before": a compare and an add with carry.
+  const uint8_t before = now - 1;
   uint32_t counts[256] = {};
   uint32_t repeats = 0;
   // Two positions a step: the even one is looked up, then recorded, then
@@ -108,9 +111,9 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
     for (const uint8_t* p = data + i; p < end; p += 2) {
       const uint32_t even = Pair(p);
       const uint32_t odd = Pair(p + 1);
-      repeats += m_seenIn[even] == now ? 1 : 0;
+      repeats += m_seenIn[even] > before ? 1 : 0;
       m_seenIn[even] = now;
-      repeats += m_seenIn[odd] == now ? 1 : 0;
+      repeats += m_seenIn[odd] > before ? 1 : 0;
       ++counts[p[0]];
       ++counts[p[1]];
     }
