@@ -14,6 +14,7 @@
 #include "Brindleway/datapath/timing_trace.h"
 #include "Brindleway/datapath/udp_side.h"
 #include "platform/process/usable_cpus.h"
+#include "platform/process/wake_without_preempting.h"
 #include "support/log.h"
 
 namespace brindleway {
@@ -232,6 +233,12 @@ int TunIoLoopThread::Run(DataPathContext& ctx) {
   abort_.Reset();
   int inboundResult = 0;
   std::thread inbound([&] {
+    // While a stream goes out, this thread wakes thousands of times a
+    // second for its acknowledgements, mostly on the processor a crypto
+    // worker is busy on: it waits for the worker's turn rather than taking
+    // the processor from it at each wake-up. (The workers were started
+    // before, and keep the normal policy.)
+    if (!platform::process::WakeWithoutPreempting()) DebugTrace(TRACE_SETUP, "inbound thread: normal scheduling\n");
     inboundResult = TunIoLoop(TunIoDirection::Inbound, adapter, socket, stop_, abort_);
     if (inboundResult != 0) abort_.Set();
   });
