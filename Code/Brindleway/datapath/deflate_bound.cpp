@@ -122,7 +122,7 @@ bool DeflateBound::AtLeast(const uint8_t* data, uint32_t length, uint32_t target
     if (repeats > maxRepeats) return false;
   }
   // The last 2-byte string, when it starts at an even position.
-  if (i + 2 <= length) repeats += m_seenIn[Pair(data + i)] == now ? 1 : 0;
+  if (i + 2 <= length) repeats += m_seenIn[Pair(data + i)] > before ? 1 : 0;
   for (; i < length; ++i) ++counts[data[i]];
   if (repeats > maxRepeats) return false;
   return LeastBytes(counts, length, kBytesPerRepeat * repeats) >= target;
